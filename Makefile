@@ -1,0 +1,28 @@
+# A thin front for CMake's presets: `make example` and `make test` are all a newcomer needs.
+JOBS ?= $(shell nproc)
+EXAMPLE ?= examples/state_space_run.log
+
+.PHONY: example release test debug asan clean
+
+example: release
+	@./build/release/sift_runlog -header
+	@./build/release/sift_runlog $(EXAMPLE)
+
+release:
+	@cmake --preset release >/dev/null
+	@cmake --build --preset release -j $(JOBS)
+
+debug:
+	cmake --preset debug
+	cmake --build --preset debug -j $(JOBS)
+
+test: debug
+	ctest --preset debug -j $(JOBS)
+
+asan:
+	cmake --preset asan
+	cmake --build --preset asan -j $(JOBS)
+	ctest --preset asan -j $(JOBS)
+
+clean:
+	rm -rf build

@@ -1,0 +1,132 @@
+#include "directives.hpp"
+
+#include <string>
+
+#include "failures.hpp"
+#include "keywords.hpp"
+#include "number_syntax.hpp"
+
+namespace sift_runlog {
+
+namespace {
+
+constexpr std::string_view misplaced_declaration =
+    "PROBLEM with the location of directives FORMULA_NAME (after RH_START)";
+
+// Declarations describe the examination, so they must come before the run starts.
+void check_before_start(const analysis_state& state, output_sink& out, const char* message) {
+  if (state.start_found) {
+    out.write_line(misplaced_declaration);
+    throw ANALYSIS_PROBLEM_ERROR(message);
+  }
+}
+
+void make_result_vector(analysis_state& state, std::int32_t size, bool is_boolean) {
+  if (!state.result_vector.has_value()) state.result_vector.emplace(size, is_boolean);
+}
+
+// Stores "key:value" at position result_index; beyond the vector's size it is a data_error.
+void store_entry(analysis_state& state, std::string_view key, std::string_view value) {
+  std::string entry;
+  entry.reserve(key.size() + 1 + value.size());
+  entry.append(key).append(1, ':').append(value);
+  state.result_vector->entries.set(static_cast<std::size_t>(state.result_index), entry);
+}
+
+// The words after "TECHNIQUES", when word 4 is that word.
+void add_techniques(analysis_state& state, slice_set& words, output_sink& out) {
+  if (!words.has_slice(4) || words.slice(4) != keyword::techniques) return;
+  for (std::size_t i = 5; words.has_slice(i); ++i) {
+    add_a_value_if_new(words.slice(i), state.techniques, out);
+  }
+}
+
+bool ends_with_cannot_compute(std::string_view word) {
+  return word.size() >= keyword::cannot_compute.size() &&
+         word.substr(word.size() - keyword::cannot_compute.size()) == keyword::cannot_compute;
+}
+
+}  // namespace
+
+void handle_state_space(analysis_state& state, slice_set& words, output_sink& out) {
+  state.state_space_found = true;
+  make_result_vector(state, state_space_vector_size, false);
+  // Every STATE_SPACE line uses a position, also one that stores nothing.
+  ++state.result_index;
+
+  const std::string_view key = words.slice(2);
+  if (key == keyword::cannot_compute) {
+    state.cannot_compute = true;
+    return;
+  }
+  const std::string_view value = words.slice(3);
+  if (value == keyword::cannot_compute) {
+    store_entry(state, key, "?");
+    return;
+  }
+  // The value is stored as written; only its form is checked. A value that is no number gets
+  // "?" and its techniques are not taken.
+  if (value == keyword::inf || is_number(value)) {
+    store_entry(state, key, value);
+    add_techniques(state, words, out);
+  } else {
+    store_entry(state, key, "?");
+  }
+}
+
+void handle_formula_name(analysis_state& state, slice_set& words, output_sink& out) {
+  check_before_start(state, out, "sift_runlog:242");
+  add_a_value_if_new(words.slice(2), state.formula_names, out);
+  ++state.formula_name_count;
+}
+
+void handle_num_vector(analysis_state& state, output_sink& out) {
+  check_before_start(state, out, "sift_runlog:249");
+  state.num_vector_found = true;
+}
+
+void handle_bool_vector(analysis_state& state, output_sink& out) {
+  check_before_start(state, out, "sift_runlog:256");
+  state.bool_vector_found = true;
+}
+
+void handle_formula(analysis_state& state, slice_set& words, output_sink& out) {
+  state.formula_found = true;
+  make_result_vector(state, formula_vector_size, state.bool_vector_found);
+
+  const std::string_view name = words.slice(2);
+  // "<formula name>CANNOT_COMPUTE": the tool gave up on that formula. A shorter word 2 is an
+  // ordinary formula name and goes on as one.
+  if (ends_with_cannot_compute(name)) {
+    state.cannot_compute = true;
+    if (!state.tool_name.has_value()) throw data_error("FORMULA refusal before any tool line");
+    if (*state.tool_name == keyword::marcie && !words.has_slice(3)) {
+      ++state.result_index;
+      store_entry(state, name.substr(0, name.size() - keyword::cannot_compute.size()), "?");
+    }
+    return;
+  }
+
+  const std::string_view answer = words.slice(3);
+  const tab_a_string& entries = state.result_vector->entries;
+  if (answer == keyword::cannot_compute || answer == keyword::techniques ||
+      answer == keyword::spx_run) {
+    if (display_for_key(name, entries).empty()) {
+      ++state.result_index;
+      store_entry(state, name, "?");
+    }
+    return;
+  }
+
+  // The first answer for a formula wins, a stored "?" included.
+  if (!display_for_key(name, entries).empty()) return;
+  ++state.result_index;
+  if (state.num_vector_found && (answer == keyword::true_word || answer == keyword::false_word)) {
+    store_entry(state, name, "?");
+    return;
+  }
+  store_entry(state, name, answer);
+  add_techniques(state, words, out);
+}
+
+}  // namespace sift_runlog

@@ -1,0 +1,66 @@
+// The failure classes of the analysis, one type each, and the one place where a failure that
+// ends the process becomes its report text.
+//
+//   data_error              a value that is not a number where one is needed, a position outside
+//                           a table, a null text used; the analysis turns it into "ERROR,-".
+//   Index_Error             a word or part asked for beyond the last one; the run driver turns it
+//                           into the "Problem with file ..." line.
+//   ANALYSIS_PROBLEM_ERROR  a misplaced declaration or a full table; ends the process (status 1).
+//   input_error             the log cannot be opened or read; ends the process (status 1).
+//   output_error            standard output cannot be written; ends the process (status 1).
+#pragma once
+
+#include <exception>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace sift_runlog {
+
+class data_error : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class Index_Error : public std::out_of_range {
+ public:
+  using std::out_of_range::out_of_range;
+};
+
+// The program's own exception. Its message is one of "sift_runlog:99", "sift_runlog:242",
+// "sift_runlog:249" and "sift_runlog:256"; a line beginning "PROBLEM" is always written first.
+class ANALYSIS_PROBLEM_ERROR : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Carries the operating system's reason (errno) with a short context such as "cannot open x".
+class system_failure : public std::runtime_error {
+ public:
+  system_failure(std::string_view context, int error_number);
+  int error_number() const noexcept { return error_number_; }
+
+ private:
+  int error_number_;
+};
+
+class input_error : public system_failure {
+ public:
+  using system_failure::system_failure;
+};
+
+class output_error : public system_failure {
+ public:
+  using system_failure::system_failure;
+};
+
+// The one-line report (without its line end) for a failure that ends the process: the program
+// name, the failure's name and its message, for example
+// "sift_runlog: SIFT_RUNLOG.ANALYSIS_PROBLEM_ERROR: sift_runlog:242".
+std::string failure_report(const std::exception_ptr& failure);
+
+// `text` with control bytes written as \xNN, so that a report stays on one line whatever bytes
+// a file name holds.
+std::string printable(std::string_view text);
+
+}  // namespace sift_runlog

@@ -1,0 +1,45 @@
+#include "output_sink.hpp"
+
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "failures.hpp"
+
+namespace sift_runlog {
+
+output_sink::output_sink(std::size_t capacity)
+    // Not zero-filled: a large buffer costs only the pages that are really written.
+    : buffer_(std::make_unique_for_overwrite<char[]>(capacity)), capacity_(capacity) {}
+
+void output_sink::flush() {
+  if (used_ == 0) return;
+  const std::string_view pending(buffer_.get(), used_);
+  used_ = 0;
+  drain(pending);
+}
+
+void output_sink::write_through(std::string_view text) {
+  flush();
+  if (text.size() >= capacity_) {
+    drain(text);
+  } else {
+    text.copy(buffer_.get(), text.size());
+    used_ = text.size();
+  }
+}
+
+void fd_output_sink::drain(std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(fd_, bytes.data(), bytes.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      throw output_error("cannot write " + name_, errno);
+    }
+    // A write that takes nothing would loop for ever.
+    if (written == 0) throw output_error("cannot write " + name_, EIO);
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+}
+
+}  // namespace sift_runlog

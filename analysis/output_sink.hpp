@@ -1,0 +1,83 @@
+// Where the program's output goes. Text is gathered in one buffer and handed on in large
+// blocks: never a write per line. A sink that cannot pass its bytes on throws output_error, so
+// that a lost result can never look like a success.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace sift_runlog {
+
+class output_sink {
+ public:
+  static constexpr std::size_t default_capacity = 64 * 1024;
+
+  explicit output_sink(std::size_t capacity = default_capacity);
+  virtual ~output_sink() = default;
+  output_sink(const output_sink&) = delete;
+  output_sink& operator=(const output_sink&) = delete;
+
+  // Appends `text` without ending the line.
+  void write(std::string_view text) {
+    if (text.size() <= capacity_ - used_) {
+      text.copy(buffer_.get() + used_, text.size());
+      used_ += text.size();
+    } else {
+      write_through(text);
+    }
+  }
+  void end_line() { write(std::string_view("\n", 1)); }
+  void write_line(std::string_view text) {
+    write(text);
+    end_line();
+  }
+
+  // Hands every gathered byte on. Throws output_error when that fails.
+  void flush();
+
+ protected:
+  // Passes `bytes` on, all of them, or throws output_error.
+  virtual void drain(std::string_view bytes) = 0;
+
+ private:
+  void write_through(std::string_view text);
+
+  std::unique_ptr<char[]> buffer_;
+  std::size_t capacity_;
+  std::size_t used_ = 0;
+};
+
+// Writes to a file descriptor (standard output for the program).
+class fd_output_sink final : public output_sink {
+ public:
+  explicit fd_output_sink(int fd, std::string_view name = "standard output",
+                          std::size_t capacity = default_capacity)
+      : output_sink(capacity), fd_(fd), name_(name) {}
+
+ private:
+  void drain(std::string_view bytes) override;
+
+  int fd_;
+  std::string name_;
+};
+
+// Gathers everything in memory, for the library call and the tests.
+class string_output_sink final : public output_sink {
+ public:
+  explicit string_output_sink(std::size_t capacity = 4096) : output_sink(capacity) {}
+
+  // Everything written so far, flushed first.
+  [[nodiscard]] const std::string& text() {
+    flush();
+    return text_;
+  }
+
+ private:
+  void drain(std::string_view bytes) override { text_.append(bytes); }
+
+  std::string text_;
+};
+
+}  // namespace sift_runlog

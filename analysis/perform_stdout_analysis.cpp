@@ -1,0 +1,99 @@
+#include "perform_stdout_analysis.hpp"
+
+#include "directives.hpp"
+#include "failures.hpp"
+#include "keywords.hpp"
+#include "result_line.hpp"
+#include "slice_set.hpp"
+
+namespace sift_runlog {
+
+namespace {
+
+// Whether the line has exactly `count` words, looking no further than word count + 1.
+bool has_exactly(slice_set& words, std::size_t count) {
+  return words.has_slice(count) && !words.has_slice(count + 1);
+}
+
+enum class scan { go_on, stop };
+
+// Runs the tests on one line in their fixed order; the first that holds decides the line, and
+// a line that passes none is ignored.
+scan handle_line(analysis_state& state, std::string_view line, slice_set& words, output_sink& out) {
+  if (line == keyword::locale_warning) {
+    state.cannot_compute = true;
+  } else if (words.has_slice(5) && words.slice(3) == keyword::out &&
+             words.slice(5) == keyword::memory) {
+    state.memory_overflow = true;
+  } else if (line == keyword::cannot_allocate_memory) {
+    state.memory_overflow = true;
+  } else if (words.has_slice(8) && words.slice(7) == keyword::insufficient &&
+             words.slice(8) == keyword::memory) {
+    state.memory_overflow = true;
+  } else if (words.has_slice(8) && words.slice(8) == keyword::bad_alloc) {
+    state.memory_overflow = true;
+  } else if (words.slice(1) == keyword::time_confinement_reached) {
+    state.time_confinement_reached = true;
+  } else if (has_exactly(words, 4) && words.slice(2) == keyword::executing &&
+             words.slice(3) == keyword::tool) {
+    state.tool_name = new_a_string(words.slice(4));
+  } else if (has_exactly(words, 6) && words.slice(2) == keyword::number &&
+             words.slice(3) == keyword::of && words.slice(4) == keyword::cores) {
+    state.number_of_cores = new_a_string(words.slice(6));
+  } else {
+    const std::string_view first = words.slice(1);
+    if (first == keyword::start) {
+      state.start_found = true;
+    } else if (first == keyword::stop) {
+      state.stop_found = true;
+      return scan::stop;
+    } else if (first == keyword::cannot_compute) {
+      state.cannot_compute = true;
+    } else if (first == keyword::do_not_compete) {
+      state.do_not_compete = true;
+    } else if (first == keyword::state_space) {
+      handle_state_space(state, words, out);
+    } else if (first == keyword::formula_name) {
+      handle_formula_name(state, words, out);
+    } else if (first == keyword::num_vector) {
+      handle_num_vector(state, out);
+    } else if (first == keyword::bool_vector) {
+      handle_bool_vector(state, out);
+    } else if (first == keyword::formula) {
+      handle_formula(state, words, out);
+    }
+  }
+  return scan::go_on;
+}
+
+}  // namespace
+
+void perform_stdout_analysis(std::string_view file_name, byte_source& log,
+                             const run_options& options, output_sink& out, analysis_state& state,
+                             std::size_t block_size) {
+  state = analysis_state{};
+  try {
+    line_reader reader(log, block_size);
+    std::string_view line;
+    while (reader.next(line)) {
+      if (options.debug_mode) {
+        out.write("lu ");
+        out.write_line(line);
+      }
+      slice_set words = slice_set::create(line, ' ');
+      if (handle_line(state, line, words, out) == scan::stop) break;
+    }
+    write_result_line(state, options, file_name, out);
+  } catch (const data_error&) {
+    out.write_line("ERROR,-");
+  }
+}
+
+void perform_stdout_analysis(const std::string& file_name, const run_options& options,
+                             output_sink& out, analysis_state& state) {
+  state = analysis_state{};
+  file_source log(file_name);
+  perform_stdout_analysis(file_name, log, options, out, state);
+}
+
+}  // namespace sift_runlog

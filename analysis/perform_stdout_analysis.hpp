@@ -1,0 +1,30 @@
+// The analysis of one log: read it line by line, decide what each line is, keep what it
+// declares, then write the result line.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "analysis_state.hpp"
+#include "line_reader.hpp"
+#include "output_sink.hpp"
+
+namespace sift_runlog {
+
+// Opens the log named `file_name`, analyses it and writes its result line to `out`; `state` is
+// reset first and holds the final analysis state afterwards.
+//
+// A data error ends the analysis with "ERROR,-" and a normal return. Index_Error,
+// ANALYSIS_PROBLEM_ERROR, input_error (the log cannot be opened or read) and output_error
+// escape.
+void perform_stdout_analysis(const std::string& file_name, const run_options& options,
+                             output_sink& out, analysis_state& state);
+
+// The same on a log read from `log`; `file_name` is what the long mode cuts into fields.
+// `block_size` is how much is read at a time; it never changes a byte of the output.
+void perform_stdout_analysis(std::string_view file_name, byte_source& log,
+                             const run_options& options, output_sink& out, analysis_state& state,
+                             std::size_t block_size = line_reader::default_block_size);
+
+}  // namespace sift_runlog

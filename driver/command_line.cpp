@@ -1,0 +1,42 @@
+#include "command_line.hpp"
+
+namespace sift_runlog {
+
+command parse_command_line(std::span<const std::string_view> arguments) {
+  const std::size_t count = arguments.size();
+  command parsed;
+  if (count == 0 || (count == 1 && arguments[0] == "-help")) {
+    parsed.mode = program_mode::usage;
+    return parsed;
+  }
+  if (arguments[0] == "-header") {
+    parsed.mode = program_mode::header;
+    return parsed;
+  }
+  parsed.mode = program_mode::analysis;
+  std::size_t file_position = 0;
+  // "-long" counts only as the first of several arguments and "-debug" only as the last of
+  // several; with exactly "-long -debug" both hold and the file is named "-debug".
+  if (count >= 2 && arguments[0] == "-long") {
+    file_position = 1;
+    parsed.options.long_mode = true;
+  }
+  if (count >= 2 && arguments[count - 1] == "-debug") parsed.options.debug_mode = true;
+  parsed.file_argument = std::string(arguments[file_position]);
+  return parsed;
+}
+
+run_outcome run_command(const command& to_run, output_sink& out) {
+  switch (to_run.mode) {
+    case program_mode::usage:
+      return write_and_flush(usage_text, out);
+    case program_mode::header:
+      return write_and_flush(header_line, out);
+    case program_mode::analysis:
+      break;
+  }
+  analysis_state state;
+  return run_analysis(to_run.file_argument, to_run.options, out, state);
+}
+
+}  // namespace sift_runlog

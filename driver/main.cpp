@@ -1,0 +1,51 @@
+// sift_runlog: grades the log of one benchmark run and prints one result line.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "command_line.hpp"
+#include "failures.hpp"
+#include "output_sink.hpp"
+
+namespace {
+
+// A closed standard descriptor would be taken by the log when it is opened. Hold the slot with
+// /dev/null opened read-only instead, so that writing there still fails and is reported.
+void hold_closed_standard_descriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) (void)::open("/dev/null", O_RDONLY);
+  }
+}
+
+void write_report(const std::string& report) {
+  std::string line = report + "\n";
+  std::string_view rest = line;
+  while (!rest.empty()) {
+    const ssize_t written = ::write(STDERR_FILENO, rest.data(), rest.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return;  // nowhere left to say it; the exit status still tells
+    rest.remove_prefix(static_cast<std::size_t>(written));
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  hold_closed_standard_descriptors();
+  std::vector<std::string_view> arguments;
+  for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i]);
+  sift_runlog::fd_output_sink out(STDOUT_FILENO);
+  sift_runlog::run_outcome outcome =
+      sift_runlog::run_command(sift_runlog::parse_command_line(arguments), out);
+  // A failed close can be the first sign that written output was lost.
+  if (::close(STDOUT_FILENO) != 0 && errno != EINTR && outcome.exit_status == 0) {
+    outcome = {1, sift_runlog::failure_report(std::make_exception_ptr(
+                      sift_runlog::output_error("cannot close standard output", errno)))};
+  }
+  if (outcome.exit_status != 0) write_report(outcome.failure_report);
+  return outcome.exit_status;
+}

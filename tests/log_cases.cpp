@@ -1,0 +1,388 @@
+#include "log_cases.hpp"
+
+#include <string_view>
+
+namespace sift_runlog::testing_support {
+
+namespace {
+
+using namespace std::string_literals;
+
+std::string problem_report(std::string_view message) {
+  return "sift_runlog: SIFT_RUNLOG.ANALYSIS_PROBLEM_ERROR: sift_runlog:" + std::string(message) +
+         "\n";
+}
+
+const std::string misplaced =
+    "PROBLEM with the location of directives FORMULA_NAME (after RH_START)\n";
+const std::string table_full = "PROBLEM, too many referenced techniques\n";
+
+// The worked state-space run: tool velox, 4 cores, four figures with two techniques.
+const std::string velox_run =
+    "# Executing tool velox\n"
+    "# Number of cores : 4\n"
+    "RH_START\n"
+    "STATE_SPACE STATES 1024 TECHNIQUES TECH_A TECH_B\n"
+    "STATE_SPACE TRANSITIONS 5000 TECHNIQUES TECH_A TECH_B\n"
+    "STATE_SPACE MAX_TOKEN_IN_PLACE 1 TECHNIQUES TECH_A TECH_B\n"
+    "STATE_SPACE MAX_TOKEN_PER_MARKING 3 TECHNIQUES TECH_A TECH_B\n"
+    "RH_STOP\n";
+
+std::string numbered(std::string_view stem, int count, std::string_view before = "",
+                     std::string_view after = "\n") {
+  std::string text;
+  for (int i = 1; i <= count; ++i) {
+    text.append(before).append(stem).append(std::to_string(i)).append(after);
+  }
+  return text;
+}
+
+std::string repeated(std::string_view text, int count) {
+  std::string result;
+  for (int i = 0; i < count; ++i) result.append(text);
+  return result;
+}
+
+std::vector<log_case> make_cases() {
+  const std::string piece(16384, 'x');
+  const std::string long_line =
+      piece + "RH_START " + std::string(16384 - 9, 'y') + std::string(7232, 'z');
+  return {
+      // The result line, row by row of the verdict.
+      {"velox state space run", "run.log", velox_run,
+       "4,OK,OK,4 NUM:1024 NUM:5000 NUM:1 NUM:3,TECH_A TECH_B \n"},
+      {"key STATE counts for velox", "run.log",
+       "# Executing tool velox\n# Number of cores : 4\nRH_START\n"
+       "STATE_SPACE STATE 1024 TECHNIQUES TECH_A TECH_B\n"
+       "STATE_SPACE TRANSITIONS 5000 TECHNIQUES TECH_A\n"
+       "STATE_SPACE MAX_TOKEN_IN_PLACE 1\n"
+       "STATE_SPACE MAX_TOKEN_PER_MARKING 3 TECHNIQUES TECH_B\nRH_STOP\n",
+       "4,OK,OK,4 NUM:1024 NUM:5000 NUM:1 NUM:3,TECH_A TECH_B \n"},
+      {"key STATE counts for no other tool", "run.log",
+       "# Executing tool other\n# Number of cores : 4\nRH_START\n"
+       "STATE_SPACE STATE 1024 TECHNIQUES TECH_A TECH_B\n"
+       "STATE_SPACE TRANSITIONS 5000\nSTATE_SPACE MAX_TOKEN_IN_PLACE 1\n"
+       "STATE_SPACE MAX_TOKEN_PER_MARKING 3\nRH_STOP\n",
+       "4,OK,OK,4 NUM:? NUM:5000 NUM:1 NUM:3,TECH_A TECH_B \n"},
+      {"state space without STATES and without a tool line is a data error", "run.log",
+       "# Number of cores : 4\nRH_START\nSTATE_SPACE TRANSITIONS 5000\nRH_STOP\n",
+       "4,OK,OK,ERROR,-\n"},
+      {"state space data error keeps the long-mode fields", "-long a_b_c_d.log",
+       "# Number of cores : 4\nSTATE_SPACE TRANSITIONS 5000\n", "a,b,c,d.log,4,OK,OK,ERROR,-\n"},
+      {"Boolean formulas, one without an answer", "run.log",
+       "# Number of cores : 4\n"
+       "FORMULA_NAME Model-Formula-01\nFORMULA_NAME Model-Formula-02\nFORMULA_NAME "
+       "Model-Formula-03\n"
+       "BOOL_VECTOR\nRH_START\n"
+       "FORMULA Model-Formula-01 TRUE TECHNIQUES TECH_A\n"
+       "FORMULA Model-Formula-02 FALSE\nRH_STOP\n",
+       "4,OK,OK,3 BOOL:TRUE BOOL:FALSE BOOL:?,TECH_A \n"},
+      {"numeric formulas after the time confinement", "run.log",
+       "FORMULA_NAME Model-Formula-01\nFORMULA_NAME Model-Formula-02\nRH_START\n"
+       "FORMULA Model-Formula-01 12\nRH_TIME_CONFINEMENT_REACHED\n",
+       "NO_CORE,DNF,OK,2 NUM:12 NUM:?,-\n"},
+      {"worked Boolean run", "run.log",
+       "FORMULA_NAME Model-Formula-01\nFORMULA_NAME Model-Formula-02\nBOOL_VECTOR\nRH_START\n"
+       "FORMULA Model-Formula-01 TRUE TECHNIQUES TECH_A\nRH_STOP\n",
+       "NO_CORE,OK,OK,2 BOOL:TRUE BOOL:?,TECH_A \n"},
+      {"started and stopped without an answer, out of memory", "run.log",
+       "# Number of cores : 8\nRH_START\nCan't allocate memory\nRH_STOP\n", "8,OK,MOVF,CC,-\n"},
+      {"started, timed out, never stopped", "run.log",
+       "# Number of cores : 8\nRH_START\nRH_TIME_CONFINEMENT_REACHED\n", "8,DNF,OK,DNF,-\n"},
+      {"never started", "run.log", "# Number of cores : 8\nsome chatter\n", "8,OK,OK,BAD_RUN?,-\n"},
+      {"stopped but never started", "run.log", "RH_STOP\n", "NO_CORE,OK,OK,BAD_RUN?,-\n"},
+      {"do not compete wins over answers", "run.log",
+       velox_run.substr(0, velox_run.size() - 8) + "DO_NOT_COMPETE\nRH_STOP\n", "4,OK,OK,DNC,-\n"},
+      {"do not compete in long mode", "-long logs/run7/alpha_beta_gamma_delta_rest.out",
+       "# Number of cores : 8\nDO_NOT_COMPETE\n", "alpha,beta,gamma,delta,8,OK,OK,DNC,-\n"},
+      {"formula answers win over cannot compute", "run.log",
+       "FORMULA_NAME Model-Formula-01\nRH_START\nCANNOT_COMPUTE\nFORMULA Model-Formula-01 7\n"
+       "RH_STOP\n",
+       "NO_CORE,OK,OK,1 NUM:7,-\n"},
+      {"cannot compute wins over the state space", "run.log",
+       "RH_START\nSTATE_SPACE STATES 12\nCANNOT_COMPUTE\nRH_STOP\n", "NO_CORE,OK,OK,CC,-\n"},
+      {"cannot compute with flags", "run.log",
+       "RH_START\nCANNOT_COMPUTE\nRH_TIME_CONFINEMENT_REACHED\n", "NO_CORE,DNF,OK,CC,-\n"},
+      {"the locale warning means cannot compute", "run.log",
+       "perl: warning: Setting locale failed.\n", "NO_CORE,OK,OK,CC,-\n"},
+      {"the locale warning with a blank after it is ignored", "run.log",
+       "perl: warning: Setting locale failed. \n", "NO_CORE,OK,OK,BAD_RUN?,-\n"},
+      {"empty log", "run.log", "", "NO_CORE,OK,OK,BAD_RUN?,-\n"},
+      {"log of line feeds only", "run.log", "\n\n\n", "NO_CORE,OK,OK,BAD_RUN?,-\n"},
+
+      // The obvious faults of the vector form, mended.
+      {"repeated formula names count once", "run.log",
+       "FORMULA_NAME A\nFORMULA_NAME B\nFORMULA_NAME A\nRH_START\nFORMULA A 1\nFORMULA B 2 "
+       "TECHNIQUES T\nRH_STOP\n",
+       "NO_CORE,OK,OK,2 NUM:1 NUM:2,T \n"},
+      {"answers without declared formulas give the count 0", "run.log",
+       "# Number of cores : 4\nRH_START\nFORMULA Model-Formula-01 TRUE TECHNIQUES "
+       "TECH_A\nRH_STOP\n",
+       "4,OK,OK,0,TECH_A \n"},
+      {"a formula name shorter than the refusal suffix is an ordinary name", "run.log",
+       "NUM_VECTOR\nFORMULA_NAME F1\nRH_START\nFORMULA F1 12 TECHNIQUES X\nRH_STOP\n",
+       "NO_CORE,OK,OK,1 NUM:12,X \n"},
+      {"short formula name with a Boolean answer", "run.log",
+       "FORMULA_NAME F1\nBOOL_VECTOR\nRH_START\nFORMULA F1 TRUE\nRH_STOP\n",
+       "NO_CORE,OK,OK,1 BOOL:TRUE,-\n"},
+
+      // The scan: what ends it, what a line is, the order of the tests.
+      {"nothing after RH_STOP is read", "run.log",
+       "RH_START\nRH_STOP\nCan't allocate memory\nRH_TIME_CONFINEMENT_REACHED\nDO_NOT_COMPETE\n",
+       "NO_CORE,OK,OK,CC,-\n"},
+      {"lines after the time confinement are read", "run.log",
+       "RH_START\nRH_TIME_CONFINEMENT_REACHED\nCan't allocate memory\n",
+       "NO_CORE,DNF,MOVF,DNF,-\n"},
+      {"a blank before RH_START hides it", "run.log", " RH_START\nRH_STOP\n",
+       "NO_CORE,OK,OK,BAD_RUN?,-\n"},
+      {"a blank after RH_START does not", "run.log", "RH_START \nRH_STOP\n",
+       "NO_CORE,OK,OK,CC,-\n"},
+      {"a carriage return is part of the line", "run.log",
+       "RH_START\nRH_STOP\r\nCan't allocate memory\n", "NO_CORE,OK,MOVF,DNF,-\n"},
+      {"CR LF line ends hide every marker", "run.log", "RH_START\r\nRH_STOP\r\n",
+       "NO_CORE,OK,OK,BAD_RUN?,-\n"},
+      {"last line without a line feed is read", "run.log", "RH_START\nRH_STOP",
+       "NO_CORE,OK,OK,CC,-\n"},
+      {"NUL bytes are ordinary bytes", "run.log", "\0\0\0\nRH_START\0\nRH_\0STOP\n"s,
+       "NO_CORE,OK,OK,BAD_RUN?,-\n"},
+      {"bytes above 0x7f are ordinary bytes", "run.log",
+       "\xff\xfe\x80 \xc3\x28 Out of memory\nRH_START\n", "NO_CORE,OK,MOVF,DNF,-\n"},
+      {"a tab is part of a word", "run.log", "RH_START\t\nRH_START\tx\n",
+       "NO_CORE,OK,OK,BAD_RUN?,-\n"},
+      {"Out of memory whatever words 1, 2 and 4 are", "run.log", "x y Out z memory\n",
+       "NO_CORE,OK,MOVF,BAD_RUN?,-\n"},
+      {"Out of memory needs a fifth word", "run.log", "x y Out memory\n",
+       "NO_CORE,OK,OK,BAD_RUN?,-\n"},
+      {"Out of memory with words after the fifth", "run.log",
+       "GC overhead: Out of memory while exploring\n", "NO_CORE,OK,MOVF,BAD_RUN?,-\n"},
+      {"Can't allocate memory must be the whole line", "run.log",
+       "Can't allocate memory \n Can't allocate memory\n", "NO_CORE,OK,OK,BAD_RUN?,-\n"},
+      {"Insufficient memory as words 7 and 8", "run.log", "1 2 3 4 5 6 Insufficient memory\n",
+       "NO_CORE,OK,MOVF,BAD_RUN?,-\n"},
+      {"Insufficient memory as words 6 and 7 is ignored", "run.log",
+       "1 2 3 4 5 Insufficient memory\n", "NO_CORE,OK,OK,BAD_RUN?,-\n"},
+      {"bad_alloc as word 8", "run.log",
+       "terminate called after throwing an instance of 'std::bad_alloc'\n",
+       "NO_CORE,OK,MOVF,BAD_RUN?,-\n"},
+      {"bad_alloc as word 8 of 9", "run.log", "1 2 3 4 5 6 7 'std::bad_alloc' what()\n",
+       "NO_CORE,OK,MOVF,BAD_RUN?,-\n"},
+      {"bad_alloc as word 7 of 7 is ignored", "run.log", "1 2 3 4 5 6 'std::bad_alloc'\n",
+       "NO_CORE,OK,OK,BAD_RUN?,-\n"},
+      {"the tool line of 4 words sets the tool whatever word 1 is", "run.log",
+       "RH_START Executing tool velox\nSTATE_SPACE STATE 9\n",
+       "NO_CORE,OK,OK,4 NUM:9 NUM:? NUM:? NUM:?,-\n"},
+      {"the tool line with a blank in front has 4 words", "run.log",
+       " Executing tool velox\nSTATE_SPACE STATE 9\n",
+       "NO_CORE,OK,OK,4 NUM:9 NUM:? NUM:? NUM:?,-\n"},
+      {"the tool line with a blank after it is ignored", "run.log",
+       "# Executing tool velox \nSTATE_SPACE STATE 9\n", "NO_CORE,OK,OK,ERROR,-\n"},
+      {"the later tool line wins", "run.log",
+       "# Executing tool velox\n# Executing tool other\nSTATE_SPACE STATE 9\n",
+       "NO_CORE,OK,OK,4 NUM:? NUM:? NUM:? NUM:?,-\n"},
+      {"a line of 4 words that is a tool line is no state space", "run.log",
+       "STATE_SPACE Executing tool x\nRH_START\nRH_STOP\n", "NO_CORE,OK,OK,CC,-\n"},
+      {"a memory signature wins over FORMULA", "run.log", "FORMULA a b c d e f 'std::bad_alloc'\n",
+       "NO_CORE,OK,MOVF,BAD_RUN?,-\n"},
+      {"core count that is not a number", "run.log", "# Number of cores : many\n",
+       "many,OK,OK,BAD_RUN?,-\n"},
+      {"the later core count wins", "run.log", "# Number of cores : 4\n# Number of cores : 16\n",
+       "16,OK,OK,BAD_RUN?,-\n"},
+      {"a core count line of 7 words is ignored", "run.log", "# Number of cores : 4 x\n",
+       "NO_CORE,OK,OK,BAD_RUN?,-\n"},
+      {"an empty core count gives an empty field", "run.log", "# Number of cores : \n",
+       ",OK,OK,BAD_RUN?,-\n"},
+      {"a line beginning with TECHNIQUES is ignored", "run.log", "TECHNIQUES A B\nRH_START\n",
+       "NO_CORE,OK,OK,DNF,-\n"},
+      {"a long line comes in pieces of 16384 bytes", "run.log", long_line + "\n",
+       "NO_CORE,OK,OK,DNF,-\n"},
+      {"a marker cut by the piece boundary is not seen", "run.log",
+       std::string(16380, 'x') + "RH_START\n", "NO_CORE,OK,OK,BAD_RUN?,-\n"},
+
+      // Debug traces.
+      {"debug traces every line up to RH_STOP", "run.log -debug",
+       "# Number of cores : 2\n\nRH_START\nRH_STOP\nnever read\n",
+       "lu # Number of cores : 2\nlu \nlu RH_START\nlu RH_STOP\nprinting line\n2,OK,OK,CC,-\n"},
+      {"debug on an empty log", "run.log -debug", "", "printing line\nNO_CORE,OK,OK,BAD_RUN?,-\n"},
+      {"debug traces the exact bytes", "run.log -debug", "a\r\0\tb \n"s,
+       "lu a\r\0\tb \nprinting line\nNO_CORE,OK,OK,BAD_RUN?,-\n"s},
+      {"debug traces the pieces of a long line", "run.log -debug", long_line + "\n",
+       "lu " + long_line.substr(0, 16384) + "\nlu " + long_line.substr(16384, 16384) + "\nlu " +
+           long_line.substr(32768) + "\nprinting line\nNO_CORE,OK,OK,DNF,-\n"},
+      {"debug traces stay before a data error", "run.log -debug",
+       "STATE_SPACE STATES 1\nSTATE_SPACE STATES 2\nSTATE_SPACE STATES 3\n"
+       "STATE_SPACE STATES 4\nSTATE_SPACE STATES 5\n",
+       "lu STATE_SPACE STATES 1\nlu STATE_SPACE STATES 2\nlu STATE_SPACE STATES 3\n"
+       "lu STATE_SPACE STATES 4\nlu STATE_SPACE STATES 5\nERROR,-\n"},
+
+      // Long mode.
+      {"long mode keeps the first four parts", "-long x_y_z_w_v_u", "RH_START\n",
+       "x,y,z,w,NO_CORE,OK,OK,DNF,-\n"},
+      {"long mode: runs of _ make one cut", "-long a__b_c_d.log", "",
+       "a,b,c,d.log,NO_CORE,OK,OK,BAD_RUN?,-\n"},
+      {"long mode: a leading _ gives an empty field", "-long _a_b_c", "",
+       ",a,b,c,NO_CORE,OK,OK,BAD_RUN?,-\n"},
+      {"long mode: three parts end in the problem line", "-long a_b_c.log", "",
+       "a,b,c.log,Problem with file a_b_c.log,-\n"},
+      {"long mode: the problem line names the file argument", "-long x", "",
+       "x,Problem with file x,-\n"},
+      {"long mode: only the last / part counts", "-long d_i_r/p_q_r_s", "",
+       "p,q,r,s,NO_CORE,OK,OK,BAD_RUN?,-\n"},
+      {"long mode with debug", "-long a_b_c_d -debug", "RH_START\n",
+       "lu RH_START\nprinting line\na,b,c,d,NO_CORE,OK,OK,DNF,-\n"},
+      {"long mode: a data error in the scan comes alone", "-long a_b_c_d",
+       "STATE_SPACE STATES 1\nSTATE_SPACE STATES 2\nSTATE_SPACE STATES 3\n"
+       "STATE_SPACE STATES 4\nSTATE_SPACE STATES 5\n",
+       "ERROR,-\n"},
+      {"-long -debug analyses a file named -debug with both options", "-long -debug", "RH_START\n",
+       "lu RH_START\nprinting line\n-debug,Problem with file -debug,-\n"},
+
+      // STATE_SPACE.
+      {"state space cannot compute", "run.log", "RH_START\nSTATE_SPACE CANNOT_COMPUTE\nRH_STOP\n",
+       "NO_CORE,OK,OK,CC,-\n"},
+      {"five state space refusals are no error", "run.log",
+       repeated("STATE_SPACE CANNOT_COMPUTE\n", 5), "NO_CORE,OK,OK,CC,-\n"},
+      {"a figure the tool cannot compute has no value and no techniques", "run.log",
+       "# Executing tool t\nSTATE_SPACE STATES 10 TECHNIQUES A\n"
+       "STATE_SPACE TRANSITIONS CANNOT_COMPUTE TECHNIQUES X\n",
+       "NO_CORE,OK,OK,4 NUM:10 NUM:? NUM:? NUM:?,A \n"},
+      {"inf is stored as written and techniques are taken once", "run.log",
+       "STATE_SPACE STATES inf TECHNIQUES A B A\n",
+       "NO_CORE,OK,OK,4 NUM:inf NUM:? NUM:? NUM:?,A B \n"},
+      {"numbers are stored as written", "run.log",
+       "STATE_SPACE STATES 2.5E+06\nSTATE_SPACE TRANSITIONS -3\nSTATE_SPACE MAX_TOKEN_IN_PLACE "
+       "1_000\n"
+       "STATE_SPACE MAX_TOKEN_PER_MARKING 16#FF#\n",
+       "NO_CORE,OK,OK,4 NUM:2.5E+06 NUM:-3 NUM:1_000 NUM:16#FF#,-\n"},
+      {"a value that is no number stores ? and drops its techniques", "run.log",
+       "STATE_SPACE STATES 12abc TECHNIQUES A\nSTATE_SPACE TRANSITIONS Inf TECHNIQUES B\n"
+       "STATE_SPACE MAX_TOKEN_IN_PLACE 3 TECHNIQUES C\n",
+       "NO_CORE,OK,OK,4 NUM:? NUM:? NUM:3 NUM:?,C \n"},
+      {"an empty value is no number", "run.log", "STATE_SPACE STATES \n",
+       "NO_CORE,OK,OK,4 NUM:? NUM:? NUM:? NUM:?,-\n"},
+      {"state space of two words", "run.log", "STATE_SPACE STATES\n",
+       "Problem with file run.log,-\n"},
+      {"state space of one word", "run.log", "RH_START\nSTATE_SPACE\n",
+       "Problem with file run.log,-\n"},
+      {"a fifth state space figure is a data error", "run.log",
+       "STATE_SPACE STATES 1\nSTATE_SPACE STATES 2\nSTATE_SPACE STATES 3\n"
+       "STATE_SPACE STATES 4\nSTATE_SPACE STATES x\n",
+       "ERROR,-\n"},
+      {"a refusal uses a position too", "run.log",
+       "STATE_SPACE CANNOT_COMPUTE\nSTATE_SPACE STATES 2\nSTATE_SPACE STATES 3\n"
+       "STATE_SPACE STATES 4\nSTATE_SPACE STATES 5\n",
+       "ERROR,-\n"},
+      {"a state space refusal gives CC whatever figures were given", "run.log",
+       "STATE_SPACE CANNOT_COMPUTE\nSTATE_SPACE STATES 2\nSTATE_SPACE STATES 3\n",
+       "NO_CORE,OK,OK,CC,-\n"},
+
+      // Declarations and FORMULA.
+      {"FORMULA_NAME after RH_START", "run.log", "RH_START\nFORMULA_NAME A\n", misplaced, 1,
+       problem_report("242")},
+      {"NUM_VECTOR after RH_START", "run.log", "RH_START\nNUM_VECTOR\n", misplaced, 1,
+       problem_report("249")},
+      {"BOOL_VECTOR after RH_START", "run.log", "# Number of cores : 4\nRH_START\nBOOL_VECTOR\n",
+       misplaced, 1, problem_report("256")},
+      {"a misplaced declaration after debug traces", "run.log -debug", "RH_START\nNUM_VECTOR\n",
+       "lu RH_START\nlu NUM_VECTOR\n" + misplaced, 1, problem_report("249")},
+      {"FORMULA_NAME of one word", "run.log", "FORMULA_NAME\n", "Problem with file run.log,-\n"},
+      {"a 17th formula name", "run.log", numbered("F", 17, "FORMULA_NAME "), table_full, 1,
+       problem_report("99")},
+      {"16 formula names declared again", "run.log",
+       numbered("F", 16, "FORMULA_NAME ") + numbered("F", 16, "FORMULA_NAME ") + "RH_START\n",
+       "NO_CORE,OK,OK,DNF,-\n"},
+      {"a 21st technique", "run.log",
+       "FORMULA_NAME M\nRH_START\nFORMULA M 1 TECHNIQUES" + numbered("T", 21, " ", "") + "\n",
+       table_full, 1, problem_report("99")},
+      {"20 techniques and repeats", "run.log",
+       "FORMULA_NAME M\nRH_START\nFORMULA M 1 TECHNIQUES" + numbered("T", 20, " ", "") +
+           " T1 T20\nRH_STOP\n",
+       "NO_CORE,OK,OK,1 NUM:1," + numbered("T", 20, "", " ") + "\n"},
+      {"techniques differing in case are distinct", "run.log",
+       "STATE_SPACE STATES 1 TECHNIQUES a A a\n", "NO_CORE,OK,OK,4 NUM:1 NUM:? NUM:? NUM:?,a A \n"},
+      {"NUM_VECTOR turns TRUE and FALSE into no value", "run.log",
+       "FORMULA_NAME Model-Formula-01\nFORMULA_NAME Model-Formula-02\nNUM_VECTOR\nRH_START\n"
+       "FORMULA Model-Formula-01 TRUE TECHNIQUES W\nFORMULA Model-Formula-02 17 TECHNIQUES X\n"
+       "RH_STOP\n",
+       "NO_CORE,OK,OK,2 NUM:? NUM:17,X \n"},
+      {"BOOL_VECTOR stores any word", "run.log",
+       "FORMULA_NAME Model-Formula-01\nBOOL_VECTOR\nRH_START\nFORMULA Model-Formula-01 17\n",
+       "NO_CORE,OK,OK,1 BOOL:17,-\n"},
+      {"NUM_VECTOR after an answer changes only later lines", "run.log",
+       "FORMULA_NAME Model-Formula-01\nFORMULA_NAME Model-Formula-02\n"
+       "FORMULA Model-Formula-01 TRUE\nNUM_VECTOR\nFORMULA Model-Formula-02 "
+       "TRUE\nRH_START\nRH_STOP\n",
+       "NO_CORE,OK,OK,2 NUM:TRUE NUM:?,-\n"},
+      {"BOOL_VECTOR after the first answer still makes Boolean entries", "run.log",
+       "FORMULA_NAME Model-Formula-01\nFORMULA Model-Formula-01 TRUE\nBOOL_VECTOR\nRH_START\n",
+       "NO_CORE,OK,OK,1 BOOL:TRUE,-\n"},
+      {"the first answer wins", "run.log",
+       "FORMULA_NAME Model-Formula-01\nRH_START\nFORMULA Model-Formula-01 TRUE\n"
+       "FORMULA Model-Formula-01 FALSE TECHNIQUES X\n",
+       "NO_CORE,OK,OK,1 NUM:TRUE,-\n"},
+      {"answers share the positions of the state space vector", "run.log",
+       "FORMULA_NAME Model-Formula-01\nFORMULA_NAME Model-Formula-02\nFORMULA_NAME "
+       "Model-Formula-03\n"
+       "STATE_SPACE STATES CANNOT_COMPUTE\nFORMULA Model-Formula-01 1\nFORMULA Model-Formula-02 2\n"
+       "FORMULA Model-Formula-01 9\nFORMULA Model-Formula-03 3\n",
+       "NO_CORE,OK,OK,3 NUM:1 NUM:2 NUM:3,-\n"},
+      {"a fifth position in a state space vector is a data error", "run.log",
+       "STATE_SPACE STATES CANNOT_COMPUTE\nFORMULA Model-Formula-01 1\nFORMULA Model-Formula-02 2\n"
+       "FORMULA Model-Formula-03 3\nFORMULA Model-Formula-04 4\n",
+       "ERROR,-\n"},
+      {"a 17th stored answer is a data error", "run.log",
+       "RH_START\n" + numbered("Model-Formula-", 17, "FORMULA ", " 1\n"), "ERROR,-\n"},
+      {"16 answers fit", "run.log",
+       numbered("F", 16, "FORMULA_NAME ") + "RH_START\n" + numbered("F", 16, "FORMULA ", " 1\n"),
+       "NO_CORE,OK,OK,16" + repeated(" NUM:1", 16) + ",-\n"},
+      {"no-answer words store ? without techniques", "run.log",
+       "FORMULA_NAME Model-Formula-01\nFORMULA_NAME Model-Formula-02\nFORMULA_NAME "
+       "Model-Formula-03\n"
+       "RH_START\nFORMULA Model-Formula-01 TECHNIQUES X\nFORMULA Model-Formula-02 CANNOT_COMPUTE\n"
+       "FORMULA Model-Formula-03 spx_run: Y\nFORMULA Model-Formula-03 5\n",
+       "NO_CORE,OK,OK,3 NUM:? NUM:? NUM:?,-\n"},
+      {"a no-answer word after an answer changes nothing", "run.log",
+       "FORMULA_NAME Model-Formula-01\nRH_START\nFORMULA Model-Formula-01 4\n"
+       "FORMULA Model-Formula-01 CANNOT_COMPUTE\n",
+       "NO_CORE,OK,OK,1 NUM:4,-\n"},
+      {"FORMULA of two words", "run.log", "FORMULA Model-Formula-01\n",
+       "Problem with file run.log,-\n"},
+      {"FORMULA of one word", "run.log", "FORMULA\n", "Problem with file run.log,-\n"},
+      {"an empty answer counts as none; a later one is stored but the first entry is read",
+       "run.log",
+       "FORMULA_NAME Model-Formula-01\nRH_START\nFORMULA Model-Formula-01 \n"
+       "FORMULA Model-Formula-01 7\n",
+       "NO_CORE,OK,OK,1 NUM:?,-\n"},
+      {"an empty answer alone is written as no value", "run.log",
+       "FORMULA_NAME Model-Formula-01\nBOOL_VECTOR\nRH_START\nFORMULA Model-Formula-01 \n",
+       "NO_CORE,OK,OK,1 BOOL:?,-\n"},
+      {"a blank after the techniques adds the empty technique", "run.log",
+       "FORMULA_NAME M\nRH_START\nFORMULA M 3 TECHNIQUES A \n", "NO_CORE,OK,OK,1 NUM:3,A  \n"},
+      {"marcie's refusal stores no value", "run.log",
+       "# Executing tool marcie\nFORMULA_NAME Model-Formula-01\nRH_START\n"
+       "FORMULA Model-Formula-01CANNOT_COMPUTE\nFORMULA Model-Formula-01 5\n",
+       "NO_CORE,OK,OK,1 NUM:?,-\n"},
+      {"another tool's refusal only sets cannot compute", "run.log",
+       "# Executing tool other\nFORMULA_NAME Model-Formula-01\nRH_START\n"
+       "FORMULA Model-Formula-01CANNOT_COMPUTE\nFORMULA Model-Formula-01 5\n",
+       "NO_CORE,OK,OK,1 NUM:5,-\n"},
+      {"marcie's refusal with a third word only sets cannot compute", "run.log",
+       "# Executing tool marcie\nFORMULA_NAME Model-Formula-01\nRH_START\n"
+       "FORMULA Model-Formula-01CANNOT_COMPUTE x\nFORMULA Model-Formula-01 5\n",
+       "NO_CORE,OK,OK,1 NUM:5,-\n"},
+      {"a refusal before any tool line is a data error", "run.log",
+       "RH_START\nFORMULA Model-Formula-01CANNOT_COMPUTE\n", "ERROR,-\n"},
+      {"marcie's refusal with an empty name uses a position", "run.log",
+       "# Executing tool marcie\nSTATE_SPACE STATES 1\nSTATE_SPACE TRANSITIONS 2\n"
+       "STATE_SPACE MAX_TOKEN_IN_PLACE 3\nFORMULA CANNOT_COMPUTE\nFORMULA M 5\n",
+       "ERROR,-\n"},
+  };
+}
+
+}  // namespace
+
+const std::vector<log_case>& log_cases() {
+  static const std::vector<log_case> cases = make_cases();
+  return cases;
+}
+
+}  // namespace sift_runlog::testing_support

@@ -1,0 +1,71 @@
+// Every log of the case table, graded in-process (with several read-block sizes) and by the
+// built program: the bytes and the exit status must be exactly those of the table.
+#include "log_cases.hpp"
+
+#include <gtest/gtest.h>
+
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "command_line.hpp"
+#include "failures.hpp"
+#include "program_runner.hpp"
+#include "run_analysis.hpp"
+
+namespace sift_runlog {
+namespace {
+
+using testing_support::log_case;
+
+command parse(const std::vector<std::string>& arguments) {
+  const std::vector<std::string_view> views(arguments.begin(), arguments.end());
+  return parse_command_line(views);
+}
+
+class log_case_test : public ::testing::TestWithParam<log_case> {};
+
+TEST_P(log_case_test, GradedInProcessGivesTheExactBytes) {
+  const log_case& row = GetParam();
+  const command parsed = parse(testing_support::split_arguments(row.arguments));
+  ASSERT_EQ(parsed.mode, program_mode::analysis);
+  // Tiny blocks put block ends everywhere; the output must not notice.
+  for (const std::size_t block_size :
+       {std::size_t{1}, std::size_t{7}, std::size_t{4096}, line_reader::default_block_size}) {
+    SCOPED_TRACE("block size " + std::to_string(block_size));
+    memory_source log(row.log);
+    string_output_sink out;
+    analysis_state state;
+    const run_outcome outcome =
+        run_analysis(parsed.file_argument, log, parsed.options, out, state, block_size);
+    EXPECT_EQ(out.text(), row.output);
+    EXPECT_EQ(outcome.exit_status, row.exit_status);
+    EXPECT_EQ(outcome.failure_report.empty() ? "" : outcome.failure_report + "\n", row.report);
+  }
+}
+
+TEST_P(log_case_test, TheProgramGivesTheExactBytes) {
+  const log_case& row = GetParam();
+  const std::vector<std::string> arguments = testing_support::split_arguments(row.arguments);
+  testing_support::scratch_directory directory;
+  directory.write_file(parse(arguments).file_argument, row.log);
+  const testing_support::program_result result = testing_support::run_program(
+      testing_support::sift_runlog_program(), arguments, directory.path());
+  EXPECT_EQ(result.output, row.output);
+  EXPECT_EQ(result.exit_status, row.exit_status);
+  EXPECT_EQ(result.report, row.report);
+}
+
+std::string case_name(const ::testing::TestParamInfo<log_case>& info) {
+  std::string name;
+  for (const char c : info.param.name) {
+    name += std::isalnum(static_cast<unsigned char>(c)) != 0 ? c : '_';
+  }
+  return std::to_string(info.index) + "_" + name;
+}
+
+INSTANTIATE_TEST_SUITE_P(logs, log_case_test, ::testing::ValuesIn(testing_support::log_cases()),
+                         case_name);
+
+}  // namespace
+}  // namespace sift_runlog
