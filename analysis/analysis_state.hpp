@@ -40,6 +40,8 @@ struct analysis_state {
   std::int32_t result_index = 0;               // positions of result_vector used so far
   a_string tool_name;
   a_string number_of_cores;
+
+  bool operator==(const analysis_state&) const = default;
 };
 
 }  // namespace sift_runlog

@@ -1,5 +1,6 @@
 #include "directives.hpp"
 
+#include <limits>
 #include <string>
 
 #include "failures.hpp"
@@ -41,6 +42,15 @@ void add_techniques(analysis_state& state, slice_set& words, output_sink& out) {
   }
 }
 
+// Both counters are 32-bit; a log with more than 2^31 such lines is beyond them, a data error
+// rather than a silent wrap-around.
+void count_one_more(std::int32_t& counter) {
+  if (counter == std::numeric_limits<std::int32_t>::max()) {
+    throw data_error("counter beyond its 32-bit range");
+  }
+  ++counter;
+}
+
 bool ends_with_cannot_compute(std::string_view word) {
   return word.size() >= keyword::cannot_compute.size() &&
          word.substr(word.size() - keyword::cannot_compute.size()) == keyword::cannot_compute;
@@ -52,7 +62,7 @@ void handle_state_space(analysis_state& state, slice_set& words, output_sink& ou
   state.state_space_found = true;
   make_result_vector(state, state_space_vector_size, false);
   // Every STATE_SPACE line uses a position, also one that stores nothing.
-  ++state.result_index;
+  count_one_more(state.result_index);
 
   const std::string_view key = words.slice(2);
   if (key == keyword::cannot_compute) {
@@ -77,7 +87,7 @@ void handle_state_space(analysis_state& state, slice_set& words, output_sink& ou
 void handle_formula_name(analysis_state& state, slice_set& words, output_sink& out) {
   check_before_start(state, out, "sift_runlog:242");
   add_a_value_if_new(words.slice(2), state.formula_names, out);
-  ++state.formula_name_count;
+  count_one_more(state.formula_name_count);
 }
 
 void handle_num_vector(analysis_state& state, output_sink& out) {
@@ -101,7 +111,7 @@ void handle_formula(analysis_state& state, slice_set& words, output_sink& out) {
     state.cannot_compute = true;
     if (!state.tool_name.has_value()) throw data_error("FORMULA refusal before any tool line");
     if (*state.tool_name == keyword::marcie && !words.has_slice(3)) {
-      ++state.result_index;
+      count_one_more(state.result_index);
       store_entry(state, name.substr(0, name.size() - keyword::cannot_compute.size()), "?");
     }
     return;
@@ -112,7 +122,7 @@ void handle_formula(analysis_state& state, slice_set& words, output_sink& out) {
   if (answer == keyword::cannot_compute || answer == keyword::techniques ||
       answer == keyword::spx_run) {
     if (display_for_key(name, entries).empty()) {
-      ++state.result_index;
+      count_one_more(state.result_index);
       store_entry(state, name, "?");
     }
     return;
@@ -120,7 +130,7 @@ void handle_formula(analysis_state& state, slice_set& words, output_sink& out) {
 
   // The first answer for a formula wins, a stored "?" included.
   if (!display_for_key(name, entries).empty()) return;
-  ++state.result_index;
+  count_one_more(state.result_index);
   if (state.num_vector_found && (answer == keyword::true_word || answer == keyword::false_word)) {
     store_entry(state, name, "?");
     return;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <stdexcept>
 
 #include "failures.hpp"
 
@@ -41,13 +42,54 @@ std::size_t memory_source::read_some(char* buffer, std::size_t size) {
   return taken;
 }
 
-line_reader::line_reader(byte_source& source, std::size_t block_size, std::size_t piece_limit)
+line_reader::pattern_set::pattern_set(std::span<const std::string_view> patterns) {
+  if (patterns.size() > 32) throw std::invalid_argument("more than 32 candidate patterns");
+  for (const std::string_view text : patterns) {
+    if (text.size() < 2 || text.size() >= 64 || text.find('\n') != std::string_view::npos) {
+      throw std::invalid_argument("a candidate pattern must be 2 to 63 bytes without line feed");
+    }
+    pattern added{0, 0, std::string(text)};
+    const std::size_t head = std::min<std::size_t>(4, text.size());
+    std::memcpy(&added.head, text.data(), head);
+    std::memset(&added.head_mask, 0xff, head);
+    const auto first = static_cast<unsigned char>(text[0]);
+    if (by_first_byte_[first] == 0) first_bytes_ += text[0];
+    if (second_bytes_.find(text[1]) == std::string::npos) second_bytes_ += text[1];
+    by_first_byte_[first] |= std::uint32_t{1} << patterns_.size();
+    patterns_.push_back(std::move(added));
+  }
+}
+
+bool line_reader::pattern_set::starts(const char* text) const noexcept {
+  std::uint32_t candidates = by_first_byte_[static_cast<unsigned char>(*text)];
+  if (candidates == 0) return false;
+  std::uint32_t loaded;
+  std::memcpy(&loaded, text, sizeof loaded);
+  while (candidates != 0) {
+    const pattern& p = patterns_[static_cast<std::size_t>(std::countr_zero(candidates))];
+    if ((loaded & p.head_mask) == p.head && std::memcmp(text, p.text.data(), p.text.size()) == 0) {
+      return true;
+    }
+    candidates &= candidates - 1;
+  }
+  return false;
+}
+
+line_reader::line_reader(byte_source& source, std::size_t block_size, std::size_t piece_limit,
+                         candidate_patterns patterns)
     : source_(source),
       piece_limit_(piece_limit),
       // Room for a whole piece and the byte after it, which tells whether the line goes on.
       capacity_(std::max(block_size, piece_limit + 1)),
       // Not zero-filled: a small log touches only the pages it fills.
-      buffer_(std::make_unique_for_overwrite<char[]>(capacity_)) {}
+      buffer_(std::make_unique_for_overwrite<char[]>(capacity_ + line_padding)),
+      line_starts_(patterns.line_starts),
+      word_starts_(patterns.word_starts),
+      pattern_bytes_{byte_set(line_starts_.first_bytes()), byte_set(word_starts_.first_bytes()),
+                     byte_set(line_starts_.second_bytes() + word_starts_.second_bytes())},
+      kernel_(best_kernel(pattern_bytes_)),
+      line_feeds_(std::make_unique_for_overwrite<std::uint64_t[]>(capacity_ / 64 + 2)),
+      marks_(std::make_unique_for_overwrite<std::uint64_t[]>(capacity_ / 64 + 2)) {}
 
 bool line_reader::refill() {
   if (at_end_) return false;
@@ -57,36 +99,118 @@ bool line_reader::refill() {
     begin_ = 0;
   }
   const std::size_t got = source_.read_some(buffer_.get() + end_, capacity_ - end_);
-  if (got == 0) {
-    at_end_ = true;
-    return false;
-  }
+  at_end_ = got == 0;
   end_ += got;
-  return true;
+  // The bytes moved to the front need their index rebuilt even when nothing more came. The
+  // padding after the data is always defined, whatever an earlier block left there.
+  std::memset(buffer_.get() + end_, 0, line_padding);
+  const std::size_t longest_run = build_byte_index(kernel_, buffer_.get(), end_, pattern_bytes_,
+                                                   line_feeds_.get(), marks_.get());
+  // A line longer than the piece limit spans at least this many whole index words without a
+  // line feed; with a small limit every stretch counts as one.
+  const std::size_t long_run = piece_limit_ / 64 > 2 ? piece_limit_ / 64 - 2 : 0;
+  may_hold_a_long_line_ = longest_run >= long_run;
+  return got > 0;
 }
 
-bool line_reader::next(std::string_view& line) {
+bool line_reader::whole_pattern_at(std::size_t position) const noexcept {
+  const char* mark = buffer_.get() + position;
+  return (*mark == '\n' ? line_starts_ : word_starts_).starts(mark + 1);
+}
+
+std::size_t line_reader::after_last_line_feed(std::size_t from, std::size_t to) const noexcept {
+  if (to <= from) return from;
+  std::size_t word = (to - 1) / 64;
+  std::uint64_t bits = line_feeds_[word];
+  if (to % 64 != 0) bits &= (std::uint64_t{1} << (to % 64)) - 1;
+  while (bits == 0) {
+    if (word * 64 <= from) return from;
+    bits = line_feeds_[--word];
+  }
+  const std::size_t line_feed = word * 64 + 63 - static_cast<std::size_t>(std::countl_zero(bits));
+  return line_feed >= from ? line_feed + 1 : from;
+}
+
+bool line_reader::next_candidate(std::string_view& line) {
   for (;;) {
-    const char* start = buffer_.get() + begin_;
-    const std::size_t available = end_ - begin_;
-    // A line end just after a full piece still belongs to that piece.
-    const std::size_t window = std::min(available, piece_limit_ + 1);
-    const auto* newline = static_cast<const char*>(std::memchr(start, '\n', window));
-    if (newline != nullptr) {
-      const auto length = static_cast<std::size_t>(newline - start);
-      line = std::string_view(start, length);
-      begin_ += length + 1;
+    pass_over_non_candidates();
+    // begin_ now holds a candidate, a line that does not end in the buffer, or nothing.
+    const std::size_t window = std::min(end_, begin_ + piece_limit_ + 1);
+    const std::size_t line_feed = find_line_feed(begin_, window);
+    if (line_feed < window) {
+      line = hand_out(begin_, line_feed, false);
+      begin_ = line_feed + 1;
+      restart_scan();
       return true;
     }
-    if (available > piece_limit_) {
-      line = std::string_view(start, piece_limit_);
+    if (end_ - begin_ > piece_limit_ || at_end_) return next_slowly(line);
+    if (!refill()) return next_slowly(line);
+  }
+}
+
+void line_reader::pass_over_non_candidates() noexcept {
+  // The line at begin_ may follow a piece or a refill, with no line feed (and so no mark)
+  // before it in the buffer: its start is looked at directly.
+  if (begin_ >= end_ || begins_with_line_start(begin_)) return;
+  std::uint64_t* const marks = marks_.get();
+  const std::size_t words = (end_ + 63) / 64;
+  std::size_t word = begin_ / 64;
+  std::uint64_t bits = marks[word] & (~std::uint64_t{0} << (begin_ % 64));
+  std::size_t mark = end_;
+  for (;;) {
+    while (bits == 0 && ++word < words) bits = marks[word];
+    if (bits == 0) break;
+    const int bit = std::countr_zero(bits);
+    const std::size_t position = word * 64 + static_cast<std::size_t>(bit);
+    if (whole_pattern_at(position)) {
+      mark = position;
+      break;
+    }
+    // Only the first bytes of a pattern: never look at this mark again.
+    marks[word] &= ~(std::uint64_t{1} << bit);
+    bits &= bits - 1;
+  }
+  // A mark on a line feed makes the line after it a candidate; a mark on a blank, the line
+  // that holds it. Every line before that one is no candidate.
+  const std::size_t target =
+      (mark < end_ && buffer_[mark] == '\n') ? mark + 1 : after_last_line_feed(begin_, mark);
+  if (may_hold_a_long_line_) {
+    walk_towards(target);
+  } else {
+    begin_ = target;
+  }
+}
+
+void line_reader::walk_towards(std::size_t target) noexcept {
+  while (begin_ < target) {
+    const std::size_t line_feed = find_line_feed(begin_, target);
+    if (line_feed == target || line_feed - begin_ > piece_limit_) return;
+    begin_ = line_feed + 1;
+  }
+}
+
+bool line_reader::next_slowly(std::string_view& line) {
+  for (;;) {
+    const std::size_t window = std::min(end_, begin_ + piece_limit_ + 1);
+    const std::size_t line_feed = find_line_feed(begin_, window);
+    if (line_feed < window) {
+      line = hand_out(begin_, line_feed, false);
+      begin_ = line_feed + 1;
+      restart_scan();
+      return true;
+    }
+    if (end_ - begin_ > piece_limit_) {
+      line = hand_out(begin_, begin_ + piece_limit_, true);
       begin_ += piece_limit_;
+      restart_scan();
       return true;
     }
     if (!refill()) {
-      if (available == 0) return false;
-      line = std::string_view(buffer_.get() + begin_, available);
+      if (begin_ == end_) return false;
+      // The last line has no line feed; it is a line, not a piece, whatever its length.
+      line = hand_out(begin_, end_, false);
       begin_ = end_;
+      restart_scan();
       return true;
     }
   }

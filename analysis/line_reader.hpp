@@ -6,15 +6,29 @@
 // rest; an empty rest is not handed out, so a line of exactly `piece_limit` bytes is one line. A
 // last line without a line feed is read; an empty source gives no line.
 //
-// Lines are views into the reader's buffer, valid until the next call of next(). Nothing is
-// allocated per line, and nothing is read from the source beyond the block that holds the last
-// line asked for.
+// Lines are views into the reader's buffer, valid until the next call, and each is followed in
+// memory by at least `line_padding` readable bytes. Nothing is allocated per line, and nothing
+// is read from the source beyond the block that holds the last line asked for.
+//
+// Candidates. A line is a candidate when it begins with one of the `line_starts` patterns, or
+// when a blank in it is followed by one of the `word_starts` patterns. Each block is indexed
+// once as it arrives (byte_index.hpp): a vector pass marks every line feed and blank followed
+// by a pattern's first two bytes; next_candidate() jumps from mark to mark, checks there that
+// the whole pattern follows, and never looks at the bytes of the lines between.
 #pragma once
 
+#include <algorithm>
+#include <array>
+#include <bit>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "byte_index.hpp"
 
 namespace sift_runlog {
 
@@ -51,29 +65,201 @@ class memory_source final : public byte_source {
   std::string_view rest_;
 };
 
+// What makes a line a candidate (see above). Each pattern is 2 to 63 bytes long and holds no
+// line feed; there are at most 32 of each kind.
+struct candidate_patterns {
+  std::span<const std::string_view> line_starts;
+  std::span<const std::string_view> word_starts;
+};
+
 class line_reader {
  public:
   static constexpr std::size_t default_piece_limit = 16384;
+  // Measured: larger blocks gain nothing once a block and its index stay in the L2 cache.
   static constexpr std::size_t default_block_size = 128 * 1024;
+  static constexpr std::size_t line_padding = byte_index_padding;
 
   // `block_size` is how much is asked of the source at a time; the buffer also holds one piece.
+  // Throws std::invalid_argument for a pattern that breaks the rules above.
   explicit line_reader(byte_source& source, std::size_t block_size = default_block_size,
-                       std::size_t piece_limit = default_piece_limit);
+                       std::size_t piece_limit = default_piece_limit,
+                       candidate_patterns patterns = {});
 
   // Sets `line` to the next line or piece; false at the end of the source.
-  [[nodiscard]] bool next(std::string_view& line);
+  [[nodiscard]] bool next(std::string_view& line) {
+    // The line feeds at or after begin_ in word scan_word_ are kept at hand between calls, so
+    // that consecutive short lines cost a few bit operations each.
+    while (scan_bits_ == 0) {
+      if ((scan_word_ + 1) * 64 >= end_) return next_slowly(line);
+      scan_bits_ = line_feeds_[++scan_word_];
+    }
+    const std::size_t line_feed =
+        scan_word_ * 64 + static_cast<std::size_t>(std::countr_zero(scan_bits_));
+    // A line end just after a full piece still belongs to that piece.
+    if (line_feed - begin_ > piece_limit_) return next_slowly(line);
+    scan_bits_ &= scan_bits_ - 1;
+    line = hand_out(begin_, line_feed, false);
+    begin_ = line_feed + 1;
+    return true;
+  }
+
+  // Like next(), but passes over the lines that are not candidates. A piece, and a line that
+  // is read at the end of the source without a line feed, is always handed out.
+  [[nodiscard]] bool next_candidate(std::string_view& line);
+
+  // Calls visit(line, may_be_candidate) for every line and piece in order, as next() and
+  // line_is_candidate() would give them, until it returns false; says whether the end of the
+  // source was reached. The walk keeps its state in locals: the visitor may write bytes
+  // anywhere (an output buffer) without making it reload the reader's members.
+  template <typename Visit>
+  bool for_each_line(Visit&& visit) {
+    for (;;) {
+      const char* const buffer = buffer_.get();
+      const std::uint64_t* const feeds = line_feeds_.get();
+      const std::uint64_t* const marks = marks_.get();
+      const std::size_t words = (end_ + 63) / 64;
+      const std::size_t limit = piece_limit_;
+      std::size_t begin = begin_;
+      std::size_t word = begin / 64;
+      std::uint64_t bits = begin < end_ ? feeds[word] & (~std::uint64_t{0} << (begin % 64)) : 0;
+      // The first line may follow a piece or a refill, with no line feed before it.
+      bool feed_before = begin > 0 && buffer[begin - 1] == '\n';
+      for (;;) {
+        while (bits == 0 && ++word < words) bits = feeds[word];
+        if (bits == 0) break;
+        const std::size_t line_feed = word * 64 + static_cast<std::size_t>(std::countr_zero(bits));
+        if (line_feed - begin > limit) break;
+        bits &= bits - 1;
+        const bool candidate =
+            feed_before ? any_bit(marks, begin - 1, line_feed)
+                        : begins_with_line_start(begin) || any_bit(marks, begin, line_feed);
+        hand_out(begin, line_feed, false);
+        begin_ = line_feed + 1;
+        if (!visit(std::string_view(buffer + begin, line_feed - begin), candidate)) return false;
+        begin = line_feed + 1;
+        feed_before = true;
+      }
+      std::string_view line;
+      if (!next_slowly(line)) return true;
+      if (!visit(line, line_is_candidate())) return false;
+    }
+  }
+
+  // Whether the line last handed out may be a candidate: a mark of the index (of its first
+  // bytes only) on the line feed before it or inside it, or a line start where that line feed
+  // is not in the buffer. A piece always is.
+  [[nodiscard]] bool line_is_candidate() const noexcept {
+    if (line_is_piece_) return true;
+    if (line_begin_ > 0 && buffer_[line_begin_ - 1] == '\n') {
+      return any_bit(marks_.get(), line_begin_ - 1, line_end_);
+    }
+    return begins_with_line_start(line_begin_) || any_bit(marks_.get(), line_begin_, line_end_);
+  }
+
+  // Calls `test(position)` for each position in the line last handed out where a blank is
+  // followed by one of the word starts, in order, until a call returns true; says whether one
+  // did. For a piece the pattern may run past its end.
+  template <typename Test>
+  [[nodiscard]] bool any_word_start(Test&& test) const {
+    const std::uint64_t* marks = marks_.get();
+    for (std::size_t word = line_begin_ / 64; word * 64 < line_end_; ++word) {
+      std::uint64_t bits = marks[word];
+      if (word == line_begin_ / 64) bits &= ~std::uint64_t{0} << (line_begin_ % 64);
+      while (bits != 0) {
+        const std::size_t position = word * 64 + static_cast<std::size_t>(std::countr_zero(bits));
+        if (position >= line_end_) return false;
+        if (test(position - line_begin_)) return true;
+        bits &= bits - 1;
+      }
+    }
+    return false;
+  }
 
  private:
-  // Keeps the unread bytes and appends a block from the source; false at its end.
+  // A set of patterns, found by first byte.
+  class pattern_set {
+   public:
+    explicit pattern_set(std::span<const std::string_view> patterns);
+    [[nodiscard]] const std::string& first_bytes() const noexcept { return first_bytes_; }
+    [[nodiscard]] const std::string& second_bytes() const noexcept { return second_bytes_; }
+    // Whether one of the patterns starts at `text`, which is readable for the longest one.
+    [[nodiscard]] bool starts(const char* text) const noexcept;
+
+   private:
+    struct pattern {
+      std::uint32_t head;       // the first bytes, at most four, as loaded from memory
+      std::uint32_t head_mask;  // which bytes of a four-byte load the head covers
+      std::string text;
+    };
+    std::vector<pattern> patterns_;
+    std::array<std::uint32_t, 256> by_first_byte_{};  // bit i: pattern i begins with the byte
+    std::string first_bytes_;
+    std::string second_bytes_;
+  };
+
+  // Keeps the unread bytes, appends a block from the source and indexes the buffer; false at
+  // the end of the source.
   bool refill();
+  // Whether a whole pattern follows the mark at `position` (the index only knows that its
+  // first two bytes do).
+  [[nodiscard]] bool whole_pattern_at(std::size_t position) const noexcept;
+  // The first line feed at or after `from` and before `limit`, or `limit`.
+  [[nodiscard]] std::size_t find_line_feed(std::size_t from, std::size_t limit) const noexcept {
+    if (from >= limit) return limit;
+    std::size_t word = from / 64;
+    std::uint64_t bits = line_feeds_[word] & (~std::uint64_t{0} << (from % 64));
+    while (bits == 0) {
+      if (++word * 64 >= limit) return limit;
+      bits = line_feeds_[word];
+    }
+    return std::min(limit, word * 64 + static_cast<std::size_t>(std::countr_zero(bits)));
+  }
+  // The position after the last line feed in [from, to), or `from` when there is none.
+  [[nodiscard]] std::size_t after_last_line_feed(std::size_t from, std::size_t to) const noexcept;
+  // Moves begin_ over the lines that end in the buffer and are no candidates.
+  void pass_over_non_candidates() noexcept;
+  // Moves begin_ line by line towards `target`, stopping at a line too long to pass over.
+  void walk_towards(std::size_t target) noexcept;
+  [[nodiscard]] bool begins_with_line_start(std::size_t position) const noexcept {
+    return line_starts_.starts(buffer_.get() + position);
+  }
+  // Points the scan of next() at begin_, after begin_ moved other than past a line feed.
+  void restart_scan() noexcept {
+    scan_word_ = begin_ / 64;
+    scan_bits_ = begin_ < end_ ? line_feeds_[scan_word_] & (~std::uint64_t{0} << (begin_ % 64)) : 0;
+  }
+  std::string_view hand_out(std::size_t begin, std::size_t end, bool piece) noexcept {
+    line_begin_ = begin;
+    line_end_ = end;
+    line_is_piece_ = piece;
+    return {buffer_.get() + begin, end - begin};
+  }
+  // The next line or piece when no line ends in the buffer at begin_: it may need a refill.
+  bool next_slowly(std::string_view& line);
 
   byte_source& source_;
   std::size_t piece_limit_;
   std::size_t capacity_;
   std::unique_ptr<char[]> buffer_;
-  std::size_t begin_ = 0;  // first unread byte
-  std::size_t end_ = 0;    // one past the last byte read from the source
-  bool at_end_ = false;    // the source has no more bytes
+  pattern_set line_starts_;
+  pattern_set word_starts_;
+  candidate_sets pattern_bytes_;
+  index_kernel kernel_;
+  std::unique_ptr<std::uint64_t[]> line_feeds_;  // one bit per buffer byte
+  std::unique_ptr<std::uint64_t[]> marks_;       // one bit per buffer byte
+  std::size_t begin_ = 0;                        // first unread byte
+  std::size_t end_ = 0;                          // one past the last byte read from the source
+  std::size_t line_begin_ = 0;                   // the line last handed out
+  std::size_t line_end_ = 0;
+  bool line_is_piece_ = false;
+  bool at_end_ = false;  // the source has no more bytes
+  // next() goes on from here: the line feeds of word scan_word_ at or after begin_ (none
+  // before it from begin_ on).
+  std::size_t scan_word_ = 0;
+  std::uint64_t scan_bits_ = 0;
+  // Whether the buffer holds a stretch without line feed long enough for an over-long line:
+  // only then must a jump over lines look at each one.
+  bool may_hold_a_long_line_ = false;
 };
 
 }  // namespace sift_runlog

@@ -3,6 +3,7 @@
 #include "directives.hpp"
 #include "failures.hpp"
 #include "keywords.hpp"
+#include "line_filter.hpp"
 #include "result_line.hpp"
 #include "slice_set.hpp"
 
@@ -15,11 +16,9 @@ bool has_exactly(slice_set& words, std::size_t count) {
   return words.has_slice(count) && !words.has_slice(count + 1);
 }
 
-enum class scan { go_on, stop };
-
-// Runs the tests on one line in their fixed order; the first that holds decides the line, and
-// a line that passes none is ignored.
-scan handle_line(analysis_state& state, std::string_view line, slice_set& words, output_sink& out) {
+// The tests in their fixed order; a line that passes none is ignored.
+scan run_line_tests(analysis_state& state, std::string_view line, slice_set& words,
+                    output_sink& out) {
   if (line == keyword::locale_warning) {
     state.cannot_compute = true;
   } else if (words.has_slice(5) && words.slice(3) == keyword::out &&
@@ -68,20 +67,38 @@ scan handle_line(analysis_state& state, std::string_view line, slice_set& words,
 
 }  // namespace
 
+scan handle_line(analysis_state& state, std::string_view line, output_sink& out) {
+  slice_set words = slice_set::create(line, ' ');
+  return run_line_tests(state, line, words, out);
+}
+
 void perform_stdout_analysis(std::string_view file_name, byte_source& log,
                              const run_options& options, output_sink& out, analysis_state& state,
                              std::size_t block_size) {
   state = analysis_state{};
   try {
-    line_reader reader(log, block_size);
-    std::string_view line;
-    while (reader.next(line)) {
-      if (options.debug_mode) {
-        out.write("lu ");
-        out.write_line(line);
+    line_reader reader(log, block_size, line_reader::default_piece_limit,
+                       {candidate_line_starts, candidate_word_starts});
+    // Handles a line that may be a candidate; false once the scan must stop.
+    const auto handle = [&](std::string_view line) {
+      const auto tested_word = [line](std::size_t position) {
+        return tested_word_at(line, position);
+      };
+      if (!may_pass_by_start(line) && !reader.any_word_start(tested_word)) return true;
+      return handle_line(state, line, out) == scan::go_on;
+    };
+    if (options.debug_mode) {
+      // Every line is traced; only the candidates are looked at.
+      (void)reader.for_each_line([&](std::string_view line, bool candidate) {
+        out.write_line("lu ", line);
+        return !candidate || handle(line);
+      });
+    } else {
+      // Most lines are chatter that no test can take: the reader passes over them without a
+      // look at their bytes.
+      std::string_view line;
+      while (reader.next_candidate(line) && handle(line)) {
       }
-      slice_set words = slice_set::create(line, ' ');
-      if (handle_line(state, line, words, out) == scan::stop) break;
     }
     write_result_line(state, options, file_name, out);
   } catch (const data_error&) {

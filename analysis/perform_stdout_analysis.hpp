@@ -27,4 +27,10 @@ void perform_stdout_analysis(std::string_view file_name, byte_source& log,
                              const run_options& options, output_sink& out, analysis_state& state,
                              std::size_t block_size = line_reader::default_block_size);
 
+// Runs the line tests on one line in their fixed order (the first that holds decides the line)
+// and says whether the scan must stop after it (RH_STOP). The scan calls it only for the lines
+// that may pass a test; the tests call it on any line.
+enum class scan { go_on, stop };
+scan handle_line(analysis_state& state, std::string_view line, output_sink& out);
+
 }  // namespace sift_runlog

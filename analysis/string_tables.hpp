@@ -35,6 +35,8 @@ class tab_a_string {
   // The number of entries from position 1 up to the first null one.
   [[nodiscard]] std::size_t filled_count() const noexcept;
 
+  bool operator==(const tab_a_string&) const = default;
+
  private:
   std::vector<a_string> slots_;
 };
@@ -47,6 +49,8 @@ struct vector_result {
   std::int32_t size;
   bool is_boolean;
   tab_a_string entries;
+
+  bool operator==(const vector_result&) const = default;
 };
 
 // Adds a copy of `value` at the first null position of `table` unless an equal text is already

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -121,6 +122,120 @@ TEST(line_reader, ReadsNothingBeyondTheBlockOfTheLastLineAskedFor) {
   std::string_view line;
   ASSERT_TRUE(reader.next(line));
   EXPECT_EQ(source.reads, 1);
+}
+
+}  // namespace
+}  // namespace sift_runlog
+
+namespace sift_runlog {
+namespace {
+
+constexpr std::string_view test_line_starts[] = {"RH_START", "Can't"};
+constexpr std::string_view test_word_starts[] = {"Out ", "'st"};
+
+// Whether the line is a candidate, found the slow way.
+bool reference_candidate(std::string_view line) {
+  for (const std::string_view start : test_line_starts) {
+    if (line.starts_with(start)) return true;
+  }
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    for (const std::string_view word : test_word_starts) {
+      if (line[i] == ' ' && line.substr(i + 1).starts_with(word)) return true;
+    }
+  }
+  return false;
+}
+
+std::string random_log(std::mt19937& random) {
+  static const std::vector<std::string> pieces = {"RH_START",
+                                                  "Can't",
+                                                  " Out ",
+                                                  " 'st",
+                                                  "Out",
+                                                  " ",
+                                                  "  ",
+                                                  "\n",
+                                                  "\n",
+                                                  "\n",
+                                                  "x",
+                                                  "yy",
+                                                  "RH_STAR",
+                                                  "\nRH_START",
+                                                  " Ou",
+                                                  "\r",
+                                                  std::string(1, '\0'),
+                                                  "\xff"};
+  std::string log;
+  const std::size_t count = random() % 120;
+  for (std::size_t i = 0; i < count; ++i) {
+    log += pieces[random() % pieces.size()];
+    if (random() % 40 == 0) log += std::string(random() % 300, 'L');
+  }
+  return log;
+}
+
+TEST(line_reader, NextCandidateHandsOutExactlyTheCandidates) {
+  std::mt19937 random(3);
+  for (int round = 0; round < 3000; ++round) {
+    const std::string log = random_log(random);
+    const std::size_t piece_limit = round % 3 == 0 ? 16384 : 1 + random() % 200;
+    const std::size_t block_size = 1 + random() % 300;
+    const candidate_patterns patterns{test_line_starts, test_word_starts};
+    // The lines of next() that are candidates, and every piece and last line without line
+    // feed, which are handed out unchecked.
+    std::vector<std::string> expected;
+    {
+      memory_source source(log);
+      line_reader reader(source, block_size, piece_limit, patterns);
+      std::size_t consumed = 0;
+      for (std::string_view line; reader.next(line);) {
+        consumed += line.size();
+        const bool ends_in_line_feed = consumed < log.size() && log[consumed] == '\n';
+        if (ends_in_line_feed) ++consumed;
+        if (!ends_in_line_feed || reference_candidate(line)) expected.emplace_back(line);
+      }
+    }
+    std::vector<std::string> handed_out;
+    {
+      memory_source source(log);
+      line_reader reader(source, block_size, piece_limit, patterns);
+      for (std::string_view line; reader.next_candidate(line);) handed_out.emplace_back(line);
+    }
+    SCOPED_TRACE("round " + std::to_string(round));
+    EXPECT_EQ(handed_out, expected);
+  }
+}
+
+TEST(line_reader, ForEachLineVisitsEveryLineAndFlagsEveryCandidate) {
+  std::mt19937 random(5);
+  for (int round = 0; round < 3000; ++round) {
+    const std::string log = random_log(random);
+    const std::size_t piece_limit = round % 3 == 0 ? 16384 : 1 + random() % 200;
+    const std::size_t block_size = 1 + random() % 300;
+    const candidate_patterns patterns{test_line_starts, test_word_starts};
+    SCOPED_TRACE("round " + std::to_string(round));
+    std::vector<std::string> visited;
+    {
+      memory_source source(log);
+      line_reader reader(source, block_size, piece_limit, patterns);
+      EXPECT_TRUE(reader.for_each_line([&](std::string_view line, bool candidate) {
+        if (reference_candidate(line)) {
+          EXPECT_TRUE(candidate) << line;
+        }
+        visited.emplace_back(line);
+        return true;
+      }));
+    }
+    EXPECT_EQ(visited, read_all(log, block_size, piece_limit));
+  }
+}
+
+TEST(line_reader, RefusesPatternsItCannotIndex) {
+  memory_source source("");
+  const std::string_view too_short[] = {"x"};
+  const std::string_view with_line_feed[] = {"a\nb"};
+  EXPECT_THROW(line_reader(source, 64, 16, {too_short, {}}), std::invalid_argument);
+  EXPECT_THROW(line_reader(source, 64, 16, {{}, with_line_feed}), std::invalid_argument);
 }
 
 }  // namespace

@@ -375,6 +375,120 @@ std::vector<log_case> make_cases() {
        "# Executing tool marcie\nSTATE_SPACE STATES 1\nSTATE_SPACE TRANSITIONS 2\n"
        "STATE_SPACE MAX_TOKEN_IN_PLACE 3\nFORMULA CANNOT_COMPUTE\nFORMULA M 5\n",
        "ERROR,-\n"},
+      // Decided reading choices, end to end.
+      {"a line of exactly 16384 bytes is one line", "run.log -debug",
+       std::string(16384, 'x') + "\nRH_START\n",
+       "lu " + std::string(16384, 'x') + "\nlu RH_START\nprinting line\nNO_CORE,OK,OK,DNF,-\n"},
+      {"an empty line before the end of the log is read", "run.log -debug", "a\n\n",
+       "lu a\nlu \nprinting line\nNO_CORE,OK,OK,BAD_RUN?,-\n"},
+      {"a form feed after a line feed is an ordinary byte", "run.log -debug",
+       "RH_START\n\fRH_STOP\nRH_TIME_CONFINEMENT_REACHED\n",
+       "lu RH_START\nlu \fRH_STOP\nlu RH_TIME_CONFINEMENT_REACHED\nprinting line\n"
+       "NO_CORE,DNF,OK,DNF,-\n"},
+      {"refused and accepted number forms as stored values", "run.log",
+       "STATE_SPACE STATES 12. TECHNIQUES A\nSTATE_SPACE TRANSITIONS .5 TECHNIQUES B\n"
+       "STATE_SPACE MAX_TOKEN_IN_PLACE 8#.4# TECHNIQUES C\n"
+       "STATE_SPACE MAX_TOKEN_PER_MARKING 1E99999 TECHNIQUES D\n",
+       "NO_CORE,OK,OK,4 NUM:? NUM:? NUM:? NUM:1E99999,D \n"},
+      {"signed based numbers with an exponent are stored as written", "run.log",
+       "STATE_SPACE STATES -16#FF#E2\nSTATE_SPACE TRANSITIONS +7\nSTATE_SPACE MAX_TOKEN_IN_PLACE "
+       "2#1.1#\nSTATE_SPACE MAX_TOKEN_PER_MARKING 1.0e+1_0\n",
+       "NO_CORE,OK,OK,4 NUM:-16#FF#E2 NUM:+7 NUM:2#1.1# NUM:1.0e+1_0,-\n"},
+
+      // Values and names holding a colon.
+      {"a stored value is read back up to its first colon", "run.log",
+       "STATE_SPACE STATES 16:FF: TECHNIQUES A\n", "NO_CORE,OK,OK,4 NUM:16 NUM:? NUM:? NUM:?,A \n"},
+      {"a formula answer is read back up to its first colon", "run.log",
+       "FORMULA_NAME F1\nFORMULA F1 a:b\nFORMULA F1 7\n", "NO_CORE,OK,OK,1 NUM:a,-\n"},
+      {"a formula name holding a colon never finds its answer", "run.log",
+       "FORMULA_NAME A:B\nFORMULA A:B 5\nFORMULA A:B 6\n", "NO_CORE,OK,OK,1 NUM:?,-\n"},
+      {"answers for a name holding a colon each take a position", "run.log",
+       "FORMULA_NAME A:B\n" + repeated("FORMULA A:B 5\n", 17), "ERROR,-\n"},
+      {"an empty formula name finds no answer", "run.log",
+       "FORMULA_NAME \nFORMULA Model-Formula-01 3\n", "NO_CORE,OK,OK,1 NUM:?,-\n"},
+
+      // Positions and declarations.
+      {"a repeated or refused answer uses no position", "run.log",
+       numbered("F", 16, "FORMULA_NAME ") +
+           "RH_START\nFORMULA F1 1\nFORMULA F1 2\n"
+           "FORMULA F1 TECHNIQUES X\nFORMULA F1 CANNOT_COMPUTE\n" +
+           numbered("F", 16, "FORMULA ", " 1\n"),
+       "NO_CORE,OK,OK,16" + repeated(" NUM:1", 16) + ",-\n"},
+      {"state space refusals beyond the vector's size store nothing", "run.log",
+       "FORMULA Model-Formula-01 1\n" + repeated("STATE_SPACE CANNOT_COMPUTE\n", 20),
+       "NO_CORE,OK,OK,0,-\n"},
+      {"a formula name declared twice is written once", "run.log",
+       "FORMULA_NAME A\nFORMULA_NAME A\nRH_START\nFORMULA A 5\nRH_STOP\n",
+       "NO_CORE,OK,OK,1 NUM:5,-\n"},
+      {"FORMULA_NAME reads only word 2", "run.log", "FORMULA_NAME A B\nFORMULA A 1\nFORMULA B 2\n",
+       "NO_CORE,OK,OK,1 NUM:1,-\n"},
+      {"NUM_VECTOR and BOOL_VECTOR together", "run.log",
+       "FORMULA_NAME Model-Formula-01\nFORMULA_NAME Model-Formula-02\nNUM_VECTOR\nBOOL_VECTOR\n"
+       "RH_START\nFORMULA Model-Formula-01 TRUE TECHNIQUES X\nFORMULA Model-Formula-02 3\n",
+       "NO_CORE,OK,OK,2 BOOL:? BOOL:3,-\n"},
+      {"a refusal with a third word before any tool line is a data error", "run.log",
+       "FORMULA Model-Formula-01CANNOT_COMPUTE x\n", "ERROR,-\n"},
+      {"STATE_SPACE techniques need TECHNIQUES as word 4", "run.log",
+       "STATE_SPACE STATES 5 TECHNIQUE A\nSTATE_SPACE TRANSITIONS 6 X TECHNIQUES B\n"
+       "STATE_SPACE MAX_TOKEN_IN_PLACE 7 TECHNIQUES\n",
+       "NO_CORE,OK,OK,4 NUM:5 NUM:6 NUM:7 NUM:?,-\n"},
+      {"STATES wins over STATE for velox", "run.log",
+       "# Executing tool velox\nSTATE_SPACE STATE 1\nSTATE_SPACE STATES 2\n",
+       "NO_CORE,OK,OK,4 NUM:2 NUM:? NUM:? NUM:?,-\n"},
+      {"velox without STATES or STATE", "run.log",
+       "# Executing tool velox\nSTATE_SPACE TRANSITIONS 5\n",
+       "NO_CORE,OK,OK,4 NUM:? NUM:5 NUM:? NUM:?,-\n"},
+      {"an empty tool name is a tool line all the same", "run.log",
+       "# Executing tool \nSTATE_SPACE TRANSITIONS 5\n",
+       "NO_CORE,OK,OK,4 NUM:? NUM:5 NUM:? NUM:?,-\n"},
+
+      // The order of the tests, and blanks in front.
+      {"a memory signature wins over the time confinement", "run.log",
+       "RH_TIME_CONFINEMENT_REACHED x Out y memory\n", "NO_CORE,OK,MOVF,BAD_RUN?,-\n"},
+      {"the time confinement wins over the tool line", "run.log",
+       "RH_TIME_CONFINEMENT_REACHED Executing tool velox\nSTATE_SPACE STATE 9\n",
+       "NO_CORE,DNF,OK,ERROR,-\n"},
+      {"the core-count line wins over RH_START", "run.log", "RH_START Number of cores : 4\n",
+       "4,OK,OK,BAD_RUN?,-\n"},
+      {"the tool line wins over RH_STOP", "run.log",
+       "RH_START\nRH_STOP Executing tool x\nCan't allocate memory\n", "NO_CORE,OK,MOVF,DNF,-\n"},
+      {"bad_alloc wins over RH_STOP", "run.log", "RH_STOP 2 3 4 5 6 7 'std::bad_alloc'\nRH_START\n",
+       "NO_CORE,OK,MOVF,DNF,-\n"},
+      {"a memory signature with a blank in front", "run.log", " x Out y memory\n",
+       "NO_CORE,OK,MOVF,BAD_RUN?,-\n"},
+      {"a core-count line with a blank in front", "run.log", " Number of cores : 4\n",
+       "4,OK,OK,BAD_RUN?,-\n"},
+      {"word 1 keywords ignore the words after them", "run.log",
+       "RH_START now\nDO_NOT_COMPETE because\nRH_STOP here\n", "NO_CORE,OK,OK,DNC,-\n"},
+
+      // Failures in debug and long mode.
+      {"an Index_Error after debug traces", "run.log -debug", "RH_START\nSTATE_SPACE\nRH_STOP\n",
+       "lu RH_START\nlu STATE_SPACE\nProblem with file run.log,-\n"},
+      {"an Index_Error in the scan comes before the long-mode fields", "-long a_b_c_d", "FORMULA\n",
+       "Problem with file a_b_c_d,-\n"},
+
+      // The command line, end to end.
+      {"-help with a second argument is a file name", "-help x", "RH_START\n",
+       "NO_CORE,OK,OK,DNF,-\n"},
+      {"-debug alone is a file name", "-debug", "RH_START\n", "NO_CORE,OK,OK,DNF,-\n"},
+      {"-long alone is a file name", "-long", "RH_START\n", "NO_CORE,OK,OK,DNF,-\n"},
+      {"-debug first is the file name", "-debug x", "RH_START\n", "NO_CORE,OK,OK,DNF,-\n"},
+      {"-long last is ignored", "x_y -long", "RH_START\n", "NO_CORE,OK,OK,DNF,-\n"},
+      {"arguments after the file are ignored", "x y -debug z", "RH_START\n",
+       "NO_CORE,OK,OK,DNF,-\n"},
+
+      // A last line without line feed that passes a test.
+      {"a memory signature in a last line without line feed", "run.log", "a\nx y Out z memory",
+       "NO_CORE,OK,MOVF,BAD_RUN?,-\n"},
+      {"a core count in a last line without line feed, traced", "run.log -debug",
+       "FORMULA_NAME F1\n# Number of cores : 4",
+       "lu FORMULA_NAME F1\nlu # Number of cores : 4\nprinting line\n4,OK,OK,BAD_RUN?,-\n"},
+      {"a tool line in a last line without line feed", "run.log",
+       "STATE_SPACE TRANSITIONS 5\n# Executing tool velox",
+       "NO_CORE,OK,OK,4 NUM:? NUM:5 NUM:? NUM:?,-\n"},
+      {"a last line without line feed after a block of chatter", "run.log",
+       repeated("chatter of no interest\n", 9000) + "x y Out z memory",
+       "NO_CORE,OK,MOVF,BAD_RUN?,-\n"},
   };
 }
 
