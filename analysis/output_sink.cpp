@@ -10,7 +10,8 @@ namespace sift_runlog {
 
 output_sink::output_sink(std::size_t capacity)
     // Not zero-filled: a large buffer costs only the pages that are really written.
-    : buffer_(std::make_unique_for_overwrite<char[]>(capacity)), capacity_(capacity) {}
+    // The slack after the capacity takes the overshoot of write_line_overread().
+    : buffer_(std::make_unique_for_overwrite<char[]>(capacity + overread)), capacity_(capacity) {}
 
 void output_sink::flush() {
   if (used_ == 0) return;

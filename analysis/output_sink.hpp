@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -49,6 +50,28 @@ class output_sink {
       write(prefix);
       write_line(text);
     }
+  }
+
+  // How far write_line_overread() may read past its text and write past its line.
+  static constexpr std::size_t overread = 64;
+
+  // As write_line(prefix, text), for a text followed in memory by at least `overread` readable
+  // bytes, as every line of line_reader is: the text is copied in whole 64-byte steps, without
+  // a library call, and the bytes copied past the line are overwritten by what comes next.
+  void write_line_overread(std::string_view prefix, std::string_view text) {
+    const std::size_t size = prefix.size() + text.size() + 1;
+    if (size > capacity_ - used_) {
+      write_line(prefix, text);
+      return;
+    }
+    char* const at = buffer_.get() + used_;
+    prefix.copy(at, prefix.size());
+    char* const to = at + prefix.size();
+    for (std::size_t done = 0; done < text.size(); done += overread) {
+      std::memcpy(to + done, text.data() + done, overread);
+    }
+    at[size - 1] = '\n';
+    used_ += size;
   }
 
   // Hands every gathered byte on. Throws output_error when that fails.

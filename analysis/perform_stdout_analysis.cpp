@@ -11,6 +11,9 @@ namespace sift_runlog {
 
 namespace {
 
+static_assert(line_reader::line_padding >= output_sink::overread,
+              "a traced line must be readable as far as the trace copies");
+
 // Whether the line has exactly `count` words, looking no further than word count + 1.
 bool has_exactly(slice_set& words, std::size_t count) {
   return words.has_slice(count) && !words.has_slice(count + 1);
@@ -90,7 +93,7 @@ void perform_stdout_analysis(std::string_view file_name, byte_source& log,
     if (options.debug_mode) {
       // Every line is traced; only the candidates are looked at.
       (void)reader.for_each_line([&](std::string_view line, bool candidate) {
-        out.write_line("lu ", line);
+        out.write_line_overread("lu ", line);
         return !candidate || handle(line);
       });
     } else {
