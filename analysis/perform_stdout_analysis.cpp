@@ -75,9 +75,9 @@ scan handle_line(analysis_state& state, std::string_view line, output_sink& out)
   return run_line_tests(state, line, words, out);
 }
 
-void perform_stdout_analysis(std::string_view file_name, byte_source& log,
-                             const run_options& options, output_sink& out, analysis_state& state,
-                             std::size_t block_size) {
+analysis_end perform_stdout_analysis(std::string_view file_name, byte_source& log,
+                                     const run_options& options, output_sink& out,
+                                     analysis_state& state, std::size_t block_size) {
   state = analysis_state{};
   try {
     line_reader reader(log, block_size, line_reader::default_piece_limit,
@@ -106,14 +106,16 @@ void perform_stdout_analysis(std::string_view file_name, byte_source& log,
     write_result_line(state, options, file_name, out);
   } catch (const data_error&) {
     out.write_line("ERROR,-");
+    return analysis_end::data_error;
   }
+  return analysis_end::result_line;
 }
 
-void perform_stdout_analysis(const std::string& file_name, const run_options& options,
-                             output_sink& out, analysis_state& state) {
+analysis_end perform_stdout_analysis(const std::string& file_name, const run_options& options,
+                                     output_sink& out, analysis_state& state) {
   state = analysis_state{};
   file_source log(file_name);
-  perform_stdout_analysis(file_name, log, options, out, state);
+  return perform_stdout_analysis(file_name, log, options, out, state);
 }
 
 }  // namespace sift_runlog

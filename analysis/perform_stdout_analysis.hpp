@@ -12,20 +12,25 @@
 
 namespace sift_runlog {
 
+// How an analysis that returned ended: with its whole result line, or with "ERROR,-" after a
+// data error.
+enum class analysis_end { result_line, data_error };
+
 // Opens the log named `file_name`, analyses it and writes its result line to `out`; `state` is
 // reset first and holds the final analysis state afterwards.
 //
 // A data error ends the analysis with "ERROR,-" and a normal return. Index_Error,
 // ANALYSIS_PROBLEM_ERROR, input_error (the log cannot be opened or read) and output_error
 // escape.
-void perform_stdout_analysis(const std::string& file_name, const run_options& options,
-                             output_sink& out, analysis_state& state);
+analysis_end perform_stdout_analysis(const std::string& file_name, const run_options& options,
+                                     output_sink& out, analysis_state& state);
 
 // The same on a log read from `log`; `file_name` is what the long mode cuts into fields.
 // `block_size` is how much is read at a time; it never changes a byte of the output.
-void perform_stdout_analysis(std::string_view file_name, byte_source& log,
-                             const run_options& options, output_sink& out, analysis_state& state,
-                             std::size_t block_size = line_reader::default_block_size);
+analysis_end perform_stdout_analysis(std::string_view file_name, byte_source& log,
+                                     const run_options& options, output_sink& out,
+                                     analysis_state& state,
+                                     std::size_t block_size = line_reader::default_block_size);
 
 // Runs the line tests on one line in their fixed order (the first that holds decides the line)
 // and says whether the scan must stop after it (RH_STOP). The scan calls it only for the lines

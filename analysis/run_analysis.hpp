@@ -12,9 +12,18 @@
 
 namespace sift_runlog {
 
+// How a run ended.
+enum class run_end {
+  result_line,        // the whole result line
+  data_error,         // "ERROR,-" after a data error
+  problem_with_file,  // the "Problem with file <file>,-" line after an Index_Error
+  failed,             // exit status 1 and a report
+};
+
 struct run_outcome {
   int exit_status = 0;
   std::string failure_report;  // the line for standard error, without its line end; empty at 0
+  run_end end = run_end::result_line;
 };
 
 // Analyses the log named `file_argument`. An Index_Error becomes the line

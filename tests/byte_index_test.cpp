@@ -44,7 +44,8 @@ TEST(build_byte_index, EveryKernelGivesThePortableBits) {
   const candidate_sets sets{byte_set("RCp"), byte_set("OIN'"), byte_set("HAue")};
   std::mt19937 random(7);
   // Bytes that make marks likely, and some that matter to no set.
-  const std::string alphabet = std::string("\n \n RCpOIN'HAuexy\t\0\x80\xff", 25);
+  using namespace std::string_literals;
+  const std::string alphabet = "\n \n RCpOIN'HAuexy\t\0\x80\xff"s;
   for (const index_kernel kernel : {index_kernel::avx2, index_kernel::avx512}) {
     if (!kernel_available(kernel)) continue;
     for (int round = 0; round < 200; ++round) {

@@ -2,6 +2,8 @@
 // writes and how it ends.
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -10,12 +12,32 @@
 namespace sift_runlog::testing_support {
 
 // Where the program's standard output goes.
-enum class stdout_target { captured, dev_full, closed };
+enum class stdout_target {
+  captured,     // a file, read back whole when the program has ended
+  dev_full,     // /dev/full: every write fails with "No space left on device"
+  closed,       // no standard output at all (as with >&-)
+  pipe_closed,  // a pipe whose reader takes `pipe_bytes` bytes and then closes it (| head -c N)
+};
+
+struct run_settings {
+  stdout_target target = stdout_target::captured;
+  std::size_t pipe_bytes = 1;  // stdout_target::pipe_closed: what is read before the close
+  // Whether the program starts with SIGPIPE ignored, as under some shells and service
+  // managers. Otherwise it starts with the default action, whatever this process has.
+  bool ignore_sigpipe = false;
+  // A program still running after this long is killed; `timed_out` then says so. A hang must
+  // fail a test, never stall the suite.
+  std::chrono::milliseconds time_limit = std::chrono::seconds(120);
+};
 
 struct program_result {
-  std::string output;    // standard output
+  std::string output;    // standard output (with pipe_closed: what the reader took)
   std::string report;    // standard error
   int exit_status = -1;  // the exit status, or 128 + the signal that ended it
+  bool timed_out = false;
+  // The program's peak resident set size as the kernel accounts it (ru_maxrss). The program is
+  // started through a small shell, whose size before the program's exec counts too.
+  long peak_rss_kib = 0;
 };
 
 // A fresh directory, removed with everything in it when the object goes.
@@ -34,7 +56,11 @@ class scratch_directory {
   std::filesystem::path path_;
 };
 
-// Runs `program` with `arguments` in `directory`.
+// Runs `program` with `arguments` in `directory`, through /bin/sh (see program_runner.cpp).
+[[nodiscard]] program_result run_program(const std::string& program,
+                                         const std::vector<std::string>& arguments,
+                                         const std::filesystem::path& directory,
+                                         const run_settings& settings);
 [[nodiscard]] program_result run_program(const std::string& program,
                                          const std::vector<std::string>& arguments,
                                          const std::filesystem::path& directory,

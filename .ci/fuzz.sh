@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Builds the fuzz target (preset `fuzz`, clang) into build/fuzz, replays the kept regressions
+# and the seed corpus, then fuzzes for a bounded time. Without clang or libFuzzer it says so and
+# exits 0: fuzzing is an extra where the toolchain has it.
+#
+#   FUZZ_SECONDS  how long to fuzz (default 60); a longer campaign: FUZZ_SECONDS=3600
+#   FUZZ_JOBS     parallel fuzzing processes (default 1: the machine may be shared)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds="${FUZZ_SECONDS:-60}"
+jobs="${FUZZ_JOBS:-1}"
+
+if ! command -v clang++ >/dev/null 2>&1; then
+  echo "fuzz: clang++ not found; skipping the fuzz run"
+  exit 0
+fi
+probe_dir="$(mktemp -d)"
+trap 'rm -rf "$probe_dir"' EXIT
+printf 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long) { return 0; }\n' \
+  >"$probe_dir/probe.cpp"
+if ! clang++ -fsanitize=fuzzer,address,undefined "$probe_dir/probe.cpp" -o "$probe_dir/probe" \
+  >/dev/null 2>&1; then
+  echo "fuzz: clang++ cannot link libFuzzer with the sanitizers; skipping the fuzz run"
+  exit 0
+fi
+
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j 2 --target sift_fuzz_analysis
+fuzzer=build/fuzz/fuzz/sift_fuzz_analysis
+
+# Inputs that once broke a property must keep passing.
+shopt -s nullglob
+regressions=(fuzz/regressions/*)
+if [ "${#regressions[@]}" -gt 0 ]; then
+  echo "fuzz: replaying ${#regressions[@]} kept regression inputs"
+  if ! "$fuzzer" "${regressions[@]}" >build/fuzz/regressions.log 2>&1; then
+    tail -n 60 build/fuzz/regressions.log
+    echo "fuzz: FAILED on a kept regression input (see above)"
+    exit 1
+  fi
+fi
+
+# New inputs go to a work corpus in the build directory; the seed corpus in the repository is
+# only read.
+work="build/fuzz/corpus"
+artifacts="build/fuzz/artifacts"
+mkdir -p "$work" "$artifacts"
+echo "fuzz: ${seconds} s with ${jobs} job(s); findings go to ${artifacts}/"
+if [ "$jobs" -gt 1 ]; then
+  parallel=(-jobs="$jobs" -workers="$jobs")
+else
+  parallel=()
+fi
+# The fuzzer's progress lines go to a log; the summary (or the failure) is shown.
+log="build/fuzz/fuzz.log"
+status=0
+"$fuzzer" "$work" fuzz/corpus \
+  -dict=fuzz/log.dict -max_len=8192 -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+  -print_final_stats=1 -artifact_prefix="$artifacts/" "${parallel[@]}" >"$log" 2>&1 || status=$?
+if [ "$status" -ne 0 ]; then
+  tail -n 60 "$log"
+  echo "fuzz: FAILED (status $status); the input is in ${artifacts}/, the whole log in ${log}"
+  exit "$status"
+fi
+grep -E '^(Done|stat::)' "$log" || tail -n 5 "$log"
+echo "fuzz: corpus now $(find "$work" -type f | wc -l) inputs in ${work}; no failure"
