@@ -45,8 +45,8 @@ std::size_t memory_source::read_some(char* buffer, std::size_t size) {
 line_reader::pattern_set::pattern_set(std::span<const std::string_view> patterns) {
   if (patterns.size() > 32) throw std::invalid_argument("more than 32 candidate patterns");
   for (const std::string_view text : patterns) {
-    if (text.size() < 2 || text.size() >= 64 || text.find('\n') != std::string_view::npos) {
-      throw std::invalid_argument("a candidate pattern must be 2 to 63 bytes without line feed");
+    if (text.size() < 3 || text.size() >= 64 || text.find('\n') != std::string_view::npos) {
+      throw std::invalid_argument("a candidate pattern must be 3 to 63 bytes without line feed");
     }
     pattern added{0, 0, std::string(text)};
     const std::size_t head = std::min<std::size_t>(4, text.size());
@@ -55,6 +55,7 @@ line_reader::pattern_set::pattern_set(std::span<const std::string_view> patterns
     const auto first = static_cast<unsigned char>(text[0]);
     if (by_first_byte_[first] == 0) first_bytes_ += text[0];
     if (second_bytes_.find(text[1]) == std::string::npos) second_bytes_ += text[1];
+    if (third_bytes_.find(text[2]) == std::string::npos) third_bytes_ += text[2];
     by_first_byte_[first] |= std::uint32_t{1} << patterns_.size();
     patterns_.push_back(std::move(added));
   }
@@ -86,10 +87,14 @@ line_reader::line_reader(byte_source& source, std::size_t block_size, std::size_
       line_starts_(patterns.line_starts),
       word_starts_(patterns.word_starts),
       pattern_bytes_{byte_set(line_starts_.first_bytes()), byte_set(word_starts_.first_bytes()),
-                     byte_set(line_starts_.second_bytes() + word_starts_.second_bytes())},
+                     byte_set(line_starts_.second_bytes() + word_starts_.second_bytes()),
+                     byte_set(line_starts_.third_bytes() + word_starts_.third_bytes())},
       kernel_(best_kernel(pattern_bytes_)),
       line_feeds_(std::make_unique_for_overwrite<std::uint64_t[]>(capacity_ / 64 + 2)),
-      marks_(std::make_unique_for_overwrite<std::uint64_t[]>(capacity_ / 64 + 2)) {}
+      marks_(std::make_unique_for_overwrite<std::uint64_t[]>(capacity_ / 64 + 2)) {
+  // Enough room for every long stretch a buffer can hold, so that no refill allocates.
+  long_stretches_.reserve(capacity_ / (piece_limit_ + 1) + 2);
+}
 
 bool line_reader::refill() {
   if (at_end_) return false;
@@ -107,10 +112,26 @@ bool line_reader::refill() {
   const std::size_t longest_run = build_byte_index(kernel_, buffer_.get(), end_, pattern_bytes_,
                                                    line_feeds_.get(), marks_.get());
   // A line longer than the piece limit spans at least this many whole index words without a
-  // line feed; with a small limit every stretch counts as one.
+  // line feed.
   const std::size_t long_run = piece_limit_ / 64 > 2 ? piece_limit_ / 64 - 2 : 0;
-  may_hold_a_long_line_ = longest_run >= long_run;
+  walk_every_line_ = long_run == 0;
+  long_stretches_.clear();
+  if (long_run > 0 && longest_run >= long_run) find_long_stretches(long_run);
   return got > 0;
+}
+
+void line_reader::find_long_stretches(std::size_t long_run) {
+  const std::uint64_t* const feeds = line_feeds_.get();
+  const std::size_t words = (end_ + 63) / 64;
+  std::size_t run = 0;
+  for (std::size_t word = 0; word <= words; ++word) {
+    if (word < words && feeds[word] == 0) {
+      ++run;
+    } else {
+      if (run >= long_run) long_stretches_.push_back({word - run, word - 1});
+      run = 0;
+    }
+  }
 }
 
 bool line_reader::whole_pattern_at(std::size_t position) const noexcept {
@@ -149,35 +170,57 @@ bool line_reader::next_candidate(std::string_view& line) {
 }
 
 void line_reader::pass_over_non_candidates() noexcept {
-  // The line at begin_ may follow a piece or a refill, with no line feed (and so no mark)
-  // before it in the buffer: its start is looked at directly.
-  if (begin_ >= end_ || begins_with_line_start(begin_)) return;
-  std::uint64_t* const marks = marks_.get();
-  const std::size_t words = (end_ + 63) / 64;
-  std::size_t word = begin_ / 64;
-  std::uint64_t bits = marks[word] & (~std::uint64_t{0} << (begin_ % 64));
-  std::size_t mark = end_;
   for (;;) {
-    while (bits == 0 && ++word < words) bits = marks[word];
-    if (bits == 0) break;
-    const int bit = std::countr_zero(bits);
-    const std::size_t position = word * 64 + static_cast<std::size_t>(bit);
-    if (whole_pattern_at(position)) {
-      mark = position;
-      break;
+    // The line at begin_ may follow a piece or a refill, with no line feed (and so no mark)
+    // before it in the buffer: its start is looked at directly.
+    if (begin_ >= end_ || begins_with_line_start(begin_)) return;
+    std::uint64_t* const marks = marks_.get();
+    const std::size_t words = (end_ + 63) / 64;
+    std::size_t word = begin_ / 64;
+    std::uint64_t bits = marks[word] & (~std::uint64_t{0} << (begin_ % 64));
+    std::size_t mark = end_;
+    for (;;) {
+      while (bits == 0 && ++word < words) bits = marks[word];
+      if (bits == 0) break;
+      const int bit = std::countr_zero(bits);
+      const std::size_t position = word * 64 + static_cast<std::size_t>(bit);
+      if (whole_pattern_at(position)) {
+        mark = position;
+        break;
+      }
+      // Only the first bytes of a pattern: never look at this mark again.
+      marks[word] &= ~(std::uint64_t{1} << bit);
+      bits &= bits - 1;
     }
-    // Only the first bytes of a pattern: never look at this mark again.
-    marks[word] &= ~(std::uint64_t{1} << bit);
-    bits &= bits - 1;
-  }
-  // A mark on a line feed makes the line after it a candidate; a mark on a blank, the line
-  // that holds it. Every line before that one is no candidate.
-  const std::size_t target =
-      (mark < end_ && buffer_[mark] == '\n') ? mark + 1 : after_last_line_feed(begin_, mark);
-  if (may_hold_a_long_line_) {
-    walk_towards(target);
-  } else {
-    begin_ = target;
+    // A mark on a line feed makes the line after it a candidate; a mark on a blank, the line
+    // that holds it. Every line before that one is no candidate.
+    const std::size_t target =
+        (mark < end_ && buffer_[mark] == '\n') ? mark + 1 : after_last_line_feed(begin_, mark);
+    if (target == begin_) return;
+    if (walk_every_line_) {
+      walk_towards(target);
+      return;
+    }
+    // Every line up to a long stretch is short: jump to the line that holds the stretch, the
+    // one line on the way that may be too long to pass over.
+    const auto stretch =
+        std::find_if(long_stretches_.begin(), long_stretches_.end(),
+                     [this](const long_stretch& s) { return (s.last_word + 1) * 64 > begin_; });
+    if (stretch == long_stretches_.end() || stretch->first_word * 64 >= target) {
+      begin_ = target;
+      return;
+    }
+    begin_ = std::max(begin_, after_last_line_feed(begin_, stretch->first_word * 64));
+    if (begin_ >= target) {
+      begin_ = target;
+      return;
+    }
+    const std::size_t window = std::min(end_, begin_ + piece_limit_ + 1);
+    const std::size_t line_feed = find_line_feed(begin_, window);
+    // Too long, or not ended in the buffer: the caller hands out a piece or refills.
+    if (line_feed == window) return;
+    // Short after all, and before the candidate: pass it and look again.
+    begin_ = line_feed + 1;
   }
 }
 

@@ -13,7 +13,7 @@
 // Candidates. A line is a candidate when it begins with one of the `line_starts` patterns, or
 // when a blank in it is followed by one of the `word_starts` patterns. Each block is indexed
 // once as it arrives (byte_index.hpp): a vector pass marks every line feed and blank followed
-// by a pattern's first two bytes; next_candidate() jumps from mark to mark, checks there that
+// by a pattern's first three bytes; next_candidate() jumps from mark to mark, checks there that
 // the whole pattern follows, and never looks at the bytes of the lines between.
 #pragma once
 
@@ -65,7 +65,7 @@ class memory_source final : public byte_source {
   std::string_view rest_;
 };
 
-// What makes a line a candidate (see above). Each pattern is 2 to 63 bytes long and holds no
+// What makes a line a candidate (see above). Each pattern is 3 to 63 bytes long and holds no
 // line feed; there are at most 32 of each kind.
 struct candidate_patterns {
   std::span<const std::string_view> line_starts;
@@ -182,6 +182,7 @@ class line_reader {
     explicit pattern_set(std::span<const std::string_view> patterns);
     [[nodiscard]] const std::string& first_bytes() const noexcept { return first_bytes_; }
     [[nodiscard]] const std::string& second_bytes() const noexcept { return second_bytes_; }
+    [[nodiscard]] const std::string& third_bytes() const noexcept { return third_bytes_; }
     // Whether one of the patterns starts at `text`, which is readable for the longest one.
     [[nodiscard]] bool starts(const char* text) const noexcept;
 
@@ -195,6 +196,7 @@ class line_reader {
     std::array<std::uint32_t, 256> by_first_byte_{};  // bit i: pattern i begins with the byte
     std::string first_bytes_;
     std::string second_bytes_;
+    std::string third_bytes_;
   };
 
   // Keeps the unread bytes, appends a block from the source and indexes the buffer; false at
@@ -220,6 +222,8 @@ class line_reader {
   void pass_over_non_candidates() noexcept;
   // Moves begin_ line by line towards `target`, stopping at a line too long to pass over.
   void walk_towards(std::size_t target) noexcept;
+  // Finds the long stretches of the buffer (see long_stretches_).
+  void find_long_stretches(std::size_t long_run);
   [[nodiscard]] bool begins_with_line_start(std::size_t position) const noexcept {
     return line_starts_.starts(buffer_.get() + position);
   }
@@ -257,9 +261,15 @@ class line_reader {
   // before it from begin_ on).
   std::size_t scan_word_ = 0;
   std::uint64_t scan_bits_ = 0;
-  // Whether the buffer holds a stretch without line feed long enough for an over-long line:
-  // only then must a jump over lines look at each one.
-  bool may_hold_a_long_line_ = false;
+  // The stretches of whole index words without a line feed long enough to belong to an
+  // over-long line: a jump over lines must stop at the line of each, which may come in pieces.
+  struct long_stretch {
+    std::size_t first_word;
+    std::size_t last_word;
+  };
+  std::vector<long_stretch> long_stretches_;
+  // With a piece limit too small for stretches of whole words, every line is looked at.
+  bool walk_every_line_ = false;
 };
 
 }  // namespace sift_runlog

@@ -23,11 +23,24 @@ TEST(byte_set, NibbleTablesHoldExactlyTheMembers) {
   }
 }
 
+TEST(byte_set, SixBitTableHoldsExactlyTheMembersWhenTheyDifferThere) {
+  const byte_set set("RCp'\xc0");
+  ASSERT_TRUE(set.low_six_bits_exact());
+  for (int byte = 0; byte < 256; ++byte) {
+    const auto entry = set.by_low_six_bits()[static_cast<std::size_t>(byte & 63)];
+    EXPECT_EQ(entry == byte, set.contains(static_cast<char>(byte))) << byte;
+  }
+  // 'A' (0x41) and 0x01 share their low six bits.
+  EXPECT_FALSE(byte_set("A\x01").low_six_bits_exact());
+  EXPECT_TRUE(byte_set("AA").low_six_bits_exact());
+}
+
 TEST(byte_set, MoreThanEightHighNibblesAreLeftToThePortableKernel) {
   const byte_set set("\x01\x11\x21\x31\x41\x51\x61\x71\x81");
   EXPECT_FALSE(set.nibble_tables_exact());
   EXPECT_TRUE(set.contains('\x81'));
-  EXPECT_EQ(best_kernel({set, byte_set("a"), byte_set("b")}), index_kernel::portable);
+  EXPECT_EQ(best_kernel({set, byte_set("a"), byte_set("b"), byte_set("c")}),
+            index_kernel::portable);
 }
 
 TEST(any_bit, LooksOnlyInsideTheRange) {
@@ -41,12 +54,13 @@ TEST(any_bit, LooksOnlyInsideTheRange) {
 }
 
 TEST(build_byte_index, EveryKernelGivesThePortableBits) {
-  const candidate_sets sets{byte_set("RCp"), byte_set("OIN'"), byte_set("HAue")};
+  const candidate_sets sets{byte_set("RCp"), byte_set("OIN'"), byte_set("HAue"), byte_set("_tx")};
   std::mt19937 random(7);
   // Bytes that make marks likely, and some that matter to no set.
   using namespace std::string_literals;
-  const std::string alphabet = "\n \n RCpOIN'HAuexy\t\0\x80\xff"s;
-  for (const index_kernel kernel : {index_kernel::avx2, index_kernel::avx512}) {
+  const std::string alphabet = "\n \n RCpOIN'HAuexy_t\t\0\x80\xff"s;
+  for (const index_kernel kernel :
+       {index_kernel::avx2, index_kernel::avx512, index_kernel::avx512_vbmi}) {
     if (!kernel_available(kernel)) continue;
     for (int round = 0; round < 200; ++round) {
       const std::size_t size = random() % 700;
@@ -69,17 +83,19 @@ TEST(build_byte_index, EveryKernelGivesThePortableBits) {
   }
 }
 
-TEST(build_byte_index, MarksALineFeedOrBlankBeforeAFirstAndASecondByte) {
-  const candidate_sets sets{byte_set("R"), byte_set("O"), byte_set("Hu")};
-  std::string data = "x\nRH Out\nRx Ox \nRu";
+TEST(build_byte_index, MarksALineFeedOrBlankBeforeThreeBytesThatMayBeginAPattern) {
+  const candidate_sets sets{byte_set("R"), byte_set("O"), byte_set("Hu"), byte_set("_t")};
+  std::string data = "x\nRH_ Out\nRx Ou_ \nRut";
   const std::size_t size = data.size();
   data.resize(size + byte_index_padding, '\0');
   std::uint64_t feeds = 0;
   std::uint64_t marks = 0;
   EXPECT_EQ(build_byte_index(index_kernel::portable, data.data(), size, sets, &feeds, &marks), 0u);
-  EXPECT_EQ(feeds, std::uint64_t{1} << 1 | std::uint64_t{1} << 8 | std::uint64_t{1} << 15);
-  // "\nRH" at 1, " Ou" at 4 and "\nRu" at 15 (a second byte of either kind counts).
-  EXPECT_EQ(marks, std::uint64_t{1} << 1 | std::uint64_t{1} << 4 | std::uint64_t{1} << 15);
+  EXPECT_EQ(feeds, std::uint64_t{1} << 1 | std::uint64_t{1} << 9 | std::uint64_t{1} << 17);
+  // "\nRH_" at 1, " Out" at 5, " Ou_" at 12 and "\nRut" at 17: any second and third byte of
+  // either kind counts; "\nRx" at 9 and " \nR" at 16 do not.
+  EXPECT_EQ(marks, std::uint64_t{1} << 1 | std::uint64_t{1} << 5 | std::uint64_t{1} << 12 |
+                       std::uint64_t{1} << 17);
 }
 
 }  // namespace
