@@ -116,7 +116,6 @@ class line_reader {
     for (;;) {
       const char* const buffer = buffer_.get();
       const std::uint64_t* const feeds = line_feeds_.get();
-      const std::uint64_t* const marks = marks_.get();
       const std::size_t words = (end_ + 63) / 64;
       const std::size_t limit = piece_limit_;
       std::size_t begin = begin_;
@@ -124,15 +123,17 @@ class line_reader {
       std::uint64_t bits = begin < end_ ? feeds[word] & (~std::uint64_t{0} << (begin % 64)) : 0;
       // The first line may follow a piece or a refill, with no line feed before it.
       bool feed_before = begin > 0 && buffer[begin - 1] == '\n';
+      // The first mark that may still concern a line from here on: marks are few, so one
+      // comparison per line decides, and the search goes on only past a marked line.
+      std::size_t mark = first_mark_from(feed_before ? begin - 1 : begin);
       for (;;) {
         while (bits == 0 && ++word < words) bits = feeds[word];
         if (bits == 0) break;
         const std::size_t line_feed = word * 64 + static_cast<std::size_t>(std::countr_zero(bits));
         if (line_feed - begin > limit) break;
         bits &= bits - 1;
-        const bool candidate =
-            feed_before ? any_bit(marks, begin - 1, line_feed)
-                        : begins_with_line_start(begin) || any_bit(marks, begin, line_feed);
+        const bool candidate = mark < line_feed || (!feed_before && begins_with_line_start(begin));
+        if (mark < line_feed) mark = first_mark_from(line_feed);
         hand_out(begin, line_feed, false);
         begin_ = line_feed + 1;
         if (!visit(std::string_view(buffer + begin, line_feed - begin), candidate)) return false;
@@ -218,6 +219,18 @@ class line_reader {
   }
   // The position after the last line feed in [from, to), or `from` when there is none.
   [[nodiscard]] std::size_t after_last_line_feed(std::size_t from, std::size_t to) const noexcept;
+  // The first mark of the index at or after `from`, or end_.
+  [[nodiscard]] std::size_t first_mark_from(std::size_t from) const noexcept {
+    const std::size_t words = (end_ + 63) / 64;
+    std::size_t word = from / 64;
+    if (word >= words) return end_;
+    std::uint64_t bits = marks_[word] & (~std::uint64_t{0} << (from % 64));
+    while (bits == 0) {
+      if (++word >= words) return end_;
+      bits = marks_[word];
+    }
+    return std::min(end_, word * 64 + static_cast<std::size_t>(std::countr_zero(bits)));
+  }
   // Moves begin_ over the lines that end in the buffer and are no candidates.
   void pass_over_non_candidates() noexcept;
   // Moves begin_ line by line towards `target`, stopping at a line too long to pass over.
