@@ -262,7 +262,7 @@ answer_plan plan_answers(const log_shape& shape) {
   // A stream of its own, so that the answers do not depend on the chatter and its size.
   random_bits random(shape.seed ^ 0x5eed'a115'0000'0000U);
   return shape.kind == log_kind::state_space ? plan_state_space(random)
-                                            : plan_formulas(shape, random);
+                                             : plan_formulas(shape, random);
 }
 
 class log_writer {

@@ -43,10 +43,42 @@ std::string repeated(std::string_view text, int count) {
   return result;
 }
 
+constexpr std::size_t piece = 16384;
+const std::string bad_run = "NO_CORE,OK,OK,BAD_RUN?,-\n";
+
+// A core-count line of exactly `length` bytes whose value is ones ending in a two, so that the
+// cores field shows where the line was cut.
+std::string cores_line(std::size_t length) {
+  const std::string head = "# Number of cores : ";
+  return head + std::string(length - head.size() - 1, '1') + "2";
+}
+
+std::string with_crlf(std::string_view text) {
+  std::string result;
+  for (const char c : text) {
+    if (c == '\n') result += '\r';
+    result += c;
+  }
+  return result;
+}
+
+const std::string velox_run_without_one_technique =
+    "# Executing tool velox\n"
+    "# Number of cores : 4\n"
+    "RH_START\n"
+    "STATE_SPACE STATES 1024 TECHNIQUES TECH_A TECH_B\n"
+    "STATE_SPACE TRANSITIONS 5000 TECHNIQUES TECH_A TECH_B\n"
+    "STATE_SPACE MAX_TOKEN_IN_PLACE 1\n"
+    "STATE_SPACE MAX_TOKEN_PER_MARKING 3 TECHNIQUES TECH_A TECH_B\n"
+    "RH_STOP\n";
+
 std::vector<log_case> make_cases() {
-  const std::string piece(16384, 'x');
+  // Eight bytes before the first piece boundary, then a line that is a core-count line only
+  // from the boundary on. Kept from a fuzzing run, in which the debug mode lost that line.
+  const std::string cut_cores_line =
+      std::string(piece - 8, 'x') + "\xff\xff\xff\xff\xff\\\xce#" + " Number of cores : ";
   const std::string long_line =
-      piece + "RH_START " + std::string(16384 - 9, 'y') + std::string(7232, 'z');
+      std::string(piece, 'x') + "RH_START " + std::string(piece - 9, 'y') + std::string(7232, 'z');
   return {
       // The result line, row by row of the verdict.
       {"velox state space run", "run.log", velox_run,
@@ -489,6 +521,97 @@ std::vector<log_case> make_cases() {
       {"a last line without line feed after a block of chatter", "run.log",
        repeated("chatter of no interest\n", 9000) + "x y Out z memory",
        "NO_CORE,OK,MOVF,BAD_RUN?,-\n"},
+
+      // What crashing tools leave behind: odd bytes, line ends and lengths, full tables.
+      // Empty and blank logs.
+      {"a file of only line feeds in debug mode", "run.log -debug", "\n\n\n",
+       "lu \nlu \nlu \nprinting line\n" + bad_run},
+      {"a file of only blanks", "run.log", std::string(3 * piece, ' '), bad_run},
+
+      // No final line feed: the last line counts all the same.
+      {"no final line feed after a figure", "run.log", "RH_START\nSTATE_SPACE STATES 12",
+       "NO_CORE,OK,OK,4 NUM:12 NUM:? NUM:? NUM:?,-\n"},
+      {"no final line feed in debug mode", "run.log -debug", "RH_START\nCan't allocate memory",
+       "lu RH_START\nlu Can't allocate memory\nprinting line\nNO_CORE,OK,MOVF,DNF,-\n"},
+
+      // NUL bytes are ordinary bytes: part of words, never line ends.
+      {"NUL bytes around markers", "run.log",
+       "\0\0\0\n# Number of cores : 4\nRH_START\n\0RH_STOP\nRH_STOP\0\n"s, "4,OK,OK,DNF,-\n"},
+      {"a file of NUL bytes", "run.log", std::string(65536, '\0'), bad_run},
+      // Kept from a fuzzing run, in which a NUL byte after the last line feed was read out of
+      // bounds.
+      {"a NUL byte after the last line feed", "run.log", "\0\n\0"s, bad_run},
+      {"a NUL byte in the core count", "run.log", "# Number of cores : 4\0\n"s,
+       "4\0,OK,OK,BAD_RUN?,-\n"s},
+      {"NUL bytes in debug traces", "run.log -debug", "a\0b\n\0\n"s,
+       "lu a\0b\nlu \0\nprinting line\n"s + bad_run},
+
+      // Invalid UTF-8 is never decoded: the bytes pass through unchanged.
+      {"invalid UTF-8", "run.log",
+       "\xc3\x28 \xa0\xa1\n# Executing tool \xff\xfe\n# Number of cores : \xc3\x28\nRH_START\n"
+       "STATE_SPACE STATES 7 TECHNIQUES \xe2\x82 \xf0\x28\x8c\xbc\n\xed\xa0\x80 overlong \xc0\xaf\n"
+       "RH_STOP\n",
+       "\xc3\x28,OK,OK,4 NUM:7 NUM:? NUM:? NUM:?,\xe2\x82 \xf0\x28\x8c\xbc \n"},
+
+      // CR LF line ends: the carriage return is the last byte of each line's last word.
+      {"CR LF line ends", "run.log", with_crlf(velox_run_without_one_technique),
+       "4\r,OK,OK,4 NUM:1024 NUM:5000 NUM:? NUM:3,TECH_A TECH_B\r \n"},
+      {"CR LF line ends in debug mode", "run.log -debug", "RH_START\r\nRH_STOP\r\n",
+       "lu RH_START\r\nlu RH_STOP\r\nprinting line\n" + bad_run},
+
+      // Lines around the piece length: a longer line is read in pieces of 16384 bytes.
+      {"a line of 16383 bytes", "run.log", cores_line(piece - 1) + "\n",
+       std::string(piece - 22, '1') + "2,OK,OK,BAD_RUN?,-\n"},
+      {"a line of 16384 bytes", "run.log", cores_line(piece) + "\n",
+       std::string(piece - 21, '1') + "2,OK,OK,BAD_RUN?,-\n"},
+      {"a line of 16385 bytes", "run.log", cores_line(piece + 1) + "\n",
+       std::string(piece - 20, '1') + ",OK,OK,BAD_RUN?,-\n"},
+      {"a line of 16383 bytes in debug mode", "run.log -debug",
+       cores_line(piece - 1) + "\nRH_START\n",
+       "lu " + cores_line(piece - 1) + "\nlu RH_START\nprinting line\n" +
+           std::string(piece - 22, '1') + "2,OK,OK,DNF,-\n"},
+      {"a line of 16384 bytes in debug mode", "run.log -debug", cores_line(piece) + "\nRH_START\n",
+       "lu " + cores_line(piece) + "\nlu RH_START\nprinting line\n" + std::string(piece - 21, '1') +
+           "2,OK,OK,DNF,-\n"},
+      {"a line of 16385 bytes in debug mode", "run.log -debug",
+       cores_line(piece + 1) + "\nRH_START\n",
+       "lu " + cores_line(piece + 1).substr(0, piece) + "\nlu 2\nlu RH_START\nprinting line\n" +
+           std::string(piece - 20, '1') + ",OK,OK,DNF,-\n"},
+      {"a marker right after the first piece", "run.log", std::string(piece, 'x') + "RH_START\n",
+       "NO_CORE,OK,OK,DNF,-\n"},
+      {"a stop marker in the second piece ends the scan", "run.log",
+       "RH_START\n" + std::string(piece, 'x') + "RH_STOP " + std::string(piece, 'y') +
+           "Can't allocate memory\nCan't allocate memory\n",
+       "NO_CORE,OK,OK,CC,-\n"},
+      {"a whole-line message as the last piece", "run.log",
+       "RH_START\n" + std::string(2 * piece, 'x') + "Can't allocate memory\n",
+       "NO_CORE,OK,MOVF,DNF,-\n"},
+      {"a core-count line cut at the piece boundary, in debug mode", "run.log -debug",
+       cut_cores_line,
+       "lu " + cut_cores_line.substr(0, piece) + "\nlu  Number of cores : \nprinting line\n" +
+           ",OK,OK,BAD_RUN?,-\n"},
+
+      // Tables: repeats cost nothing, a 21st distinct technique is a PROBLEM.
+      {"10000 FORMULA_NAME lines with one name", "run.log",
+       repeated("FORMULA_NAME Model-Formula-01\n", 10000) +
+           "NUM_VECTOR\nRH_START\nFORMULA Model-Formula-01 42 TECHNIQUES T\nRH_STOP\n",
+       "NO_CORE,OK,OK,1 NUM:42,T \n"},
+      {"21 distinct techniques over several lines", "run.log",
+       "RH_START\nSTATE_SPACE STATES 1 TECHNIQUES" + numbered("T", 10, " ", "") +
+           "\nSTATE_SPACE TRANSITIONS 2 TECHNIQUES" + numbered("T", 20, " ", "") +
+           "\nSTATE_SPACE MAX_TOKEN_IN_PLACE 3 TECHNIQUES T1 T21 T2\nRH_STOP\n",
+       table_full, 1, problem_report("99")},
+      {"21 distinct techniques in debug mode", "run.log -debug",
+       "FORMULA_NAME M\nRH_START\nFORMULA M 1 TECHNIQUES" + numbered("T", 21, " ", "") + "\n",
+       "lu FORMULA_NAME M\nlu RH_START\nlu FORMULA M 1 TECHNIQUES" + numbered("T", 21, " ", "") +
+           "\n" + table_full,
+       1, problem_report("99")},
+      // 4000 words in 14222 bytes, short of a piece: a cut word would be a new technique.
+      {"4000 technique words, 20 distinct", "run.log",
+       "FORMULA_NAME F\nRH_START\nFORMULA F 1 TECHNIQUES" +
+           repeated(numbered("T", 20, " ", ""), 200) + "\nRH_STOP\n",
+       "NO_CORE,OK,OK,1 NUM:1," + numbered("T", 20, "", " ") + "\n"},
+
   };
 }
 

@@ -47,16 +47,20 @@ TEST_P(log_case_test, GradedInProcessGivesTheExactBytes) {
   }
 }
 
-TEST_P(log_case_test, TheProgramGivesTheExactBytes) {
+TEST_P(log_case_test, TheProgramGivesTheExactBytesInBoundedTimeAndMemory) {
   const log_case& row = GetParam();
   const std::vector<std::string> arguments = testing_support::split_arguments(row.arguments);
   testing_support::scratch_directory directory;
   directory.write_file(parse(arguments).file_argument, row.log);
+  testing_support::run_settings settings;
+  settings.time_limit = testing_support::time_bound;
   const testing_support::program_result result = testing_support::run_program(
-      testing_support::sift_runlog_program(), arguments, directory.path());
+      testing_support::sift_runlog_program(), arguments, directory.path(), settings);
   EXPECT_EQ(result.output, row.output);
   EXPECT_EQ(result.exit_status, row.exit_status);
   EXPECT_EQ(result.report, row.report);
+  EXPECT_FALSE(result.timed_out);
+  EXPECT_LT(result.peak_rss_kib, testing_support::memory_bound_kib);
 }
 
 std::string case_name(const ::testing::TestParamInfo<log_case>& info) {

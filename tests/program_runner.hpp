@@ -66,6 +66,24 @@ class scratch_directory {
                                          const std::filesystem::path& directory,
                                          stdout_target target = stdout_target::captured);
 
+// Bounds every run of the program must keep. It streams its log, so its peak resident set does
+// not grow with the log: a few MiB, about 22 MiB with the sanitizer runtimes; holding a 100 MiB
+// line would cross either bound. The time is far more than any test log needs: a program still
+// running then has hung.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool sanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool sanitized = true;
+#else
+inline constexpr bool sanitized = false;
+#endif
+#else
+inline constexpr bool sanitized = false;
+#endif
+inline constexpr long memory_bound_kib = sanitized ? 48 * 1024 : 16 * 1024;
+inline constexpr std::chrono::seconds time_bound{sanitized ? 120 : 60};
+
 // The program under test, as built next to the tests.
 [[nodiscard]] const std::string& sift_runlog_program();
 

@@ -2,6 +2,7 @@
 // logs that cannot be read, and output that cannot be written.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -40,32 +41,41 @@ TEST(program, PrintsTheHeaderLineAndIgnoresTheRest) {
   EXPECT_EQ(result.exit_status, 0);
 }
 
-TEST(program, ReportsALogThatDoesNotExist) {
-  scratch_directory directory;
-  const program_result result = run_in(directory, {"-long", "missing_a_b_c.log", "-debug"});
-  EXPECT_EQ(result.output, "");
-  EXPECT_EQ(result.exit_status, 1);
-  EXPECT_EQ(result.report,
-            "sift_runlog: SIFT_RUNLOG.INPUT_ERROR: cannot open missing_a_b_c.log: No such file or "
-            "directory\n");
-}
+// File arguments that name no log file; nothing reaches standard output.
+struct no_log_case {
+  std::vector<std::string> arguments;
+  std::string directory;  // made before the run when not empty
+  std::string output;
+  int exit_status;
+  std::string report;
+};
 
-TEST(program, TakesAnUnknownOptionForAFileName) {
-  scratch_directory directory;
-  const program_result result = run_in(directory, {"-HELP"});
-  EXPECT_EQ(result.exit_status, 1);
-  EXPECT_EQ(result.report,
-            "sift_runlog: SIFT_RUNLOG.INPUT_ERROR: cannot open -HELP: No such file or directory\n");
-}
+TEST(program, ReportsFileArgumentsThatAreNoLogFile) {
+  const std::string no_such_file = ": No such file or directory\n";
+  const std::string cannot_open = "sift_runlog: SIFT_RUNLOG.INPUT_ERROR: cannot open ";
+  const std::string cannot_read = "sift_runlog: SIFT_RUNLOG.INPUT_ERROR: cannot read ";
+  // clang-format off
+  const no_log_case cases[] = {
+      {{"-long", "missing_a_b_c.log", "-debug"}, "", "", 1, cannot_open + "missing_a_b_c.log" + no_such_file},
+      {{"-HELP"}, "", "", 1, cannot_open + "-HELP" + no_such_file},
+      {{""}, "", "", 1, cannot_open + no_such_file},
+      {{"logs"}, "logs", "", 1, cannot_read + "logs: Is a directory\n"},
+      {{"-long", "a_b_c_d", "-debug"}, "a_b_c_d", "", 1, cannot_read + "a_b_c_d: Is a directory\n"},
+      // A device that reads as empty is an empty log.
+      {{"/dev/null"}, "", "NO_CORE,OK,OK,BAD_RUN?,-\n", 0, ""},
+  };
+  // clang-format on
 
-TEST(program, ReportsADirectory) {
-  scratch_directory directory;
-  directory.write_file("logs/x.log", "");
-  const program_result result = run_in(directory, {"logs"});
-  EXPECT_EQ(result.output, "");
-  EXPECT_EQ(result.exit_status, 1);
-  EXPECT_EQ(result.report,
-            "sift_runlog: SIFT_RUNLOG.INPUT_ERROR: cannot read logs: Is a directory\n");
+  for (const no_log_case& row : cases) {
+    SCOPED_TRACE(row.report);
+    scratch_directory directory;
+    if (!row.directory.empty())
+      std::filesystem::create_directories(directory.path() / row.directory);
+    const program_result result = run_in(directory, row.arguments);
+    EXPECT_EQ(result.output, row.output);
+    EXPECT_EQ(result.exit_status, row.exit_status);
+    EXPECT_EQ(result.report, row.report);
+  }
 }
 
 TEST(program, ShowsControlBytesOfAFileNameEscapedInTheReport) {
