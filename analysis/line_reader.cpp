@@ -156,16 +156,8 @@ bool line_reader::next_candidate(std::string_view& line) {
   for (;;) {
     pass_over_non_candidates();
     // begin_ now holds a candidate, a line that does not end in the buffer, or nothing.
-    const std::size_t window = std::min(end_, begin_ + piece_limit_ + 1);
-    const std::size_t line_feed = find_line_feed(begin_, window);
-    if (line_feed < window) {
-      line = hand_out(begin_, line_feed, false);
-      begin_ = line_feed + 1;
-      restart_scan();
-      return true;
-    }
-    if (end_ - begin_ > piece_limit_ || at_end_) return next_slowly(line);
-    if (!refill()) return next_slowly(line);
+    if (take_buffered(line)) return true;
+    if (!refill()) return take_buffered(line);
   }
 }
 
@@ -233,30 +225,33 @@ void line_reader::walk_towards(std::size_t target) noexcept {
 }
 
 bool line_reader::next_slowly(std::string_view& line) {
-  for (;;) {
-    const std::size_t window = std::min(end_, begin_ + piece_limit_ + 1);
-    const std::size_t line_feed = find_line_feed(begin_, window);
-    if (line_feed < window) {
-      line = hand_out(begin_, line_feed, false);
-      begin_ = line_feed + 1;
-      restart_scan();
-      return true;
-    }
+  while (!take_buffered(line)) {
+    if (!refill()) return take_buffered(line);
+  }
+  return true;
+}
+
+bool line_reader::take_buffered(std::string_view& line) {
+  // A line end just after a full piece still belongs to that piece.
+  const std::size_t window = std::min(end_, begin_ + piece_limit_ + 1);
+  std::size_t end = find_line_feed(begin_, window);
+  std::size_t next = end + 1;
+  bool piece = false;
+  if (end == window) {
     if (end_ - begin_ > piece_limit_) {
-      line = hand_out(begin_, begin_ + piece_limit_, true);
-      begin_ += piece_limit_;
-      restart_scan();
-      return true;
-    }
-    if (!refill()) {
-      if (begin_ == end_) return false;
-      // The last line has no line feed; it is a line, not a piece, whatever its length.
-      line = hand_out(begin_, end_, false);
-      begin_ = end_;
-      restart_scan();
-      return true;
+      end = next = begin_ + piece_limit_;
+      piece = true;
+    } else if (at_end_ && begin_ < end_) {
+      // The last line has no line feed; it is a line, not a piece.
+      end = next = end_;
+    } else {
+      return false;
     }
   }
+  line = hand_out(begin_, end, piece);
+  begin_ = next;
+  restart_scan();
+  return true;
 }
 
 }  // namespace sift_runlog

@@ -253,6 +253,9 @@ class line_reader {
   }
   // The next line or piece when no line ends in the buffer at begin_: it may need a refill.
   bool next_slowly(std::string_view& line);
+  // Hands out the line or piece at begin_ when the buffer holds all of it, or the last line
+  // once the source has ended; false when more bytes are needed first (or none are left).
+  bool take_buffered(std::string_view& line);
 
   byte_source& source_;
   std::size_t piece_limit_;
