@@ -61,9 +61,13 @@ TEST(build_byte_index, EveryKernelGivesThePortableBits) {
   }
 }
 
-TEST(best_kernel, LeavesSetsTheVectorTablesCannotHoldToThePortableKernel) {
-  // Nine high nibbles do not fit the nibble tables, 'A' and 0x01 share their low six bits.
+TEST(best_kernel, TakesAVectorKernelForTheSetsItCanHold) {
+  // Eight high nibbles fit the nibble tables, nine do not; 'A' and 0x01 share their low six bits.
+  const byte_set eight("\x01\x11\x21\x31\x41\x51\x61\x71");
   const byte_set wide("\x01\x11\x21\x31\x41\x51\x61\x71\x81");
+  EXPECT_EQ(
+      best_kernel({eight, byte_set("a"), byte_set("b"), byte_set("c")}) == index_kernel::portable,
+      !kernel_available(index_kernel::avx2));
   EXPECT_EQ(best_kernel({wide, byte_set("a"), byte_set("b"), byte_set("c")}),
             index_kernel::portable);
   EXPECT_NE(best_kernel({byte_set("A\x01"), byte_set("a"), byte_set("b"), byte_set("c")}),

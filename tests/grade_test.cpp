@@ -81,6 +81,7 @@ TEST(grade_file, StreamsItsOutputAndReportsALogThatCannotBeOpened) {
   EXPECT_EQ(grade_file("/dev/null", {true, false}, keep).state.verdict,
             verdict_kind::problem_with_file);
   EXPECT_EQ(streamed, "null,Problem with file /dev/null,-\n");
+  EXPECT_EQ(grade_file("/dev/null", {true, false}).output, streamed);
   EXPECT_EQ(grade_file("no/such.log").report,
             "sift_runlog: SIFT_RUNLOG.INPUT_ERROR: cannot open no/such.log: No such file or "
             "directory");

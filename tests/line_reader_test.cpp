@@ -123,6 +123,13 @@ TEST(line_reader, HandsOutEveryLineAndEveryLineATestTakes) {
   EXPECT_GT(taken, 10000);
 }
 
+TEST(line_filter, LetsThroughOnlyLinesThatMayPassATest) {
+  for (const std::string_view line : {"", "RH_", " RH_START", "a b Out", "Executing tool x y",
+                                      "exploring 12 states", "# Number"}) {
+    EXPECT_FALSE(may_pass_a_test(line)) << line;
+  }
+}
+
 TEST(line_reader, ReadsNothingBeyondTheBlockOfTheLastLineAskedFor) {
   struct endless_source final : byte_source {
     std::size_t read_some(char* buffer, std::size_t size) override {
