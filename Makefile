@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 EXAMPLE ?= examples/state_space_run.log
 
-.PHONY: example release test debug asan clean
+.PHONY: example release test debug asan tsan clean
 
 example: release
 	@./build/release/sift_runlog -header
@@ -23,6 +23,12 @@ asan:
 	cmake --preset asan
 	cmake --build --preset asan -j $(JOBS)
 	ctest --preset asan -j $(JOBS)
+
+# Only the threaded companion's tests: the rest of the suite has no threads to check.
+tsan:
+	cmake --preset tsan
+	cmake --build --preset tsan -j $(JOBS)
+	ctest --preset tsan -j $(JOBS)
 
 clean:
 	rm -rf build

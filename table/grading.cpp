@@ -27,27 +27,29 @@ struct graded_log {
   verdict_kind verdict = verdict_kind::failed;
 };
 
+// Grades one log; memory running out is that log's failure, as it is the program's.
 graded_log grade_one(const found_log& log, const campaign_settings& settings) {
   grade_options options;
   options.long_mode = settings.long_mode;
-  grade_result graded;
-  try {
-    graded = grade_file(log.path, options);
-  } catch (const std::bad_alloc&) {
-    graded = {};
-    graded.exit_status = 1;
-    graded.report = "sift_runlog_table: out of memory";
-  }
   graded_log done;
-  done.verdict = graded.exit_status != 0 ? verdict_kind::failed : graded.state.verdict;
-  done.failure = failure_text(graded);
-  done.row = format_row(settings.format, log.path, graded, settings.long_mode);
+  try {
+    const grade_result graded = grade_file(log.path, options);
+    done.verdict = graded.exit_status != 0 ? verdict_kind::failed : graded.state.verdict;
+    done.failure = failure_text(graded);
+    done.row = format_row(settings.format, log.path, graded, settings.long_mode);
+  } catch (const std::bad_alloc&) {
+    grade_result lost;
+    lost.exit_status = 1;
+    lost.report = "sift_runlog_table: out of memory";
+    done = {format_row(settings.format, log.path, lost, settings.long_mode), lost.report,
+            verdict_kind::failed};
+  }
   return done;
 }
 
 // The order in which the logs are started: the big ones first, largest first, then the rest in
 // path order, so that rows stream out as they come and a big log does not finish last, alone.
-std::vector<std::size_t> grading_order(const std::vector<found_log>& logs) {
+std::vector<std::size_t> grading_order(std::span<const found_log> logs) {
   constexpr std::uint64_t big = 1 << 20;
   std::vector<std::size_t> order(logs.size());
   std::iota(order.begin(), order.end(), std::size_t{0});
@@ -97,8 +99,7 @@ class progress_line {
 
 }  // namespace
 
-campaign_totals grade_campaign(const std::vector<found_log>& logs,
-                               const campaign_settings& settings,
+campaign_totals grade_campaign(std::span<const found_log> logs, const campaign_settings& settings,
                                const std::function<void(std::string_view)>& write) {
   const std::vector<std::size_t> order = grading_order(logs);
   std::mutex lock;

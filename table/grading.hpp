@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,7 +34,7 @@ struct campaign_totals {
 // said on standard error, "PATH: REASON", when its row's turn comes. Logs of 1 MiB and more are
 // started first, largest first, so that the small ones are graded while they are. Throws what
 // `write` throws, after the graders have stopped.
-[[nodiscard]] campaign_totals grade_campaign(const std::vector<found_log>& logs,
+[[nodiscard]] campaign_totals grade_campaign(std::span<const found_log> logs,
                                              const campaign_settings& settings,
                                              const std::function<void(std::string_view)>& write);
 

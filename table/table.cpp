@@ -78,10 +78,8 @@ int run_table(const table_settings& settings) {
       say("no log found (the pattern is '" + printable(settings.pattern) + "')");
       return 2;
     }
-    std::vector<found_log> logs;
     const auto [begin, end] = shard_range(found.logs.size(), settings.part.value_or(shard{}));
-    logs.assign(found.logs.begin() + static_cast<std::ptrdiff_t>(begin),
-                found.logs.begin() + static_cast<std::ptrdiff_t>(end));
+    const std::span<const found_log> logs(found.logs.data() + begin, end - begin);
 
     campaign_settings grading;
     grading.format = settings.format;
