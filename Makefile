@@ -1,6 +1,8 @@
 # A thin front for CMake's presets: `make example` and `make test` are all a newcomer needs.
 JOBS ?= $(shell nproc)
 EXAMPLE ?= examples/state_space_run.log
+# The makes that CMake runs would announce every directory they enter ("Entering directory").
+MAKEFLAGS += --no-print-directory
 
 .PHONY: example release test debug asan tsan clean
 

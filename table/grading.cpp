@@ -140,7 +140,9 @@ campaign_totals grade_campaign(std::span<const found_log> logs, const campaign_s
             finished.wait(hold);
           }
         }
-        graded = std::move(waiting.extract(i).mapped());
+        const auto ready = waiting.find(i);
+        graded = std::move(ready->second);
+        waiting.erase(ready);
         progress.draw(done, failed_so_far);
       }
       write(graded.row);
