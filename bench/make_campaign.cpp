@@ -43,7 +43,9 @@ std::string hand_made(std::size_t kind, std::size_t size) {
     case 4:
       return head + chatter(size);  // BAD_RUN?
     case 5:
-      return head + "RH_START\n" + chatter(size) + "STATE_SPACE TRANSITIONS 5000\nRH_STOP\n";
+      // ERROR: a state space, and no tool line to say how its states are named.
+      return "# Number of cores : 4\nRH_START\n" + chatter(size) +
+             "STATE_SPACE TRANSITIONS 5000\nRH_STOP\n";
     case 6:
       return head + "RH_START\n" + chatter(size) + "RH_STOP\n";
     default:
@@ -76,7 +78,7 @@ int main(int argc, char** argv) {
       const std::size_t kinds[] = {0, 0, 1, 1, 2, 2, 3, 3, 4, 5, 6, 7};
       log = hand_made(kinds[slot - 28], size);
     }
-    char folder[16];
+    char folder[24];
     std::snprintf(folder, sizeof folder, "d%02zu", i / 1000);
     const std::filesystem::path path =
         root / folder /

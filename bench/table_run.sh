@@ -72,8 +72,9 @@ load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 note "warming the page cache"
 cat "${files[@]}" "$dir"/mixed/*/* >/dev/null
 
-# Runs a command that may end with status 1 (some logs failed) as time_command wants it.
-tolerant=(sh -c '"$@"; [ $? -le 1 ]' sh)
+# Runs a command that may end with status 1 (some logs failed) as time_command wants it, its
+# failure reports out of the way.
+tolerant=(sh -c '"$@" 2>/dev/null; [ $? -le 1 ]' sh)
 
 # pair COMMAND_A... -- COMMAND_B...: RUNS samples of each after a warm-up round, alternating
 # which goes first; sets med_a, med_b (median nanoseconds) and med_ratio (median of A/B).
@@ -108,7 +109,7 @@ median() {
   printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 }
     END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
-seconds() { awk -v ns="$1" 'BEGIN { printf (ns >= 1e9 ? "%.2f s" : "%.0f ms"), ns >= 1e9 ? ns / 1e9 : ns / 1e6 }'; }
+seconds() { awk -v ns="$1" 'BEGIN { if (ns >= 1e9) printf "%.2f s", ns / 1e9; else printf "%.0f ms", ns / 1e6 }'; }
 ratio() { awk -v r="$1" 'BEGIN { printf "%.2f", r }'; }
 mib() { awk -v k="$1" 'BEGIN { printf "%.1f MiB", k / 1024 }'; }
 

@@ -86,7 +86,6 @@ class progress_line {
     if (!shown_ || erased_) return;
     (void)!::write(2, "\r\x1b[K", 4);
     erased_ = true;
-    drawn_ = {};
   }
 
  private:
