@@ -101,60 +101,68 @@ class progress_line {
 campaign_totals grade_campaign(std::span<const found_log> logs, const campaign_settings& settings,
                                const std::function<void(std::string_view)>& write) {
   const std::vector<std::size_t> order = grading_order(logs);
-  std::mutex lock;
-  std::condition_variable finished;
-  std::map<std::size_t, graded_log> waiting;  // graded, their rows not yet written
+  std::atomic<std::size_t> next{0};           // the next position in `order` to grade
+  std::atomic<bool> stopping{false};          // a row could not be written
+  std::mutex lock;                            // guards everything below
+  std::condition_variable all_written;        // for the progress line
+  std::map<std::size_t, graded_log> waiting;  // graded, rows not yet written
+  std::size_t written = 0;                    // the rows of logs[0, written) are out
   std::size_t done = 0;
   std::size_t failed_so_far = 0;
-  std::atomic<std::size_t> next{0};
-
-  const auto grader = [&](const std::stop_token& stop) {
-    for (std::size_t k = next++; k < order.size() && !stop.stop_requested(); k = next++) {
-      graded_log graded = grade_one(logs[order[k]], settings);
-      const std::lock_guard<std::mutex> hold(lock);
-      if (!graded.failure.empty()) ++failed_so_far;
-      ++done;
-      waiting.emplace(order[k], std::move(graded));
-      finished.notify_one();
-    }
-  };
+  std::exception_ptr write_failure;
   campaign_totals totals;
   progress_line progress(settings.progress, logs.size());
-  {
-    // Destroyed first on the way out, an exception included: asks the graders to stop and
-    // waits for them.
-    std::vector<std::jthread> graders;
-    const std::size_t threads = std::min<std::size_t>(std::max(settings.jobs, 1u), logs.size());
-    for (std::size_t i = 0; i < threads; ++i) graders.emplace_back(grader);
 
-    for (std::size_t i = 0; i < logs.size(); ++i) {
-      graded_log graded;
-      {
-        std::unique_lock<std::mutex> hold(lock);
-        while (!waiting.contains(i)) {
-          if (settings.progress) {
-            finished.wait_for(hold, std::chrono::milliseconds(100));
-            progress.draw(done, failed_so_far);
-          } else {
-            finished.wait(hold);
-          }
-        }
-        const auto ready = waiting.find(i);
-        graded = std::move(ready->second);
-        waiting.erase(ready);
-        progress.draw(done, failed_so_far);
-      }
-      write(graded.row);
-      ++totals.graded;
-      ++totals.by_verdict[static_cast<std::size_t>(graded.verdict)];
-      if (!graded.failure.empty()) {
-        progress.erase();
-        say(printable(logs[i].path) + ": " + graded.failure);
-        totals.failed.push_back(logs[i].path);
-      }
+  const auto put = [&](const graded_log& graded) {
+    write(graded.row);
+    ++totals.graded;
+    ++totals.by_verdict[static_cast<std::size_t>(graded.verdict)];
+    if (!graded.failure.empty()) {
+      progress.erase();
+      say(printable(logs[written].path) + ": " + graded.failure);
+      totals.failed.push_back(logs[written].path);
     }
+    ++written;
+  };
+  // The grader that finishes the log whose row is due writes it, and the rows that waited for
+  // it: no thread is woken for a row. (A writer thread woken for every row cost 3 futex calls
+  // and a context switch a log, a fifth of the time of a campaign of small logs.)
+  const auto grader = [&] {
+    for (std::size_t k = next++; k < order.size() && !stopping; k = next++) {
+      graded_log graded = grade_one(logs[order[k]], settings);
+      const std::lock_guard<std::mutex> hold(lock);
+      ++done;
+      if (!graded.failure.empty()) ++failed_so_far;
+      if (order[k] != written) {
+        waiting.emplace(order[k], std::move(graded));
+        continue;
+      }
+      try {
+        put(graded);
+        for (auto due = waiting.begin(); due != waiting.end() && due->first == written;
+             due = waiting.erase(due)) {
+          put(due->second);
+        }
+      } catch (...) {
+        write_failure = std::current_exception();
+        stopping = true;
+      }
+      if (written == logs.size() || stopping) all_written.notify_one();
+    }
+  };
+  std::vector<std::thread> graders;
+  const std::size_t threads = std::min<std::size_t>(std::max(settings.jobs, 1u), logs.size());
+  for (std::size_t i = 0; i < threads; ++i) graders.emplace_back(grader);
+  if (settings.progress) {
+    std::unique_lock<std::mutex> hold(lock);
+    while (written < logs.size() && !stopping) {
+      all_written.wait_for(hold, std::chrono::milliseconds(100));
+      progress.draw(done, failed_so_far);
+    }
+    progress.erase();
   }
-  progress.erase();
+  for (std::thread& grader_thread : graders) grader_thread.join();
+  if (write_failure) std::rethrow_exception(write_failure);
   return totals;
 }
 
