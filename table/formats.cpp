@@ -1,5 +1,6 @@
 #include "formats.hpp"
 
+#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -293,12 +294,11 @@ bool read_csv_record(std::istream& in, std::string& record) {
   if (!std::getline(in, record)) return false;
   // Quotes come in pairs in a complete record, doubled ones included: an odd count means a
   // quoted field goes on in the next line.
-  std::size_t quotes = 0;
-  for (const char c : record) quotes += c == '"' ? 1 : 0;
+  auto quotes = std::count(record.begin(), record.end(), '"');
   std::string line;
   while (quotes % 2 != 0 && std::getline(in, line)) {
     (record += '\n') += line;
-    for (const char c : line) quotes += c == '"' ? 1 : 0;
+    quotes += std::count(line.begin(), line.end(), '"');
   }
   return true;
 }

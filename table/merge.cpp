@@ -1,5 +1,6 @@
 #include "merge.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -85,7 +86,7 @@ std::size_t join(std::vector<part>& tables, table_format format, fd_writer& out)
       while (table.in.read(block, sizeof block) || table.in.gcount() > 0) {
         const std::string_view bytes(block, static_cast<std::size_t>(table.in.gcount()));
         out.write(bytes);
-        for (const char c : bytes) rows += c == '\n' ? 1 : 0;
+        rows += static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n'));
       }
       if (table.in.bad()) throw std::runtime_error("cannot read " + table.name);
     }
