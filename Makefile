@@ -1,8 +1,10 @@
 # A thin front for CMake's presets: `make example` and `make test` are all a newcomer needs.
 JOBS ?= $(shell nproc)
 EXAMPLE ?= examples/state_space_run.log
+# The makes that CMake runs would announce every directory they enter ("Entering directory").
+MAKEFLAGS += --no-print-directory
 
-.PHONY: example release test debug asan clean
+.PHONY: example release test debug asan tsan clean
 
 example: release
 	@./build/release/sift_runlog -header
@@ -23,6 +25,12 @@ asan:
 	cmake --preset asan
 	cmake --build --preset asan -j $(JOBS)
 	ctest --preset asan -j $(JOBS)
+
+# Only the threaded companion's tests: the rest of the suite has no threads to check.
+tsan:
+	cmake --preset tsan
+	cmake --build --preset tsan -j $(JOBS)
+	ctest --preset tsan -j $(JOBS)
 
 clean:
 	rm -rf build

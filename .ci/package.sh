@@ -2,7 +2,7 @@
 # The installed and packaged forms of the project, checked end to end:
 #   1. a Release tree (static program) in build/package, installed into a staging prefix;
 #   2. the installed files, exactly; the manual pages without a single warning from man;
-#   3. the installed program and companion on the example logs;
+#   3. the installed program and companion on the example logs, the companion's version;
 #   4. a tiny C++ consumer built against the installed tree with find_package(sift_runlog);
 #   5. the Debian packages from cpack, their contents and fields, and the packaged program run.
 # Needs cmake, g++, man (man-db) and dpkg-deb.
@@ -29,6 +29,8 @@ libdir=$(sed -n 's/^CMAKE_INSTALL_LIBDIR:[A-Z]*=//p' "$build/CMakeCache.txt")
 expected_files="bin/sift_runlog
 bin/sift_runlog_table
 include/sift_runlog/grade.hpp
+share/doc/sift-runlog/copyright
+share/doc/sift-runlog-dev/copyright
 $libdir/cmake/sift_runlog/sift_runlogConfig.cmake
 $libdir/cmake/sift_runlog/sift_runlogConfigVersion.cmake
 $libdir/cmake/sift_runlog/sift_runlogTargets-release.cmake
@@ -55,10 +57,16 @@ expected_rows="#time flag,memory flag,formatted result,techniques
 8,OK,MOVF,CC,-
 8,DNF,OK,3 NUM:1 NUM:20 NUM:?,TOPOLOGICAL 
 4,OK,OK,4 NUM:1024 NUM:5000 NUM:1 NUM:10,DECISION_DIAGRAMS PARALLEL "
-# The companion must find the program beside itself, not through the environment.
-table=$(env -u SIFT_RUNLOG "$stage/bin/sift_runlog_table" --short examples 2>/dev/null)
+table=$("$stage/bin/sift_runlog_table" --short examples 2>/dev/null)
 [ "$table" = "$expected_rows" ] || fail "sift_runlog_table --short examples gives:
 $table"
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$build/CMakeCache.txt")
+[ "$("$stage/bin/sift_runlog_table" --version)" = "sift_runlog_table $version" ] ||
+  fail "sift_runlog_table --version does not give $version"
+case $libdir in
+  lib/*-*) ;;
+  *) fail "the library goes to $libdir, not to a multiarch folder" ;;
+esac
 
 echo "== A consumer of the installed library"
 consumer=$build/consumer
@@ -94,6 +102,7 @@ development=$(ls "$build"/sift-runlog-dev_*.deb)
 contents() { dpkg-deb -c "$1" | awk '{print $NF}' | grep -v '/$' | LC_ALL=C sort; }
 expected_runtime="./usr/bin/sift_runlog
 ./usr/bin/sift_runlog_table
+./usr/share/doc/sift-runlog/copyright
 ./usr/share/man/man1/sift_runlog.1.gz
 ./usr/share/man/man1/sift_runlog_table.1.gz"
 [ "$(contents "$runtime")" = "$expected_runtime" ] ||
@@ -106,11 +115,15 @@ grep -qx './usr/include/sift_runlog/grade.hpp' <<<"$development_contents" ||
   fail "${development##*/} has no public header"
 grep -q '/cmake/sift_runlog/sift_runlogConfig.cmake$' <<<"$development_contents" ||
   fail "${development##*/} has no CMake package"
-grep -q '/libsift_analysis.a$' <<<"$development_contents" ||
-  fail "${development##*/} has no library"
+grep -qx "./usr/$libdir/libsift_analysis.a" <<<"$development_contents" ||
+  fail "${development##*/} has no library in /usr/$libdir"
+grep -qx './usr/share/doc/sift-runlog-dev/copyright' <<<"$development_contents" ||
+  fail "${development##*/} has no copyright file"
 [ "$(dpkg-deb -f "$runtime" Package)" = sift-runlog ] || fail "wrong package name"
 [ -n "$(dpkg-deb -f "$runtime" Maintainer)" ] || fail "no maintainer"
 [ -z "$(dpkg-deb -f "$runtime" Depends)" ] || fail "a static program needs no dependency"
+[ "$(dpkg-deb -f "$runtime" Section)" = utils ] || fail "${runtime##*/} is not in utils"
+[ "$(dpkg-deb -f "$development" Section)" = libdevel ] || fail "${development##*/} is not in libdevel"
 for package in "$runtime" "$development"; do
   description=$(dpkg-deb -f "$package" Description)
   synopsis=${description%%$'\n'*}
@@ -118,6 +131,8 @@ for package in "$runtime" "$development"; do
     grade*) ;;
     *) fail "${package##*/} has the synopsis '$synopsis'" ;;
   esac
+  [ "$(wc -l <<<"$description")" -ge 5 ] || fail "${package##*/} has no full description"
+  dpkg-deb --ctrl-tarfile "$package" >/dev/null || fail "${package##*/} is unreadable"
 done
 unpacked=$build/unpacked
 rm -rf "$unpacked"

@@ -144,6 +144,8 @@ grade_outcome grade_into(const std::string& file_argument, byte_source* log,
   return outcome;
 }
 
+std::string_view version() noexcept { return SIFT_RUNLOG_VERSION; }
+
 std::string_view verdict_name(verdict_kind verdict) noexcept {
   switch (verdict) {
     case verdict_kind::do_not_compete:

@@ -1,9 +1,16 @@
 # What `cmake --install` puts in place: the program and its companion command in bin/, their
 # manual pages in share/man/man1/, and the library with its public header and a CMake package,
-# so that a C++ harness can find_package(sift_runlog) and link sift_runlog::sift_analysis.
+# so that a C++ harness can find_package(sift_runlog) and link sift_runlog::sift_analysis; and
+# the copyright file of each Debian package in share/doc/<package>/.
 #
 # Two components: "runtime" (the commands and the manual pages) and "development" (the library,
 # the header and the package files); the Debian packages follow the same split.
+
+# The library goes to the multiarch folder (lib/x86_64-linux-gnu, ...) where the compiler has
+# one, as Debian's packages have it; find_package looks there too.
+if(CMAKE_LIBRARY_ARCHITECTURE)
+  set(CMAKE_INSTALL_LIBDIR lib/${CMAKE_LIBRARY_ARCHITECTURE} CACHE PATH "Object code libraries")
+endif()
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -11,11 +18,6 @@ include(CMakePackageConfigHelpers)
 add_library(sift_runlog::sift_analysis ALIAS sift_analysis)
 # The public header needs no more than C++17 of its users.
 target_compile_features(sift_analysis PUBLIC cxx_std_17)
-
-# The companion looks for the program next to itself first: keep a copy beside the program in
-# the build tree too, so that both can be run from there.
-configure_file(${PROJECT_SOURCE_DIR}/scripts/sift_runlog_table
-               ${PROJECT_BINARY_DIR}/sift_runlog_table COPYONLY)
 
 # Manual pages are installed compressed, as man expects them on Debian.
 set(sift_manual_pages sift_runlog.1 sift_runlog_table.1)
@@ -34,9 +36,8 @@ foreach(page IN LISTS sift_manual_pages)
 endforeach()
 add_custom_target(sift_manual_pages ALL DEPENDS ${sift_compressed_pages})
 
-install(TARGETS sift_runlog RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
-install(PROGRAMS ${PROJECT_SOURCE_DIR}/scripts/sift_runlog_table
-        DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
+install(TARGETS sift_runlog sift_runlog_table RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+        COMPONENT runtime)
 install(FILES ${sift_compressed_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
         COMPONENT runtime)
 
@@ -57,3 +58,18 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/sift_runlogConfigVersion.
 install(FILES ${PROJECT_BINARY_DIR}/sift_runlogConfig.cmake
               ${PROJECT_BINARY_DIR}/sift_runlogConfigVersion.cmake
         DESTINATION ${sift_package_dir} COMPONENT development)
+
+# The copyright file of the Debian packages, in the machine-readable format, made from LICENSE.
+file(READ ${PROJECT_SOURCE_DIR}/LICENSE sift_license)
+string(REGEX REPLACE "^MIT License\n\nCopyright \\(c\\) [^\n]*\n\n" "" sift_license "${sift_license}")
+string(STRIP "${sift_license}" sift_license)
+string(REPLACE "\n\n" "\n.\n" sift_license "${sift_license}")
+string(REPLACE "\n" "\n " sift_license "${sift_license}")
+file(WRITE ${PROJECT_BINARY_DIR}/doc/copyright
+     "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n"
+     "Upstream-Name: sift_runlog\n\n"
+     "Files: *\nCopyright: the sift_runlog developers\nLicense: MIT\n ${sift_license}\n")
+install(FILES ${PROJECT_BINARY_DIR}/doc/copyright
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/sift-runlog COMPONENT runtime)
+install(FILES ${PROJECT_BINARY_DIR}/doc/copyright
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/sift-runlog-dev COMPONENT development)

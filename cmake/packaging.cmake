@@ -1,6 +1,9 @@
 # Debian packages made by `cpack -G DEB` from an installed tree (see cmake/install.cmake):
-#   sift-runlog      the program, the companion sift_runlog_table and their manual pages
-#   sift-runlog-dev  the library, its public header and the CMake package
+#   sift-runlog      the program, the companion sift_runlog_table, their manual pages and the
+#                    copyright file
+#   sift-runlog-dev  the library (in the multiarch folder), its public header, the CMake package
+#                    and the copyright file
+# No Homepage field: the project has no public home yet.
 # Build them from the release preset, which links the program statically: the package then
 # needs no shared library at all.
 set(SIFT_PACKAGE_MAINTAINER "sift_runlog maintainers <sift-runlog@example.org>"
@@ -30,8 +33,11 @@ captured output with the harness's marker lines) and prints one
 comma-separated result line: cores, time and memory flags, the verdict or
 the answers, and the techniques the tool used.
 
-sift_runlog_table grades a whole campaign of logs in parallel and writes
-one table, in the order of the file names.")
+sift_runlog_table grades a whole campaign of logs in one process, on
+several threads, and writes one table in the byte order of the logs'
+paths: the lines of sift_runlog, CSV or JSON Lines. It lists the failed
+logs for a second run, and splits a campaign among the machines of a
+cluster and merges their tables.")
 
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME sift-runlog-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)

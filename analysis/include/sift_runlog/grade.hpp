@@ -51,6 +51,10 @@ enum class verdict_kind {
   failed,                  // exit status 1: a PROBLEM line, an unreadable log, or output lost
 };
 
+// The library's version, "MAJOR.MINOR.PATCH", e.g. "1.0.0": the version of the project it was
+// built from, which is also the version of the sift_runlog and sift_runlog_table programs.
+[[nodiscard]] std::string_view version() noexcept;
+
 // The enumerator's name, e.g. "did_not_finish".
 [[nodiscard]] std::string_view verdict_name(verdict_kind verdict) noexcept;
 

@@ -1,0 +1,151 @@
+#!/usr/bin/env bash
+# Speed and memory of sift_runlog_table on generated campaigns (bench/make_campaign.cpp), printed
+# as one Markdown table:
+#   - LOGS small logs (2 to 6 KiB, a campaign's mix of verdicts, 2.5% failures) at -j JOBS with
+#     the page cache warm, against the shell companion it replaced at the same -j, and against
+#     one `cat` over the same files;
+#   - one BIG log among 2000 small ones, against the big log alone;
+#   - peak resident memory for a quarter, a half and all of the LOGS logs, with the table's size.
+#
+#   bash bench/table_run.sh
+#
+# Settings, from the environment:
+#   LOGS=20000  BIG=1G  JOBS=2
+#   RUNS=5          samples per figure; the median is taken, after one warm-up round
+#   OLD=1           0 skips the shell companion (at 20000 logs it takes half a minute a run)
+#   SIFT_BENCH_DIR  keep the logs in this directory instead of a temporary one
+# Wall times mean something only on a quiet machine: the load average before and after is
+# printed with the figures. Progress goes to standard error, the results to standard output.
+set -euo pipefail
+shopt -s inherit_errexit
+cd "$(dirname "$0")/.."
+export LC_ALL=C
+
+logs=${LOGS:-20000}
+big_size=${BIG:-1G}
+jobs=${JOBS:-2}
+runs=${RUNS:-5}
+build=build/bench
+table=$PWD/$build/sift_runlog_table
+timer=$PWD/$build/bench/time_command
+
+note() { printf '%s\n' "$*" >&2; }
+
+note "building the bench preset"
+cmake --preset bench >&2
+cmake --build --preset bench -j2 >&2
+
+if [[ -n ${SIFT_BENCH_DIR:-} ]]; then
+  dir=$SIFT_BENCH_DIR
+  mkdir -p "$dir"
+else
+  dir=$(mktemp -d -t sift_table_bench.XXXXXX)
+  trap 'rm -rf "$dir"' EXIT
+fi
+
+note "making $logs logs, and 2000 with a $big_size one"
+rm -rf "$dir/campaign" "$dir/mixed"
+"$build/bench/make_campaign" "$dir/campaign" "$logs"
+"$build/bench/make_campaign" "$dir/mixed" 2000 "$big_size"
+big_log=$dir/mixed/big/tool_Big_Reachability_1.log
+mapfile -d '' files < <(find "$dir/campaign" -name '*.log' -print0 | sort -z)
+for fraction in 4 2 1; do
+  printf '%s\n' "${files[@]:0:$((${#files[@]} / fraction))}" >"$dir/list-$fraction"
+done
+
+# The shell companion as it was last, with the program beside it, where it looks first.
+old=
+if [[ ${OLD:-1} != 0 ]]; then
+  mkdir -p "$dir/old"
+  deleted=$(git rev-list -1 HEAD -- scripts/sift_runlog_table 2>/dev/null || true)
+  if git show main:scripts/sift_runlog_table >"$dir/old/sift_runlog_table" 2>/dev/null ||
+    { [[ -n $deleted ]] && git show "$deleted^:scripts/sift_runlog_table" >"$dir/old/sift_runlog_table"; }; then
+    chmod +x "$dir/old/sift_runlog_table"
+    cp "$build/sift_runlog" "$dir/old/"
+    old=$dir/old/sift_runlog_table
+  else
+    note "the shell companion is not in this clone's history: skipped"
+  fi
+fi
+
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+note "warming the page cache"
+cat "${files[@]}" "$dir"/mixed/*/* >/dev/null
+
+# Runs a command that may end with status 1 (some logs failed) as time_command wants it, its
+# failure reports out of the way.
+tolerant=(sh -c '"$@" 2>/dev/null; [ $? -le 1 ]' sh)
+
+# pair COMMAND_A... -- COMMAND_B...: RUNS samples of each after a warm-up round, alternating
+# which goes first; sets med_a, med_b (median nanoseconds) and med_ratio (median of A/B).
+pair() {
+  local -a a=() b=() ta=() tb=() ratios=()
+  while [[ $1 != -- ]]; do
+    a+=("$1")
+    shift
+  done
+  shift
+  b=("$@")
+  local round x y
+  for ((round = 0; round <= runs; round++)); do
+    if ((round % 2 == 0)); then
+      x=$("$timer" -- "${a[@]}" | cut -d' ' -f1)
+      y=$("$timer" -- "${b[@]}" | cut -d' ' -f1)
+    else
+      y=$("$timer" -- "${b[@]}" | cut -d' ' -f1)
+      x=$("$timer" -- "${a[@]}" | cut -d' ' -f1)
+    fi
+    ((round > 0)) || continue
+    ta+=("$x")
+    tb+=("$y")
+    ratios+=("$(awk -v a="$x" -v b="$y" 'BEGIN { print a / b }')")
+  done
+  med_a=$(median "${ta[@]}")
+  med_b=$(median "${tb[@]}")
+  med_ratio=$(median "${ratios[@]}")
+}
+
+median() {
+  printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 }
+    END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+seconds() { awk -v ns="$1" 'BEGIN { if (ns >= 1e9) printf "%.2f s", ns / 1e9; else printf "%.0f ms", ns / 1e6 }'; }
+ratio() { awk -v r="$1" 'BEGIN { printf "%.2f", r }'; }
+mib() { awk -v k="$1" 'BEGIN { printf "%.1f MiB", k / 1024 }'; }
+
+rows=()
+small="$logs logs of 2-6 KiB, \`-j$jobs\`"
+new=("${tolerant[@]}" "$table" -q -j "$jobs" "$dir/campaign")
+if [[ -n $old ]]; then
+  note "measuring $logs logs against the shell companion"
+  pair "${new[@]}" -- "${tolerant[@]}" "$old" -j "$jobs" "$dir/campaign"
+  rows+=("| $small | $(seconds "$med_a") | shell companion \`-j$jobs\` $(seconds "$med_b") | $(ratio "$(awk -v r="$med_ratio" 'BEGIN { print 1 / r }')") times faster | ≥ 20 times faster |")
+fi
+note "measuring $logs logs against one cat"
+pair "${new[@]}" -- cat "${files[@]}"
+rows+=("| $small | $(seconds "$med_a") | one \`cat\` over the files $(seconds "$med_b") | $(ratio "$med_ratio") | ≤ 2 |")
+
+note "measuring the $big_size log among 2000 small ones against it alone"
+pair "${tolerant[@]}" "$table" -q -j "$jobs" "$dir/mixed" -- "${tolerant[@]}" "$table" -q -j "$jobs" "$big_log"
+rows+=("| one $big_size log among 2000 small ones, \`-j$jobs\` | $(seconds "$med_a") | the $big_size log alone $(seconds "$med_b") | $(ratio "$med_ratio") | ≤ 1.10 |")
+
+note "measuring peak memory"
+peaks=()
+sizes=()
+for fraction in 4 2 1; do
+  read -r _ kib < <("$timer" -o "$dir/table-$fraction" -- "${tolerant[@]}" "$table" -q -j "$jobs" --from "$dir/list-$fraction")
+  peaks+=("$(mib "$kib")")
+  sizes+=("$(mib "$(($(stat -c %s "$dir/table-$fraction") / 1024))")")
+done
+count() { echo $((${#files[@]} / $1)); }
+rows+=("| peak memory, $(count 4) / $(count 2) / $(count 1) logs | ${peaks[0]} / ${peaks[1]} / ${peaks[2]} | the raw table ${sizes[0]} / ${sizes[1]} / ${sizes[2]} |  | < 32 MiB, growing no faster than the table |")
+
+compiler=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$build/CMakeCache.txt")
+echo "Machine: $(grep -m1 '^model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), $(nproc) CPUs," \
+  "$(uname -sr); load average $load_before before, $(cut -d' ' -f1-3 /proc/loadavg) after."
+echo "Tools: sift_runlog_table $(git describe --always --dirty 2>/dev/null || echo unknown) built by" \
+  "$("${compiler:-c++}" --version | head -n1). Median of $runs samples after a warm-up round."
+echo
+echo "| Measure | sift_runlog_table | Reference | Ratio | Target |"
+echo "|---|---:|---:|---:|---|"
+printf '%s\n' "${rows[@]}"

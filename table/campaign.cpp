@@ -1,0 +1,191 @@
+#include "campaign.hpp"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <stdexcept>
+
+namespace sift_runlog::table {
+
+namespace {
+
+std::string joined(const std::string& directory, const char* name) {
+  return directory.ends_with('/') ? directory + name : directory + '/' + name;
+}
+
+class searcher {
+ public:
+  searcher(const std::string& pattern, const search_note& note, search_outcome& found)
+      : pattern_(pattern), note_(note), found_(found) {}
+
+  // Searches `directory`, whose status is `status`, and every directory below it.
+  void search(const std::string& directory, const struct stat& status) {
+    ancestors_.push_back({status.st_dev, status.st_ino, directory});
+    std::vector<std::pair<std::string, struct stat>> subdirectories;
+    if (!read(directory, subdirectories)) found_.unsearched.push_back(directory);
+    for (const auto& [path, child] : subdirectories) {
+      const auto loop = std::find_if(ancestors_.begin(), ancestors_.end(), [&](const auto& a) {
+        return a.device == child.st_dev && a.inode == child.st_ino;
+      });
+      if (loop != ancestors_.end()) {
+        note_(path, "a symbolic link loop back to " + loop->path + ", not followed");
+      } else {
+        search(path, child);
+      }
+    }
+    ancestors_.pop_back();
+  }
+
+ private:
+  struct ancestor {
+    dev_t device;
+    ino_t inode;
+    std::string path;
+  };
+
+  // Adds the logs of `directory` and lists its subdirectories, which are searched after it is
+  // closed: however deep the tree, one directory is open at a time. False if it cannot be read.
+  bool read(const std::string& directory,
+            std::vector<std::pair<std::string, struct stat>>& subdirectories) {
+    DIR* const stream = ::opendir(directory.c_str());
+    if (stream == nullptr) {
+      note_(directory, std::string("cannot search: ") + std::strerror(errno));
+      return false;
+    }
+    errno = 0;
+    while (const dirent* entry = ::readdir(stream)) {
+      const char* name = entry->d_name;
+      if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+      const bool matches = ::fnmatch(pattern_.c_str(), name, 0) == 0;
+      // Most entries are plain files: those that do not match need no stat at all.
+      if (!matches && entry->d_type == DT_REG) continue;
+      struct stat status {};
+      if (::fstatat(::dirfd(stream), name, &status, 0) != 0) {
+        if (matches) found_.logs.push_back({joined(directory, name), 0});
+      } else if (S_ISDIR(status.st_mode)) {
+        subdirectories.emplace_back(joined(directory, name), status);
+      } else if (S_ISREG(status.st_mode) && matches) {
+        found_.logs.push_back(
+            {joined(directory, name), static_cast<std::uint64_t>(status.st_size)});
+      }
+      errno = 0;
+    }
+    const int read_error = errno;
+    ::closedir(stream);
+    if (read_error != 0) {
+      note_(directory, std::string("cannot search: ") + std::strerror(read_error));
+      return false;
+    }
+    return true;
+  }
+
+  const std::string& pattern_;
+  const search_note& note_;
+  search_outcome& found_;
+  std::vector<ancestor> ancestors_;
+};
+
+}  // namespace
+
+search_outcome find_logs(const std::vector<std::string>& paths, const std::string& pattern,
+                         const search_note& note) {
+  search_outcome found;
+  searcher search(pattern, note, found);
+  for (std::string path : paths) {
+    // Never taken for an option, by this program or by a user who runs sift_runlog on it.
+    if (path.starts_with('-')) path.insert(0, "./");
+    struct stat status {};
+    const bool known = ::stat(path.c_str(), &status) == 0;
+    if (known && S_ISDIR(status.st_mode)) {
+      search.search(path, status);
+    } else {
+      found.logs.push_back({path, known ? static_cast<std::uint64_t>(status.st_size) : 0});
+    }
+  }
+  const auto by_path = [](const found_log& a, const found_log& b) { return a.path < b.path; };
+  std::sort(found.logs.begin(), found.logs.end(), by_path);
+  found.logs.erase(
+      std::unique(found.logs.begin(), found.logs.end(),
+                  [](const found_log& a, const found_log& b) { return a.path == b.path; }),
+      found.logs.end());
+  return found;
+}
+
+std::string path_list_line(std::string_view path) {
+  if (path.find('\n') == std::string_view::npos && !path.starts_with('"')) {
+    return std::string(path) + '\n';
+  }
+  std::string line = "\"";
+  for (const char c : path) {
+    if (c == '\n') {
+      line += "\\n";
+    } else {
+      if (c == '"' || c == '\\') line += '\\';
+      line += c;
+    }
+  }
+  return line + "\"\n";
+}
+
+std::vector<std::string> read_path_list(std::istream& in) {
+  std::vector<std::string> paths;
+  std::string line;
+  for (std::size_t number = 1; std::getline(in, line); ++number) {
+    if (line.empty()) continue;
+    if (!line.starts_with('"')) {
+      paths.push_back(line);
+      continue;
+    }
+    std::string path;
+    bool closed = false;
+    for (std::size_t i = 1; i < line.size() && !closed; ++i) {
+      if (line[i] == '"') {
+        closed = i + 1 == line.size();
+        if (!closed) break;
+      } else if (line[i] != '\\') {
+        path += line[i];
+      } else if (i + 1 < line.size() &&
+                 std::string_view("\"\\n").find(line[i + 1]) != std::string_view::npos) {
+        path += line[++i] == 'n' ? '\n' : line[i];
+      } else {
+        break;
+      }
+    }
+    if (!closed) {
+      throw std::runtime_error("line " + std::to_string(number) +
+                               ": a quoted path must end in \" and use only \\\", \\\\ and \\n");
+    }
+    paths.push_back(path);
+  }
+  return paths;
+}
+
+std::optional<shard> parse_shard(std::string_view text) {
+  shard part;
+  const char* const end = text.data() + text.size();
+  const auto [slash, first_error] = std::from_chars(text.data(), end, part.part);
+  if (first_error != std::errc() || slash == end || *slash != '/') return std::nullopt;
+  const auto [rest, second_error] = std::from_chars(slash + 1, end, part.parts);
+  if (second_error != std::errc() || rest != end || part.part < 1 || part.part > part.parts ||
+      part.parts > 1'000'000) {
+    return std::nullopt;
+  }
+  return part;
+}
+
+std::pair<std::size_t, std::size_t> shard_range(std::size_t count, shard part) {
+  // floor(count * k / parts), without the product: parts is at most a million (parse_shard), so
+  // the remainder's product cannot overflow.
+  const std::size_t whole = count / part.parts;
+  const std::size_t rest = count % part.parts;
+  const auto boundary = [&](std::size_t k) { return whole * k + rest * k / part.parts; };
+  return {boundary(part.part - 1), boundary(part.part)};
+}
+
+}  // namespace sift_runlog::table

@@ -1,0 +1,59 @@
+// The table formats of sift_runlog_table: the program's own lines (raw), CSV with one row for
+// every log, and JSON Lines; the encoders their fields are made of, and the decoders that
+// --merge needs to find a row's path again.
+#pragma once
+
+#include <cstddef>
+#include <istream>
+#include <optional>
+#include <sift_runlog/grade.hpp>
+#include <string>
+#include <string_view>
+
+namespace sift_runlog::table {
+
+enum class table_format { raw, csv, jsonl };
+
+// The format named "raw", "csv" or "jsonl"; nothing for any other name.
+[[nodiscard]] std::optional<table_format> parse_format(std::string_view name);
+
+// Appends `field` as one CSV field: as it is, or between double quotes with its quotes doubled
+// when it holds a comma, a double quote, a carriage return or a line feed (RFC 4180).
+void append_csv_field(std::string& out, std::string_view field);
+
+// Appends `bytes` as a JSON string, quotes included. Valid UTF-8 is copied; '"', '\' and the
+// control bytes are escaped; a byte that is no part of valid UTF-8 becomes \udcXX (XX the
+// byte, 80 to ff), a lone surrogate that a reader can turn back into the byte (Python:
+// errors="surrogateescape"), so that the path is never lost.
+void append_json_string(std::string& out, std::string_view bytes);
+
+// The bytes of the JSON string that begins at text[position] (its opening quote), \udcXX turned
+// back into byte XX; `position` is left after the closing quote. Nothing when malformed.
+[[nodiscard]] std::optional<std::string> read_json_string(std::string_view text,
+                                                          std::size_t& position);
+
+// Reads one CSV record, without its line end, into `record`; a quoted field may span lines.
+// Returns false at the end of the input.
+[[nodiscard]] bool read_csv_record(std::istream& in, std::string& record);
+
+// The first field of a CSV record, unquoted. Nothing when its quotes are malformed.
+[[nodiscard]] std::optional<std::string> first_csv_field(std::string_view record);
+
+// The table's first line, line feed included: the program's header for raw, the column names
+// for csv; empty for jsonl, which has none.
+[[nodiscard]] std::string_view table_header(table_format format);
+
+// The word of the verdict column: DNC, answers (formula answers or a state space), CC, DNF,
+// BAD_RUN?, ERROR, problem_with_file or failed.
+[[nodiscard]] std::string_view verdict_word(verdict_kind verdict) noexcept;
+
+// Why a grade failed, on one line: the program's report, then "; " and the PROBLEM line the
+// grade printed when there is one; control bytes shown as \xNN. Empty when the grade succeeded.
+[[nodiscard]] std::string failure_text(const grade_result& graded);
+
+// The row of one graded log, line feed included. Raw: exactly the program's output, nothing
+// when the grade failed. Csv and jsonl: the columns of table_header (see the manual page).
+[[nodiscard]] std::string format_row(table_format format, std::string_view path,
+                                     const grade_result& graded, bool long_mode);
+
+}  // namespace sift_runlog::table

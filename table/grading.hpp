@@ -1,0 +1,41 @@
+// Grading a campaign: every log graded in-process on a pool of threads, the rows written in the
+// order of the paths as soon as every earlier row is out (only rows that finished early wait in
+// memory), failures reported as they are reached, and progress on a terminal.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <functional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "campaign.hpp"
+#include "formats.hpp"
+
+namespace sift_runlog::table {
+
+struct campaign_settings {
+  table_format format = table_format::raw;
+  bool long_mode = true;  // grade as sift_runlog -long does
+  unsigned jobs = 1;      // grading threads
+  bool progress = false;  // one line on standard error, redrawn at most ten times a second
+};
+
+struct campaign_totals {
+  std::size_t graded = 0;
+  std::vector<std::string> failed;  // the paths whose grade failed, in path order
+  // Logs by verdict_kind, indexed by its value.
+  std::array<std::size_t, static_cast<std::size_t>(verdict_kind::failed) + 1> by_verdict{};
+};
+
+// Grades `logs` (sorted by path) and hands their rows to `write` in the same order; a failure is
+// said on standard error, "PATH: REASON", when its row's turn comes. Logs of 1 MiB and more are
+// started first, largest first, so that the small ones are graded while they are. Throws what
+// `write` throws, after the graders have stopped.
+[[nodiscard]] campaign_totals grade_campaign(std::span<const found_log> logs,
+                                             const campaign_settings& settings,
+                                             const std::function<void(std::string_view)>& write);
+
+}  // namespace sift_runlog::table

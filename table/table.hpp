@@ -1,0 +1,35 @@
+// The sift_runlog_table command once its command line is read: find the logs, grade them, write
+// the table, the failed list and the summary; or join the tables of a sharded campaign.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "campaign.hpp"
+#include "formats.hpp"
+
+namespace sift_runlog::table {
+
+struct table_settings {
+  std::vector<std::string> paths;       // logs and directories, or with `merge` the tables
+  std::vector<std::string> from_lists;  // --from: files of paths, "-" for standard input
+  std::string pattern = "*.log";
+  unsigned jobs = 0;  // 0: as many as default_jobs()
+  bool long_mode = true;
+  table_format format = table_format::raw;
+  std::string output;       // -o; empty: standard output
+  std::string failed_list;  // --failed; empty: none
+  std::optional<shard> part;
+  bool quiet = false;
+  bool merge = false;
+};
+
+// The processors this process may run on (sched_getaffinity), at least 1.
+[[nodiscard]] unsigned default_jobs();
+
+// Runs the command and returns its exit status: 0 every log graded, 1 some failed (or a folder
+// could not be searched), 2 no table written. Messages go to standard error.
+[[nodiscard]] int run_table(const table_settings& settings);
+
+}  // namespace sift_runlog::table

@@ -1,0 +1,375 @@
+// sift_runlog_table: the encoders and path lists through the library; the built command on a
+// generated campaign (rows against sift_runlog's, -j1 against -j8, shards merged, --failed fed to
+// --from), interrupted mid-run, on a full file system, and on logs that cannot be graded.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "campaign.hpp"
+#include "formats.hpp"
+#include "log_generator.hpp"
+
+namespace fs = std::filesystem;
+using namespace sift_runlog::table;
+
+namespace {
+
+std::string read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void write_file(const fs::path& path, std::string_view bytes) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+struct scratch {
+  fs::path path;
+  scratch() {
+    std::string name = (fs::temp_directory_path() / "sift_table_test.XXXXXX").string();
+    path = ::mkdtemp(name.data());
+  }
+  ~scratch() { fs::remove_all(path); }
+};
+
+struct run_result {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// Starts `program` in `dir`, its output in dir/.out and dir/.err, files limited to
+// `file_size_limit` bytes (0: no limit).
+pid_t start(const char* program, const std::vector<std::string>& arguments, const fs::path& dir,
+            rlim_t file_size_limit = 0) {
+  std::vector<char*> argv{const_cast<char*>(program)};
+  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+  const std::string out = dir / ".out";
+  const std::string err = dir / ".err";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const rlimit limit{file_size_limit, file_size_limit};
+    if (::chdir(dir.c_str()) == 0 &&
+        ::dup2(::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1) == 1 &&
+        ::dup2(::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2) == 2 &&
+        (file_size_limit == 0 || ::setrlimit(RLIMIT_FSIZE, &limit) == 0)) {
+      ::execv(program, argv.data());
+    }
+    ::_exit(127);
+  }
+  return child;
+}
+
+run_result finish(pid_t child, const fs::path& dir) {
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), read_file(dir / ".out"),
+          read_file(dir / ".err")};
+}
+
+run_result table(const std::vector<std::string>& arguments, const fs::path& dir) {
+  return finish(start(SIFT_RUNLOG_TABLE, arguments, dir), dir);
+}
+
+// Opens the FIFO for writing as soon as the command has opened it to read it: from then on the
+// command's grader is blocked on it, mid-run, until the descriptor is closed.
+int writer_of(const fs::path& fifo) {
+  int fd = -1;
+  for (int tries = 0; fd < 0 && tries < 3000; ++tries) {
+    fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return fd;
+}
+
+// 36 generated logs, a few KB each, of every kind and answer type, in three folders, and logs
+// for the other verdicts and failures, names with a comma, a quote and a line feed included.
+// Returns the paths, sorted.
+std::vector<std::string> make_campaign(const fs::path& dir) {
+  using namespace sift_runlog::bench;
+  const log_kind kinds[] = {log_kind::realistic, log_kind::state_space, log_kind::early_stop,
+                            log_kind::dense};
+  std::vector<std::string> paths;
+  for (std::uint64_t i = 0; i < 36; ++i) {
+    const log_shape shape{kinds[i % 4],
+                          2048 + 512 * i,
+                          i,
+                          i % 2 ? answer_kind::numeric : answer_kind::boolean,
+                          static_cast<int>(1 + i % 16),
+                          0};
+    paths.push_back("camp/d" + std::to_string(i % 3) + "/tool_Model-" + std::to_string(i) +
+                    "_Exam_1.log");
+    write_file(dir / paths.back(), make_log(shape));
+  }
+  const std::pair<const char*, const char*> others[] = {
+      {"camp/tool_M_DNC_1.log", "# Number of cores : 8\nDO_NOT_COMPETE\n"},
+      {"camp/tool_M_DNF_1.log", "RH_START\n"},
+      {"camp/tool_M_CC_1.log", "RH_START\nRH_STOP\n"},
+      {"camp/tool_M_Error_1.log", "# Number of cores : 4\nSTATE_SPACE TRANSITIONS 5000\n"},
+      {"camp/short_name.log", "RH_START\nRH_STOP\n"},
+      {"camp/tool_M_Problem_1.log", "RH_START\nFORMULA_NAME A\n"},
+      {"camp/new\nline_M_\"E,x\"_1.log", "RH_START\nFORMULA_NAME A\n"},
+      {"camp/a,b\"c_M_E_1.log", "FORMULA_NAME A\nFORMULA_NAME A\nBOOL_VECTOR\nFORMULA A TRUE\n"}};
+  for (const auto& [path, log] : others) {
+    paths.emplace_back(path);
+    write_file(dir / path, log);
+  }
+  std::sort(paths.begin(), paths.end());
+  return paths;
+}
+
+std::vector<std::string> csv_records(const std::string& table_text) {
+  std::istringstream in(table_text);
+  std::vector<std::string> records;
+  for (std::string record; read_csv_record(in, record);) records.push_back(record);
+  return records;
+}
+
+TEST(table_encoding, csv_fields_and_json_strings_keep_every_byte) {
+  const struct {
+    std::string bytes, csv, json;
+  } cases[] = {
+      {"plain-0.log", "plain-0.log", "\"plain-0.log\""},
+      {"a,b", "\"a,b\"", "\"a,b\""},
+      {"say \"hi\"", "\"say \"\"hi\"\"\"", "\"say \\\"hi\\\"\""},
+      {"line\nfeed\r", "\"line\nfeed\r\"", "\"line\\nfeed\\r\""},
+      {"tab\t\x01\x1f\x7f\\", "tab\t\x01\x1f\x7f\\", "\"tab\\t\\u0001\\u001f\x7f\\\\\""},
+      {"\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80", "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80",
+       "\"\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\""},
+      // A lone byte, an overlong slash, a surrogate, beyond U+10FFFF, a cut sequence.
+      {"\xff\xc0\xaf\xed\xa0\x80\xf4\x90\x80\x80\xe2\x82",
+       "\xff\xc0\xaf\xed\xa0\x80\xf4\x90\x80\x80\xe2\x82",
+       "\"\\udcff\\udcc0\\udcaf\\udced\\udca0\\udc80\\udcf4\\udc90\\udc80\\udc80\\udce2\\udc82\""},
+  };
+  for (const auto& c : cases) {
+    std::string csv, json;
+    append_csv_field(csv, c.bytes);
+    append_json_string(json, c.bytes);
+    EXPECT_EQ(csv, c.csv);
+    EXPECT_EQ(json, c.json);
+    EXPECT_EQ(first_csv_field(csv + ",next"), c.bytes);
+    std::size_t position = 0;
+    EXPECT_EQ(read_json_string(json, position), c.bytes);
+    EXPECT_EQ(position, json.size());
+    std::istringstream list(path_list_line(c.bytes) + path_list_line("\"" + c.bytes));
+    EXPECT_EQ(read_path_list(list), (std::vector<std::string>{c.bytes, "\"" + c.bytes}));
+  }
+  std::istringstream bad("good\n\"no end\n");
+  EXPECT_THROW((void)read_path_list(bad), std::runtime_error);
+}
+
+TEST(table_encoding, shards_cover_every_log_once_in_balanced_runs) {
+  for (std::size_t count = 0; count < 30; ++count) {
+    for (std::size_t parts = 1; parts < 8; ++parts) {
+      std::size_t next = 0;
+      for (std::size_t part = 1; part <= parts; ++part) {
+        const auto [begin, end] = shard_range(count, {part, parts});
+        EXPECT_EQ(begin, next);
+        EXPECT_LE(end - begin, count / parts + 1);
+        EXPECT_GE(end - begin, count / parts);
+        next = end;
+      }
+      EXPECT_EQ(next, count);
+    }
+  }
+  EXPECT_FALSE(parse_shard("0/3") || parse_shard("4/3") || parse_shard("1/") ||
+               parse_shard("1/2x"));
+}
+
+TEST(table_command, rows_are_the_programs_at_one_and_eight_jobs) {
+  scratch dir;
+  const std::vector<std::string> paths = make_campaign(dir.path);
+  for (const bool long_mode : {true, false}) {
+    std::vector<std::string> arguments{"-j1", "camp"};
+    if (!long_mode) arguments.emplace_back("--short");
+    const run_result one = table(arguments, dir.path);
+    arguments[0] = "-j8";
+    const run_result eight = table(arguments, dir.path);
+    EXPECT_EQ(one.status, 1);
+    EXPECT_EQ(eight.out, one.out);
+    EXPECT_EQ(eight.err, one.err);
+    std::string rows = "#time flag,memory flag,formatted result,techniques\n";
+    std::size_t failed = 0;
+    for (const std::string& path : paths) {
+      std::vector<std::string> single_arguments{path};
+      if (long_mode) single_arguments.insert(single_arguments.begin(), "-long");
+      const run_result single = finish(start(SIFT_RUNLOG, single_arguments, dir.path), dir.path);
+      if (single.status == 0) rows += single.out;
+      failed += single.status == 0 ? 0 : 1;
+    }
+    EXPECT_EQ(one.out, rows) << long_mode;
+    EXPECT_EQ(failed, 2u);
+    EXPECT_NE(one.err.find("camp/new\\x0aline_M_\"E,x\"_1.log: sift_runlog: "
+                           "SIFT_RUNLOG.ANALYSIS_PROBLEM_ERROR: sift_runlog:242; PROBLEM with the "
+                           "location of directives FORMULA_NAME (after RH_START)\n"),
+              std::string::npos);
+    // short_name.log has too few name parts for -long.
+    EXPECT_NE(one.err.find("44 logs graded, 2 failed; rows: 37 answers, 1 DNC, " +
+                           std::string(long_mode ? "1 CC, 1 DNF, 0 BAD_RUN?, 1 ERROR, 1 Problem"
+                                                 : "2 CC, 1 DNF, 0 BAD_RUN?, 1 ERROR, 0 Problem")),
+              std::string::npos);
+  }
+}
+
+TEST(table_command, shard_parts_merged_are_the_whole_table) {
+  scratch dir;
+  make_campaign(dir.path);
+  for (const std::string format : {"raw", "csv", "jsonl"}) {
+    ASSERT_EQ(table({"--format", format, "-o", "whole", "camp"}, dir.path).status, 1);
+    std::vector<std::string> merge{"--merge", "-o", "merged"};
+    for (int part = 1; part <= 3; ++part) {
+      const std::string name = "part" + std::to_string(part);
+      const std::string part_k = std::to_string(part) + "/3";
+      EXPECT_NE(table({"--format", format, "--shard", part_k, "-o", name, "camp"}, dir.path).status,
+                2);
+      // Raw parts in their order; csv and jsonl ones in any order, here backwards.
+      merge.insert(format == "raw" ? merge.end() : merge.begin() + 3, name);
+    }
+    EXPECT_EQ(table(merge, dir.path).status, 0) << format;
+    EXPECT_EQ(read_file(dir.path / "merged"), read_file(dir.path / "whole")) << format;
+  }
+  EXPECT_EQ(table({"--merge", "part1", "whole"}, dir.path).status, 2);  // a path twice
+  EXPECT_EQ(table({"--merge", "part1", "part2", "part1"}, dir.path).status, 2);
+}
+
+TEST(table_command, failed_list_fed_back_grades_exactly_the_failed_logs) {
+  scratch dir;
+  make_campaign(dir.path);
+  EXPECT_EQ(table({"--format", "csv", "--failed", "failed.txt", "-o", "all.csv", "camp"}, dir.path)
+                .status,
+            1);
+  EXPECT_EQ(table({"--format", "csv", "--from", "failed.txt", "-o", "again.csv"}, dir.path).status,
+            1);
+  std::vector<std::string> failed_rows;
+  for (const std::string& row : csv_records(read_file(dir.path / "all.csv"))) {
+    if (row.find(",failed,") != std::string::npos) failed_rows.push_back(row);
+  }
+  std::vector<std::string> again = csv_records(read_file(dir.path / "again.csv"));
+  again.erase(again.begin());  // the header
+  EXPECT_EQ(again, failed_rows);
+  EXPECT_EQ(again.size(), 2u);
+}
+
+TEST(table_command, a_signal_mid_run_leaves_no_table_and_no_temporary_file) {
+  for (const int signal_number : {SIGINT, SIGTERM}) {
+    scratch dir;
+    make_campaign(dir.path);
+    write_file(dir.path / "table.csv", "the old table\n");
+    ASSERT_EQ(::mkfifo((dir.path / "blocking.log").c_str(), 0600), 0);
+    const pid_t child =
+        start(SIFT_RUNLOG_TABLE, {"-o", "table.csv", "camp", "blocking.log"}, dir.path);
+    const int fifo = writer_of(dir.path / "blocking.log");
+    ASSERT_GE(fifo, 0);
+    ::kill(child, signal_number);
+    const run_result stopped = finish(child, dir.path);
+    ::close(fifo);
+    EXPECT_EQ(stopped.status, 128 + signal_number);
+    EXPECT_NE(stopped.err.find("no table written"), std::string::npos);
+    EXPECT_EQ(read_file(dir.path / "table.csv"), "the old table\n");
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(dir.path))
+      left.push_back(entry.path().filename());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left,
+              (std::vector<std::string>{".err", ".out", "blocking.log", "camp", "table.csv"}));
+  }
+}
+
+TEST(table_command, a_full_file_system_leaves_the_old_table_and_exits_2) {
+  scratch dir;
+  make_campaign(dir.path);
+  const fs::path disk = dir.path / "disk";
+  fs::create_directory(disk);
+  // A tiny tmpfs, filled up, where mounting is allowed; else a file size limit of 1 KiB.
+  const bool mounted = ::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=64k") == 0;
+  write_file(disk / "table.csv", "the old table\n");
+  if (mounted) write_file(disk / "filler", std::string(1 << 20, 'x'));
+  const run_result full = finish(
+      start(SIFT_RUNLOG_TABLE, {"-o", "disk/table.csv", "camp"}, dir.path, mounted ? 0 : 1024),
+      dir.path);
+  EXPECT_EQ(full.status, 2);
+  EXPECT_NE(full.err.find("cannot write disk/table.csv"), std::string::npos) << full.err;
+  EXPECT_EQ(read_file(disk / "table.csv"), "the old table\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator(disk), {}), mounted ? 2 : 1);
+  if (mounted) ::umount2(disk.c_str(), MNT_DETACH);
+}
+
+TEST(table_command, logs_that_cannot_be_graded_are_reported_by_name_and_the_rest_graded) {
+  scratch dir;
+  write_file(dir.path / "camp/good.log", "RH_START\nRH_STOP\n");
+  write_file(dir.path / "camp/vanishing.log", "RH_START\nRH_STOP\n");
+  fs::create_directories(dir.path / "camp/sub");
+  fs::create_directory_symlink("..", dir.path / "camp/sub/up");
+  fs::create_symlink("nowhere.log", dir.path / "camp/dangling.log");
+  fs::create_symlink("looping.log", dir.path / "camp/looping.log");
+  // Opens for anyone, root included, and fails on the first read.
+  fs::create_symlink("/proc/self/mem", dir.path / "camp/unreadable.log");
+  ASSERT_EQ(::mkfifo((dir.path / "blocking.log").c_str(), 0600), 0);
+  const pid_t child =
+      start(SIFT_RUNLOG_TABLE, {"-j1", "--short", "blocking.log", "camp"}, dir.path);
+  const int fifo = writer_of(dir.path / "blocking.log");
+  ASSERT_GE(fifo, 0);
+  fs::remove(dir.path / "camp/vanishing.log");  // found, not yet graded
+  ::close(fifo);
+  const run_result done = finish(child, dir.path);
+  EXPECT_EQ(done.status, 1);
+  EXPECT_EQ(done.out,
+            "#time flag,memory flag,formatted "
+            "result,techniques\nNO_CORE,OK,OK,BAD_RUN?,-\nNO_CORE,OK,OK,CC,-\n");
+  for (const char* line : {"camp/sub/up: a symbolic link loop back to camp, not followed",
+                           "camp/dangling.log: sift_runlog: SIFT_RUNLOG.INPUT_ERROR: cannot open "
+                           "camp/dangling.log: No such file or directory",
+                           "camp/looping.log: sift_runlog: SIFT_RUNLOG.INPUT_ERROR: cannot open "
+                           "camp/looping.log: Too many levels of symbolic links",
+                           "camp/unreadable.log: sift_runlog: SIFT_RUNLOG.INPUT_ERROR: cannot read "
+                           "camp/unreadable.log: Input/output error",
+                           "camp/vanishing.log: sift_runlog: SIFT_RUNLOG.INPUT_ERROR: cannot open "
+                           "camp/vanishing.log: No such file or directory",
+                           "6 logs graded, 4 failed"}) {
+    EXPECT_NE(done.err.find(std::string("sift_runlog_table: ") + line), std::string::npos)
+        << line << "\n"
+        << done.err;
+  }
+}
+
+TEST(table_command, mistakes_are_caught_before_grading) {
+  scratch dir;
+  make_campaign(dir.path);
+  const struct {
+    std::vector<std::string> arguments;
+    int status;
+    std::string says;
+  } cases[] = {
+      {{"--version"},
+       0,
+       std::string("sift_runlog_table ") + std::string(sift_runlog::version()) + "\n"},
+      {{"--bogus", "camp"}, 2, "usage: sift_runlog_table"},
+      {{"camp", "-j", "0"}, 2, "-j needs a number"},
+      {{"--shard", "4/3", "camp"}, 2, "--shard needs K/N"},
+      {{"--format", "xml", "camp"}, 2, "--format is raw, csv or jsonl"},
+      {{}, 2, "no log or directory given"},
+      {{"--pattern", "*.out", "camp"}, 2, "no log found"},
+      {{"-o", "missing/table.csv", "camp"},
+       2,
+       "cannot write a table in missing/: No such file or directory"},
+  };
+  for (const auto& c : cases) {
+    const run_result result = table(c.arguments, dir.path);
+    EXPECT_EQ(result.status, c.status) << c.says;
+    EXPECT_NE((result.out + result.err).find(c.says), std::string::npos) << result.err;
+    EXPECT_EQ(result.err.find("logs graded"), std::string::npos);
+  }
+}
+
+}  // namespace
