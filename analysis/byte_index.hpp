@@ -1,16 +1,21 @@
 // One bit per byte of a block, built in one vector pass as the block arrives:
 //   line_feeds  where the line feeds are;
-//   candidates  where a line feed is followed by a byte that may begin a line pattern, or a
-//               blank by a byte that may begin a word pattern, and the two bytes after that
-//               may be the second and third bytes of a pattern.
+//   word_starts where a byte other than a blank follows a blank: with it, the number of a word
+//               in its line is a count of bits, not a walk over the line's bytes;
+//   candidates  where a line feed is followed by three bytes that may be the first three of a
+//               line pattern, or a blank by three that may be the first three of a word pattern
+//               (each byte a member of the set for its place).
 // Finding line ends and ruling out most lines then costs a few bit operations per line instead
 // of a pass over its bytes.
 //
 // Four kernels give the same bits: AVX-512 with byte permutes (VBMI), AVX-512BW and AVX2, chosen
-// at run time where the processor has them, and a portable one, one byte at a time.
+// at run time where the processor has them, and a portable one, one byte at a time. The vector
+// kernels test the bytes after every blank; the bytes after a line feed, one in tens of bytes,
+// are looked up one line at a time (measured: cheaper than a vector test of every byte).
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -36,6 +41,14 @@ class byte_set {
     return by_low_six_;
   }
   [[nodiscard]] bool low_six_bits_exact() const noexcept { return low_six_exact_; }
+  // The set as one table of 16 entries indexed by the low four bits of a byte, repeated four
+  // times: a byte below 0x80 is a member when the entry equals it. Exact when every member is
+  // below 0x80 and no two share their low four bits; one table look-up and one comparison then
+  // test a vector of bytes.
+  [[nodiscard]] const std::array<std::uint8_t, 64>& by_low_four_bits() const noexcept {
+    return by_low_four_;
+  }
+  [[nodiscard]] bool low_four_bits_exact() const noexcept { return low_four_exact_; }
 
  private:
   std::array<bool, 256> member_{};
@@ -44,35 +57,76 @@ class byte_set {
   bool nibble_tables_exact_ = true;
   std::array<std::uint8_t, 64> by_low_six_{};
   bool low_six_exact_ = true;
+  std::array<std::uint8_t, 64> by_low_four_{};
+  bool low_four_exact_ = true;
+};
+
+// The first three bytes of a kind of pattern, each byte by its place.
+struct pattern_bytes {
+  byte_set first;
+  byte_set second;
+  byte_set third;
 };
 
 // What makes a position a candidate.
 struct candidate_sets {
-  byte_set line_first;  // first bytes of the line patterns, after a line feed
-  byte_set word_first;  // first bytes of the word patterns, after a blank
-  byte_set second;      // second bytes of all patterns
-  byte_set third;       // third bytes of all patterns
+  pattern_bytes line;  // after a line feed
+  pattern_bytes word;  // after a blank
 };
 
 enum class index_kernel { portable, avx2, avx512, avx512_vbmi };
 
 // Whether this processor (and this build) can run `kernel`.
 [[nodiscard]] bool kernel_available(index_kernel kernel) noexcept;
-// The fastest kernel this processor can run for `sets`.
+// The fastest kernel this processor can run for `sets` (only the word sets matter).
 [[nodiscard]] index_kernel best_kernel(const candidate_sets& sets) noexcept;
 
 // How many readable bytes must follow a block: the kernels load whole 64-byte chunks and the
 // three bytes after each.
 inline constexpr std::size_t byte_index_padding = 128;
 
-// Writes (size + 63) / 64 words to `line_feeds` and to `candidates`: bit p % 64 of word p / 64
-// tells about byte p of `data`, looking at bytes p + 1 to p + 3 as well. Bits for p >= size
-// are what the padding bytes give. Returns the longest run of words without a line feed.
-// REQUIRES: data[0 .. size + byte_index_padding) is readable; `kernel` is available, and every
-// set has exact nibble tables for the AVX kernels and exact six-bit tables for avx512_vbmi.
+// Writes (size + 63) / 64 words to `line_feeds`, to `candidates` and, unless it is null, to
+// `word_starts`: bit p % 64 of word p / 64 tells about byte p of `data`, looking at bytes p + 1
+// to p + 3 as well (and at byte p - 1 for a word start; byte 0 is none). Bits for p >= size are
+// what the padding bytes give. Returns the longest run of words without a line feed.
+// REQUIRES: data[0 .. size + byte_index_padding) is readable; `kernel` is available, and the
+// word sets have exact nibble tables for the AVX kernels and exact six-bit tables for
+// avx512_vbmi.
 std::size_t build_byte_index(index_kernel kernel, const char* data, std::size_t size,
                              const candidate_sets& sets, std::uint64_t* line_feeds,
-                             std::uint64_t* candidates) noexcept;
+                             std::uint64_t* candidates,
+                             std::uint64_t* word_starts = nullptr) noexcept;
+
+// The number of set bits. Without a popcount instruction guaranteed at build time, the
+// library call std::popcount makes costs more than this count in registers.
+[[nodiscard]] inline int count_bits(std::uint64_t x) noexcept {
+#if defined(__POPCNT__) || !defined(__x86_64__)
+  return std::popcount(x);
+#else
+  x -= (x >> 1) & 0x5555555555555555U;
+  x = (x & 0x3333333333333333U) + ((x >> 2) & 0x3333333333333333U);
+  x = (x + (x >> 4)) & 0x0f0f0f0f0f0f0f0fU;
+  return static_cast<int>((x * 0x0101010101010101U) >> 56);
+#endif
+}
+
+// The number of bits set in positions [begin, end) of `bits`. With the word starts of a line
+// that begins at `begin`, one more than this is the number of the word at end - 1.
+[[nodiscard]] inline std::size_t count_bits(const std::uint64_t* bits, std::size_t begin,
+                                            std::size_t end) noexcept {
+  if (begin >= end) return 0;
+  const std::size_t first = begin / 64;
+  const std::size_t last = (end - 1) / 64;
+  const std::uint64_t from_begin = ~std::uint64_t{0} << (begin % 64);
+  const std::uint64_t to_end = ~std::uint64_t{0} >> (63 - (end - 1) % 64);
+  if (first == last) return static_cast<std::size_t>(count_bits(bits[first] & from_begin & to_end));
+  std::size_t count = static_cast<std::size_t>(count_bits(bits[first] & from_begin)) +
+                      static_cast<std::size_t>(count_bits(bits[last] & to_end));
+  for (std::size_t word = first + 1; word < last; ++word) {
+    count += static_cast<std::size_t>(count_bits(bits[word]));
+  }
+  return count;
+}
 
 // Whether any bit in positions [begin, end) of `bits` is set.
 [[nodiscard]] inline bool any_bit(const std::uint64_t* bits, std::size_t begin,

@@ -39,7 +39,8 @@ TEST(byte_set, MoreThanEightHighNibblesAreLeftToThePortableKernel) {
   const byte_set set("\x01\x11\x21\x31\x41\x51\x61\x71\x81");
   EXPECT_FALSE(set.nibble_tables_exact());
   EXPECT_TRUE(set.contains('\x81'));
-  EXPECT_EQ(best_kernel({set, byte_set("a"), byte_set("b"), byte_set("c")}),
+  EXPECT_EQ(best_kernel({{byte_set("a"), byte_set("b"), byte_set("c")},
+                         {set, byte_set("a"), byte_set("b")}}),
             index_kernel::portable);
 }
 
@@ -54,7 +55,8 @@ TEST(any_bit, LooksOnlyInsideTheRange) {
 }
 
 TEST(build_byte_index, EveryKernelGivesThePortableBits) {
-  const candidate_sets sets{byte_set("RCp"), byte_set("OIN'"), byte_set("HAue"), byte_set("_tx")};
+  const candidate_sets sets{{byte_set("RCp"), byte_set("HAue"), byte_set("_tx")},
+                            {byte_set("OIN'"), byte_set("HAue"), byte_set("_tx")}};
   std::mt19937 random(7);
   // Bytes that make marks likely, and some that matter to no set.
   using namespace std::string_literals;
@@ -84,7 +86,8 @@ TEST(build_byte_index, EveryKernelGivesThePortableBits) {
 }
 
 TEST(build_byte_index, MarksALineFeedOrBlankBeforeThreeBytesThatMayBeginAPattern) {
-  const candidate_sets sets{byte_set("R"), byte_set("O"), byte_set("Hu"), byte_set("_t")};
+  const candidate_sets sets{{byte_set("R"), byte_set("Hu"), byte_set("_t")},
+                            {byte_set("O"), byte_set("Hu"), byte_set("_t")}};
   std::string data = "x\nRH_ Out\nRx Ou_ \nRut";
   const std::size_t size = data.size();
   data.resize(size + byte_index_padding, '\0');
