@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdint>
 
-#if defined(__x86_64__)
+#if defined(__x86_64__) || defined(__SSE2__)
 #include <immintrin.h>
+#endif
+#if defined(__x86_64__)
 #define SIFT_X86_KERNELS 1
 #endif
 
@@ -52,8 +55,7 @@ bool pattern_follows(const char* at, const pattern_bytes& set) noexcept {
   return set.first.contains(at[1]) && set.second.contains(at[2]) && set.third.contains(at[3]);
 }
 
-// The marks of the line feeds among `feeds`, the line-feed bits of the chunk at `chunk`: the
-// kernels share this, so that every one gives the same bits.
+// The marks of the line feeds among `feeds`, the line-feed bits of the chunk at `chunk`.
 std::uint64_t line_start_marks(const char* chunk, std::uint64_t feeds,
                                const pattern_bytes& line) noexcept {
   std::uint64_t marks = 0;
@@ -65,54 +67,120 @@ std::uint64_t line_start_marks(const char* chunk, std::uint64_t feeds,
   return marks;
 }
 
-// The index of one 64-byte chunk, one byte at a time.
-void index_chunk_portable(const char* chunk, const candidate_sets& sets, std::uint64_t& feeds,
-                          std::uint64_t& marks, std::uint64_t& blanks) noexcept {
-  feeds = 0;
-  marks = 0;
-  blanks = 0;
+// The marks of the blanks of one 64-byte chunk, one byte at a time.
+std::uint64_t word_marks_portable(const char* chunk, const candidate_sets& sets) noexcept {
+  std::uint64_t marks = 0;
   for (std::size_t bit = 0; bit < 64; ++bit) {
-    const std::uint64_t here = std::uint64_t{1} << bit;
-    if (chunk[bit] == '\n') {
-      feeds |= here;
-      if (pattern_follows(chunk + bit, sets.line)) marks |= here;
-    } else if (chunk[bit] == ' ') {
-      blanks |= here;
-      if (pattern_follows(chunk + bit, sets.word)) marks |= here;
+    if (chunk[bit] == ' ' && pattern_follows(chunk + bit, sets.word)) {
+      marks |= std::uint64_t{1} << bit;
     }
   }
+  return marks;
 }
 
-// Stores one chunk's words and keeps the longest run of chunks without a line feed.
+std::uint64_t line_feeds_portable(const char* chunk) noexcept {
+  std::uint64_t feeds = 0;
+  for (std::size_t bit = 0; bit < 64; ++bit) {
+    if (chunk[bit] == '\n') feeds |= std::uint64_t{1} << bit;
+  }
+  return feeds;
+}
+
+// Clears the marks of words out of their places: the runs of blanks from the start of the
+// line up to a mark give its word's number. Counting goes on along a line from mark to mark,
+// so that a line full of marks is counted once. Kept apart from index_writer, whose few
+// members stay in registers through the kernels' loops.
+class place_filter {
+ public:
+  place_filter(const char* data, std::size_t line_begin, const candidate_sets& sets) noexcept
+      : data_(data), sets_(sets), first_line_begin_(line_begin) {}
+
+  // The marks that stand where their word's place allows.
+  // Out of line: called for the few chunks with marks, it would crowd the kernels' registers.
+  [[gnu::noinline]] std::uint64_t placed(std::size_t word, std::uint64_t feeds, std::uint64_t marks,
+                                         const std::uint64_t* line_feeds) noexcept {
+    const std::size_t base = word * 64;
+    std::uint64_t kept = marks;
+    for (std::uint64_t bits = marks; bits != 0; bits &= bits - 1) {
+      const int bit = std::countr_zero(bits);
+      const std::size_t position = base + static_cast<std::size_t>(bit);
+      const std::size_t place = sets_.word_place[static_cast<unsigned char>(data_[position + 1])];
+      if (place == 0) continue;
+      const std::uint64_t feeds_before = feeds & ((std::uint64_t{1} << bit) - 1);
+      const std::size_t line_begin =
+          feeds_before != 0 ? base + 64 - static_cast<std::size_t>(std::countl_zero(feeds_before))
+                            : line_begin_before(word, line_feeds);
+      // A word past the first piece of its line is numbered anew in its piece: kept.
+      if (position + 1 - line_begin >= sets_.piece_limit) continue;
+      if (line_begin != counted_line_) {
+        counted_line_ = line_begin;
+        counted_to_ = line_begin;
+        runs_ = 0;
+      }
+      runs_ += blank_runs(data_ + counted_to_, position + 1 - counted_to_,
+                          counted_to_ > line_begin && data_[counted_to_ - 1] == ' ');
+      counted_to_ = position + 1;
+      if (runs_ + 1 != place) kept &= ~(std::uint64_t{1} << bit);
+    }
+    return kept;
+  }
+
+  // Where the line that goes on into chunk `word` began, from the line feeds stored before it.
+  [[nodiscard]] std::size_t line_begin_before(std::size_t word,
+                                              const std::uint64_t* line_feeds) const noexcept {
+    while (word > 0 && (word - 1) * 64 + 63 >= first_line_begin_) {
+      const std::uint64_t feeds = line_feeds[--word];
+      if (feeds != 0) {
+        const std::size_t after =
+            word * 64 + 64 - static_cast<std::size_t>(std::countl_zero(feeds));
+        return std::max(after, first_line_begin_);
+      }
+    }
+    return first_line_begin_;
+  }
+
+ private:
+  const char* data_;
+  const candidate_sets& sets_;
+  std::size_t first_line_begin_;  // where the first line begins; nothing before it counts
+  std::size_t counted_line_ = SIZE_MAX;
+  std::size_t counted_to_ = 0;
+  std::size_t runs_ = 0;  // runs of blanks in [counted_line_, counted_to_)
+};
+
+// Takes each chunk's line feeds and blank marks from a kernel, clears the marks of words out of
+// their places, adds the marks of the line feeds, stores the words and keeps the longest run of
+// chunks without a line feed. Every kernel shares this, so that all give the same bits.
 struct index_writer {
+  const char* data;
+  const pattern_bytes& line;
   std::uint64_t* line_feeds;
   std::uint64_t* candidates;
-  std::uint64_t* word_starts;
+  place_filter* places;  // null when no word pattern has a place
   std::size_t run = 0;
   std::size_t longest = 0;
-  std::uint64_t blank_before = 0;  // whether the byte before the chunk is a blank, as bit 0
 
-  void put(std::size_t word, std::uint64_t feeds, std::uint64_t marks, std::uint64_t blanks) {
+  void put(std::size_t word, std::uint64_t feeds, std::uint64_t word_marks) noexcept {
+    if (places != nullptr && word_marks != 0) {
+      word_marks = places->placed(word, feeds, word_marks, line_feeds);
+    }
     line_feeds[word] = feeds;
-    candidates[word] = marks;
-    if (word_starts != nullptr) word_starts[word] = ~blanks & (blanks << 1 | blank_before);
-    blank_before = blanks >> 63;
+    candidates[word] = word_marks | line_start_marks(data + word * 64, feeds, line);
     run = feeds == 0 ? run + 1 : 0;
     longest = std::max(longest, run);
   }
+
+  [[nodiscard]] std::size_t longest_run() const noexcept { return longest; }
 };
 
 std::size_t build_portable(const char* data, std::size_t size, const candidate_sets& sets,
                            index_writer out) noexcept {
   const std::size_t words = (size + 63) / 64;
   for (std::size_t word = 0; word < words; ++word) {
-    std::uint64_t feeds = 0;
-    std::uint64_t marks = 0;
-    std::uint64_t blanks = 0;
-    index_chunk_portable(data + word * 64, sets, feeds, marks, blanks);
-    out.put(word, feeds, marks, blanks);
+    const char* const chunk = data + word * 64;
+    out.put(word, line_feeds_portable(chunk), word_marks_portable(chunk, sets));
   }
-  return out.longest;
+  return out.longest_run();
 }
 
 #if defined(SIFT_X86_KERNELS)
@@ -165,7 +233,6 @@ struct avx2_tables {
 
 struct avx2_bits {
   std::uint32_t feeds;
-  std::uint32_t blanks;
   std::uint32_t marks;  // of the blanks only
 };
 
@@ -180,7 +247,6 @@ SIFT_AVX2_HELPER avx2_bits avx2_step(const char* at, const avx2_tables& word) no
                        _mm256_and_si256(avx2_members<method>(at + 2, word.second),
                                         avx2_members<method>(at + 3, word.third)));
   return {static_cast<std::uint32_t>(_mm256_movemask_epi8(feed)),
-          static_cast<std::uint32_t>(_mm256_movemask_epi8(blank)),
           static_cast<std::uint32_t>(_mm256_movemask_epi8(mark))};
 }
 
@@ -195,12 +261,10 @@ __attribute__((target("avx2"))) std::size_t build_avx2(const char* data, std::si
     const char* chunk = data + index * 64;
     const avx2_bits low = avx2_step<method>(chunk, word);
     const avx2_bits high = avx2_step<method>(chunk + 32, word);
-    const std::uint64_t feeds = low.feeds | std::uint64_t{high.feeds} << 32;
-    const std::uint64_t marks =
-        (low.marks | std::uint64_t{high.marks} << 32) | line_start_marks(chunk, feeds, sets.line);
-    out.put(index, feeds, marks, low.blanks | std::uint64_t{high.blanks} << 32);
+    out.put(index, low.feeds | std::uint64_t{high.feeds} << 32,
+            low.marks | std::uint64_t{high.marks} << 32);
   }
-  return out.longest;
+  return out.longest_run();
 }
 
 struct avx512_table {
@@ -247,9 +311,9 @@ __attribute__((target("avx512f,avx512bw"))) std::size_t build_avx512(const char*
     const __mmask64 marks = blanks & avx512_members<method>(chunk + 1, first) &
                             avx512_members<method>(chunk + 2, second) &
                             avx512_members<method>(chunk + 3, third);
-    out.put(index, feeds, marks | line_start_marks(chunk, feeds, sets.line), blanks);
+    out.put(index, feeds, marks);
   }
-  return out.longest;
+  return out.longest_run();
 }
 
 // The members of the set among the 64 bytes: one permute by the low six bits, one comparison.
@@ -277,14 +341,37 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) std::size_t build_avx512_
     const __mmask64 blanks = _mm512_cmpeq_epi8_mask(here, blank);
     const __mmask64 marks = blanks & vbmi_members(chunk + 1, first) &
                             vbmi_members(chunk + 2, second) & vbmi_members(chunk + 3, third);
-    out.put(index, feeds, marks | line_start_marks(chunk, feeds, sets.line), blanks);
+    out.put(index, feeds, marks);
   }
-  return out.longest;
+  return out.longest_run();
 }
 
 #endif
 
 }  // namespace
+
+std::size_t blank_runs(const char* text, std::size_t size, bool blank_before) noexcept {
+  std::size_t runs = 0;
+#if defined(__SSE2__)
+  // Sixteen bytes a step: the blanks as a mask, the runs as the blanks after no blank.
+  const __m128i blank = _mm_set1_epi8(' ');
+  for (std::size_t at = 0; at < size; at += 16) {
+    auto blanks = static_cast<std::uint32_t>(_mm_movemask_epi8(
+        _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at)), blank)));
+    if (size - at < 16) blanks &= (std::uint32_t{1} << (size - at)) - 1;
+    const std::uint32_t beginnings = blanks & ~(blanks << 1 | std::uint32_t{blank_before});
+    runs += static_cast<std::size_t>(count_bits(beginnings));
+    blank_before = (blanks >> 15 & 1) != 0;
+  }
+#else
+  for (std::size_t at = 0; at < size; ++at) {
+    const bool is_blank = text[at] == ' ';
+    if (is_blank && !blank_before) ++runs;
+    blank_before = is_blank;
+  }
+#endif
+  return runs;
+}
 
 bool kernel_available(index_kernel kernel) noexcept {
   switch (kernel) {
@@ -324,8 +411,11 @@ index_kernel best_kernel(const candidate_sets& sets) noexcept {
 
 std::size_t build_byte_index(index_kernel kernel, const char* data, std::size_t size,
                              const candidate_sets& sets, std::uint64_t* line_feeds,
-                             std::uint64_t* candidates, std::uint64_t* word_starts) noexcept {
-  const index_writer out{line_feeds, candidates, word_starts};
+                             std::uint64_t* candidates, std::size_t line_begin) noexcept {
+  place_filter places(data, line_begin, sets);
+  const bool any_place = std::any_of(sets.word_place.begin(), sets.word_place.end(),
+                                     [](std::uint8_t place) { return place != 0; });
+  const index_writer out{data, sets.line, line_feeds, candidates, any_place ? &places : nullptr};
   switch (kernel) {
 #if defined(SIFT_X86_KERNELS)
     case index_kernel::avx512_vbmi:

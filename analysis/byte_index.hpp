@@ -1,7 +1,5 @@
 // One bit per byte of a block, built in one vector pass as the block arrives:
 //   line_feeds  where the line feeds are;
-//   word_starts where a byte other than a blank follows a blank: with it, the number of a word
-//               in its line is a count of bits, not a walk over the line's bytes;
 //   candidates  where a line feed is followed by three bytes that may be the first three of a
 //               line pattern, or a blank by three that may be the first three of a word pattern
 //               (each byte a member of the set for its place).
@@ -72,6 +70,12 @@ struct pattern_bytes {
 struct candidate_sets {
   pattern_bytes line;  // after a line feed
   pattern_bytes word;  // after a blank
+  // Where the word a word pattern begins must stand, by that word's first byte: its number in
+  // the line (a run of blanks making one cut), or 0 for anywhere. The mark of a word elsewhere
+  // is cleared, unless the word begins piece_limit bytes or more into its line: the pieces of
+  // a long line number their words anew.
+  std::array<std::uint8_t, 256> word_place{};
+  std::size_t piece_limit = SIZE_MAX;
 };
 
 enum class index_kernel { portable, avx2, avx512, avx512_vbmi };
@@ -85,17 +89,17 @@ enum class index_kernel { portable, avx2, avx512, avx512_vbmi };
 // three bytes after each.
 inline constexpr std::size_t byte_index_padding = 128;
 
-// Writes (size + 63) / 64 words to `line_feeds`, to `candidates` and, unless it is null, to
-// `word_starts`: bit p % 64 of word p / 64 tells about byte p of `data`, looking at bytes p + 1
-// to p + 3 as well (and at byte p - 1 for a word start; byte 0 is none). Bits for p >= size are
-// what the padding bytes give. Returns the longest run of words without a line feed.
+// Writes (size + 63) / 64 words to `line_feeds` and to `candidates`: bit p % 64 of word p / 64
+// tells about byte p of `data`, looking at bytes p + 1 to p + 3 as well (and, for a word's
+// place, back to the start of its line; the first line starts at data[line_begin]). Bits for
+// p >= size are what the padding bytes give. Returns the longest run of words without a line
+// feed.
 // REQUIRES: data[0 .. size + byte_index_padding) is readable; `kernel` is available, and the
 // word sets have exact nibble tables for the AVX kernels and exact six-bit tables for
 // avx512_vbmi.
 std::size_t build_byte_index(index_kernel kernel, const char* data, std::size_t size,
                              const candidate_sets& sets, std::uint64_t* line_feeds,
-                             std::uint64_t* candidates,
-                             std::uint64_t* word_starts = nullptr) noexcept;
+                             std::uint64_t* candidates, std::size_t line_begin = 0) noexcept;
 
 // The number of set bits. Without a popcount instruction guaranteed at build time, the
 // library call std::popcount makes costs more than this count in registers.
@@ -110,23 +114,13 @@ std::size_t build_byte_index(index_kernel kernel, const char* data, std::size_t 
 #endif
 }
 
-// The number of bits set in positions [begin, end) of `bits`. With the word starts of a line
-// that begins at `begin`, one more than this is the number of the word at end - 1.
-[[nodiscard]] inline std::size_t count_bits(const std::uint64_t* bits, std::size_t begin,
-                                            std::size_t end) noexcept {
-  if (begin >= end) return 0;
-  const std::size_t first = begin / 64;
-  const std::size_t last = (end - 1) / 64;
-  const std::uint64_t from_begin = ~std::uint64_t{0} << (begin % 64);
-  const std::uint64_t to_end = ~std::uint64_t{0} >> (63 - (end - 1) % 64);
-  if (first == last) return static_cast<std::size_t>(count_bits(bits[first] & from_begin & to_end));
-  std::size_t count = static_cast<std::size_t>(count_bits(bits[first] & from_begin)) +
-                      static_cast<std::size_t>(count_bits(bits[last] & to_end));
-  for (std::size_t word = first + 1; word < last; ++word) {
-    count += static_cast<std::size_t>(count_bits(bits[word]));
-  }
-  return count;
-}
+// The number of runs of blanks that begin in text[0, size), a run that goes on past `size`
+// included; with `blank_before`, a run at text[0] goes on from before and does not count. With
+// `size` one past a blank, one more than this is the number of the word after that blank in a
+// line that begins at `text` (a run of blanks making one cut). Looks at sixteen bytes a step.
+// REQUIRES: text[0, size rounded up to a multiple of 16) is readable.
+[[nodiscard]] std::size_t blank_runs(const char* text, std::size_t size,
+                                     bool blank_before = false) noexcept;
 
 // Whether any bit in positions [begin, end) of `bits` is set.
 [[nodiscard]] inline bool any_bit(const std::uint64_t* bits, std::size_t begin,

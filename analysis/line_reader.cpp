@@ -188,6 +188,25 @@ int line_reader::pattern_set::match(const char* text) const noexcept {
   return -1;
 }
 
+namespace {
+
+// The place of the word patterns by their first byte, for the index: 0 (anywhere) where two
+// patterns with that first byte want different places.
+std::array<std::uint8_t, 256> places_by_first_byte(const candidate_patterns& patterns) {
+  std::array<std::uint8_t, 256> places{};
+  std::array<bool, 256> seen{};
+  for (std::size_t i = 0; i < patterns.word_starts.size(); ++i) {
+    const std::size_t place = i < patterns.word_places.size() ? patterns.word_places[i] : 0;
+    const auto first = static_cast<unsigned char>(patterns.word_starts[i][0]);
+    const auto wanted = static_cast<std::uint8_t>(place <= 255 ? place : 0);
+    places[first] = seen[first] && places[first] != wanted ? 0 : wanted;
+    seen[first] = true;
+  }
+  return places;
+}
+
+}  // namespace
+
 line_reader::line_reader(byte_source& source, std::size_t block_size, std::size_t piece_limit,
                          candidate_patterns patterns)
     : source_(source),
@@ -204,11 +223,12 @@ line_reader::line_reader(byte_source& source, std::size_t block_size, std::size_
       pattern_bytes_{{byte_set(line_starts_.first_bytes()), byte_set(line_starts_.second_bytes()),
                       byte_set(line_starts_.third_bytes())},
                      {byte_set(word_starts_.first_bytes()), byte_set(word_starts_.second_bytes()),
-                      byte_set(word_starts_.third_bytes())}},
+                      byte_set(word_starts_.third_bytes())},
+                     places_by_first_byte(patterns),
+                     piece_limit},
       kernel_(best_kernel(pattern_bytes_)),
       line_feeds_(std::make_unique_for_overwrite<std::uint64_t[]>(capacity_ / 64 + 2)),
-      marks_(std::make_unique_for_overwrite<std::uint64_t[]>(capacity_ / 64 + 2)),
-      word_begins_(std::make_unique_for_overwrite<std::uint64_t[]>(capacity_ / 64 + 2)) {
+      marks_(std::make_unique_for_overwrite<std::uint64_t[]>(capacity_ / 64 + 2)) {
   // Enough room for every long stretch a buffer can hold, so that no refill allocates.
   long_stretches_.reserve(capacity_ / (piece_limit_ + 1) + 2);
   if (source_.worth_reading_ahead()) {
@@ -248,22 +268,23 @@ bool line_reader::refill() {
   at_end_ = got == 0;
   begin_ = prefix_ - kept;
   end_ = prefix_ + got;
-  // No line feed stands before the first line kept, whatever the buffer held there; the
-  // padding after the data is always defined, whatever an earlier block left there.
-  buffer_[begin_ - 1] = '\0';
-  std::memset(buffer_.get() + end_, 0, line_padding);
   // The bytes kept need their index rebuilt even when nothing more came. The index starts at
-  // the word that holds begin_: nothing before begin_ is looked at.
+  // the word that holds the byte before begin_. The bytes of that word before begin_, and the
+  // padding after the data, are zeros whatever the buffer held there: no line feed or blank
+  // before the first line, nothing undefined for the index to read.
   const std::size_t first_word = (begin_ - 1) / 64;
+  std::memset(buffer_.get() + first_word * 64, 0, begin_ - first_word * 64);
+  std::memset(buffer_.get() + end_, 0, line_padding);
   const std::size_t longest_run = build_byte_index(
       kernel_, buffer_.get() + first_word * 64, end_ - first_word * 64, pattern_bytes_,
-      line_feeds_.get() + first_word, marks_.get() + first_word, word_begins_.get() + first_word);
+      line_feeds_.get() + first_word, marks_.get() + first_word, begin_ - first_word * 64);
   // A line longer than the piece limit spans at least this many whole index words without a
   // line feed.
   const std::size_t long_run = piece_limit_ / 64 > 2 ? piece_limit_ / 64 - 2 : 0;
   walk_every_line_ = long_run == 0;
   long_stretches_.clear();
   next_mark_known_ = false;
+  counted_to_ = counted_line_ = end_ + 1;  // nothing counted in this buffer yet
   if (long_run > 0 && longest_run >= long_run) find_long_stretches(long_run, first_word);
   return got > 0;
 }
@@ -292,11 +313,13 @@ line_reader::mark_kind line_reader::mark_at(std::size_t position) const noexcept
                                 : 0;
   if (place == 0) return mark_kind::whole;
   // The word's number in the line that holds it, as far as the buffer shows where that line
-  // begins; a long line comes in pieces, and each piece is looked at again when handed out.
+  // begins (or the piece begun at begin_). A piece after the first counts its words anew.
   const std::size_t line_begin = after_last_line_feed(begin_, position);
-  return count_bits(word_begins_.get(), line_begin + 1, position + 2) + 1 == place
-             ? mark_kind::whole
-             : mark_kind::elsewhere;
+  if (runs_before(line_begin, position + 1) + 1 == place) {
+    return mark_kind::whole;
+  }
+  return position + 1 - line_begin < piece_limit_ ? mark_kind::elsewhere
+                                                  : mark_kind::elsewhere_in_long_line;
 }
 
 std::size_t line_reader::after_last_line_feed(std::size_t from, std::size_t to) const noexcept {
@@ -327,13 +350,22 @@ std::size_t line_reader::first_whole_pattern_from(std::size_t from) noexcept {
   std::size_t word = from / 64;
   std::uint64_t bits = marks[word] & (~std::uint64_t{0} << (from % 64));
   for (;;) {
-    while (bits == 0 && ++word < words) bits = marks[word];
-    if (bits == 0) return end_;
+    // Marks are rare: four words at a time while there are none.
+    if (bits == 0) {
+      ++word;
+      while (word + 4 <= words &&
+             (marks[word] | marks[word + 1] | marks[word + 2] | marks[word + 3]) == 0) {
+        word += 4;
+      }
+      while (word < words && marks[word] == 0) ++word;
+      if (word >= words) return end_;
+      bits = marks[word];
+    }
     const int bit = std::countr_zero(bits);
     const std::size_t position = word * 64 + static_cast<std::size_t>(bit);
     const mark_kind kind = mark_at(position);
     if (kind == mark_kind::whole) return position;
-    if (kind == mark_kind::elsewhere) passed_misplaced_ = true;
+    if (kind == mark_kind::elsewhere_in_long_line) passed_misplaced_ = true;
     // Only the first bytes of a pattern: never look at this mark again. A word out of its
     // place may be in place in a piece of its line, which looks at the marks itself.
     if (kind == mark_kind::part) marks[word] &= ~(std::uint64_t{1} << bit);

@@ -42,13 +42,13 @@ void index_blocks(benchmark::State& state, log_kind kind, index_kernel kernel) {
   const candidate_sets sets = analysis_sets();
   constexpr std::size_t block = sift_runlog::line_reader::default_block_size;
   std::vector<char> buffer(block + sift_runlog::byte_index_padding);
-  std::vector<std::uint64_t> feeds(block / 64 + 1), marks(block / 64 + 1), starts(block / 64 + 1);
+  std::vector<std::uint64_t> feeds(block / 64 + 1), marks(block / 64 + 1);
   for (auto _ : state) {
     for (std::size_t at = 0; at + block <= log.size(); at += block) {
       // The reader's own step: the block is copied into its buffer, then indexed.
       log.copy(buffer.data(), block, at);
-      benchmark::DoNotOptimize(sift_runlog::build_byte_index(
-          kernel, buffer.data(), block, sets, feeds.data(), marks.data(), starts.data()));
+      benchmark::DoNotOptimize(sift_runlog::build_byte_index(kernel, buffer.data(), block, sets,
+                                                             feeds.data(), marks.data()));
     }
   }
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(log.size()));
