@@ -156,9 +156,11 @@ struct index_writer {
   const pattern_bytes& line;
   std::uint64_t* line_feeds;
   std::uint64_t* candidates;
-  place_filter* places;  // null when no word pattern has a place
+  place_filter* places;               // null when no word pattern has a place
+  const stretch_log* long_stretches;  // null when they are not wanted
   std::size_t run = 0;
   std::size_t longest = 0;
+  std::size_t words = 0;
 
   void put(std::size_t word, std::uint64_t feeds, std::uint64_t word_marks) noexcept {
     if (places != nullptr && word_marks != 0) {
@@ -166,11 +168,29 @@ struct index_writer {
     }
     line_feeds[word] = feeds;
     candidates[word] = word_marks | line_start_marks(data + word * 64, feeds, line);
-    run = feeds == 0 ? run + 1 : 0;
+    if (feeds == 0) {
+      ++run;
+    } else if (run != 0) {
+      end_run(word);
+    }
     longest = std::max(longest, run);
+    words = word + 1;
   }
 
-  [[nodiscard]] std::size_t longest_run() const noexcept { return longest; }
+  // Keeps the run of words without a line feed that ends before `word`, if it is long.
+  void end_run(std::size_t word) {
+    if (long_stretches != nullptr && run >= long_stretches->min_words && run > 0) {
+      long_stretches->stretches->push_back(
+          {long_stretches->word_offset + word - run, long_stretches->word_offset + word - 1});
+    }
+    run = 0;
+  }
+
+  // The longest run, once the run at the end is kept.
+  [[nodiscard]] std::size_t longest_run() noexcept {
+    end_run(words);
+    return longest;
+  }
 };
 
 std::size_t build_portable(const char* data, std::size_t size, const candidate_sets& sets,
@@ -411,11 +431,13 @@ index_kernel best_kernel(const candidate_sets& sets) noexcept {
 
 std::size_t build_byte_index(index_kernel kernel, const char* data, std::size_t size,
                              const candidate_sets& sets, std::uint64_t* line_feeds,
-                             std::uint64_t* candidates, std::size_t line_begin) noexcept {
+                             std::uint64_t* candidates, std::size_t line_begin,
+                             const stretch_log* long_stretches) noexcept {
   place_filter places(data, line_begin, sets);
   const bool any_place = std::any_of(sets.word_place.begin(), sets.word_place.end(),
                                      [](std::uint8_t place) { return place != 0; });
-  const index_writer out{data, sets.line, line_feeds, candidates, any_place ? &places : nullptr};
+  const index_writer out{
+      data, sets.line, line_feeds, candidates, any_place ? &places : nullptr, long_stretches};
   switch (kernel) {
 #if defined(SIFT_X86_KERNELS)
     case index_kernel::avx512_vbmi:

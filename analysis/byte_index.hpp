@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 namespace sift_runlog {
 
@@ -80,6 +81,20 @@ struct candidate_sets {
 
 enum class index_kernel { portable, avx2, avx512, avx512_vbmi };
 
+// A stretch of whole index words without a line feed, from word first_word to last_word.
+struct word_stretch {
+  std::size_t first_word;
+  std::size_t last_word;
+};
+
+// Where build_byte_index() adds the stretches of at least `min_words` words, their word numbers
+// raised by `word_offset`.
+struct stretch_log {
+  std::size_t min_words;
+  std::size_t word_offset;
+  std::vector<word_stretch>* stretches;
+};
+
 // Whether this processor (and this build) can run `kernel`.
 [[nodiscard]] bool kernel_available(index_kernel kernel) noexcept;
 // The fastest kernel this processor can run for `sets` (only the word sets matter).
@@ -92,14 +107,15 @@ inline constexpr std::size_t byte_index_padding = 128;
 // Writes (size + 63) / 64 words to `line_feeds` and to `candidates`: bit p % 64 of word p / 64
 // tells about byte p of `data`, looking at bytes p + 1 to p + 3 as well (and, for a word's
 // place, back to the start of its line; the first line starts at data[line_begin]). Bits for
-// p >= size are what the padding bytes give. Returns the longest run of words without a line
-// feed.
+// p >= size are what the padding bytes give. Adds the long stretches without a line feed to
+// `long_stretches`, unless it is null. Returns the longest run of words without a line feed.
 // REQUIRES: data[0 .. size + byte_index_padding) is readable; `kernel` is available, and the
 // word sets have exact nibble tables for the AVX kernels and exact six-bit tables for
 // avx512_vbmi.
 std::size_t build_byte_index(index_kernel kernel, const char* data, std::size_t size,
                              const candidate_sets& sets, std::uint64_t* line_feeds,
-                             std::uint64_t* candidates, std::size_t line_begin = 0) noexcept;
+                             std::uint64_t* candidates, std::size_t line_begin = 0,
+                             const stretch_log* long_stretches = nullptr) noexcept;
 
 // The number of set bits. Without a popcount instruction guaranteed at build time, the
 // library call std::popcount makes costs more than this count in registers.

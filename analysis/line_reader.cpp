@@ -229,8 +229,9 @@ line_reader::line_reader(byte_source& source, std::size_t block_size, std::size_
       kernel_(best_kernel(pattern_bytes_)),
       line_feeds_(std::make_unique_for_overwrite<std::uint64_t[]>(capacity_ / 64 + 2)),
       marks_(std::make_unique_for_overwrite<std::uint64_t[]>(capacity_ / 64 + 2)) {
-  // Enough room for every long stretch a buffer can hold, so that no refill allocates.
-  long_stretches_.reserve(capacity_ / (piece_limit_ + 1) + 2);
+  // Enough room for every long stretch a buffer can hold (each is followed by a word with a
+  // line feed), so that no refill allocates.
+  long_stretches_.reserve(capacity_ / 64 / (long_run() + 1) + 2);
   if (source_.worth_reading_ahead()) {
     try {
       spare_ = std::make_unique_for_overwrite<char[]>(capacity_ + line_padding);
@@ -275,32 +276,15 @@ bool line_reader::refill() {
   const std::size_t first_word = (begin_ - 1) / 64;
   std::memset(buffer_.get() + first_word * 64, 0, begin_ - first_word * 64);
   std::memset(buffer_.get() + end_, 0, line_padding);
-  const std::size_t longest_run = build_byte_index(
-      kernel_, buffer_.get() + first_word * 64, end_ - first_word * 64, pattern_bytes_,
-      line_feeds_.get() + first_word, marks_.get() + first_word, begin_ - first_word * 64);
-  // A line longer than the piece limit spans at least this many whole index words without a
-  // line feed.
-  const std::size_t long_run = piece_limit_ / 64 > 2 ? piece_limit_ / 64 - 2 : 0;
-  walk_every_line_ = long_run == 0;
+  walk_every_line_ = long_run() == 0;
   long_stretches_.clear();
+  const stretch_log stretches{long_run(), first_word, &long_stretches_};
+  (void)build_byte_index(kernel_, buffer_.get() + first_word * 64, end_ - first_word * 64,
+                         pattern_bytes_, line_feeds_.get() + first_word, marks_.get() + first_word,
+                         begin_ - first_word * 64, walk_every_line_ ? nullptr : &stretches);
   next_mark_known_ = false;
   counted_to_ = counted_line_ = end_ + 1;  // nothing counted in this buffer yet
-  if (long_run > 0 && longest_run >= long_run) find_long_stretches(long_run, first_word);
   return got > 0;
-}
-
-void line_reader::find_long_stretches(std::size_t long_run, std::size_t first_word) {
-  const std::uint64_t* const feeds = line_feeds_.get();
-  const std::size_t words = (end_ + 63) / 64;
-  std::size_t run = 0;
-  for (std::size_t word = first_word; word <= words; ++word) {
-    if (word < words && feeds[word] == 0) {
-      ++run;
-    } else {
-      if (run >= long_run) long_stretches_.push_back({word - run, word - 1});
-      run = 0;
-    }
-  }
 }
 
 line_reader::mark_kind line_reader::mark_at(std::size_t position) const noexcept {
@@ -399,7 +383,7 @@ void line_reader::pass_over_non_candidates() noexcept {
     // one line on the way that may be too long to pass over.
     const auto stretch =
         std::find_if(long_stretches_.begin(), long_stretches_.end(),
-                     [this](const long_stretch& s) { return (s.last_word + 1) * 64 > begin_; });
+                     [this](const word_stretch& s) { return (s.last_word + 1) * 64 > begin_; });
     if (stretch == long_stretches_.end() || stretch->first_word * 64 >= target) {
       begin_ = target;
       return;

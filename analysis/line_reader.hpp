@@ -13,9 +13,9 @@
 // Candidates. A line is a candidate when it begins with one of the `line_starts` patterns, or
 // when a blank in it is followed by one of the `word_starts` patterns (at its place, for a
 // pattern that has one). Each block is indexed once as it arrives (byte_index.hpp): a vector
-// pass marks every line feed and blank followed by a pattern's first three bytes, and the word
-// starts; next_candidate() jumps from mark to mark, checks there that the whole pattern
-// follows, counts the word starts before it for its place, and never looks at the bytes of the
+// pass marks every line feed and blank followed by a pattern's first three bytes, and drops
+// the marks of words out of their places; next_candidate() jumps from mark to mark, checks
+// there that the whole pattern follows (at its place), and never looks at the bytes of the
 // lines between.
 #pragma once
 
@@ -246,6 +246,11 @@ class line_reader {
   // Keeps the unread bytes, appends a block from the source and indexes the buffer; false at
   // the end of the source.
   bool refill();
+  // A line longer than the piece limit spans at least this many whole index words without a
+  // line feed (0: pieces too short for that).
+  [[nodiscard]] std::size_t long_run() const noexcept {
+    return piece_limit_ / 64 > 2 ? piece_limit_ / 64 - 2 : 0;
+  }
   // The runs of blanks in the buffer from `line_begin` to `end`. Asked for positions further and
   // further into one line, as the marks of a line are, it goes on from where it stopped: a long
   // line full of tested words costs one pass over it, not one per word.
@@ -299,9 +304,6 @@ class line_reader {
   void pass_over_non_candidates() noexcept;
   // Moves begin_ line by line towards `target`, stopping at a line too long to pass over.
   void walk_towards(std::size_t target) noexcept;
-  // Finds the long stretches of the buffer from index word `first_word` on (see
-  // long_stretches_).
-  void find_long_stretches(std::size_t long_run, std::size_t first_word);
   [[nodiscard]] bool begins_with_line_start(std::size_t position) const noexcept {
     return line_starts_.starts(buffer_.get() + position);
   }
@@ -358,11 +360,7 @@ class line_reader {
   std::uint64_t scan_bits_ = 0;
   // The stretches of whole index words without a line feed long enough to belong to an
   // over-long line: a jump over lines must stop at the line of each, which may come in pieces.
-  struct long_stretch {
-    std::size_t first_word;
-    std::size_t last_word;
-  };
-  std::vector<long_stretch> long_stretches_;
+  std::vector<word_stretch> long_stretches_;
   // With a piece limit too small for stretches of whole words, every line is looked at.
   bool walk_every_line_ = false;
   // The first mark at or after the position where it was searched from that a whole pattern

@@ -88,7 +88,7 @@ analysis_end perform_stdout_analysis(std::string_view file_name, byte_source& lo
                        {candidate_line_starts, candidate_word_starts, candidate_word_places});
     // Handles a line that may be a candidate; false once the scan must stop. The tests it may
     // pass: those of its start, and those of the tested words that stand at their places (a
-    // word's number comes from the blank bits of the block, not from its bytes).
+    // word's number is one more than the runs of blanks before it).
     const auto handle = [&](std::string_view line) {
       test_set possible = may_pass_by_start(line) ? tests_by_start : 0;
       (void)reader.any_word_start([&](std::size_t position) {
