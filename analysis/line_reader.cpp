@@ -42,9 +42,11 @@ void file_source::decide(read_ahead policy) noexcept {
   struct stat status {};
   // A file's size is known when it is opened; a log that grows later is still read to its end.
   const bool regular = ::fstat(fd_, &status) == 0 && S_ISREG(status.st_mode);
-  reads_ahead_ = regular && (policy == read_ahead::always ||
-                             (policy == read_ahead::when_large &&
-                              static_cast<std::uint64_t>(status.st_size) >= read_ahead_size));
+  if (regular && policy == read_ahead::always) read_ahead_from_ = 0;
+  if (regular && policy == read_ahead::when_large &&
+      static_cast<std::uint64_t>(status.st_size) >= read_ahead_size) {
+    read_ahead_from_ = read_ahead_after;
+  }
 }
 
 file_source::~file_source() {
@@ -215,6 +217,7 @@ line_reader::line_reader(byte_source& source, std::size_t block_size, std::size_
       // Room for a whole piece and the byte after it, which tells whether the line goes on.
       block_size_(std::max(block_size, piece_limit + 1)),
       capacity_(prefix_ + block_size_),
+      direct_block_size_(block_size_),
       // Not zero-filled: a small log touches only the pages it fills.
       buffer_(std::make_unique_for_overwrite<char[]>(capacity_ + line_padding)),
       line_starts_(patterns.line_starts),
@@ -232,26 +235,37 @@ line_reader::line_reader(byte_source& source, std::size_t block_size, std::size_
   // Enough room for every long stretch a buffer can hold (each is followed by a word with a
   // line feed), so that no refill allocates.
   long_stretches_.reserve(capacity_ / 64 / (long_run() + 1) + 2);
+  // A source worth reading ahead is read here, in blocks of the usual size, until it has given
+  // the bytes it asks for first: a log that stops early costs no thread and no second buffer.
   if (source_.worth_reading_ahead()) {
-    try {
-      spare_ = std::make_unique_for_overwrite<char[]>(capacity_ + line_padding);
-      reader_thread_ = std::make_unique<reader_thread>(source_);
-      reader_thread_->start(spare_.get() + prefix_, block_size_);
-    } catch (const std::exception&) {
-      // No second buffer or thread to be had: every block is read here, as for any source.
-      reader_thread_.reset();
-      spare_.reset();
-    }
+    direct_block_size_ = std::min(block_size_, std::max(default_block_size, piece_limit + 1));
+    ahead_after_ = source_.read_ahead_from();
   }
 }
 
 line_reader::~line_reader() = default;
 
+void line_reader::start_reading_ahead() noexcept {
+  try {
+    spare_ = std::make_unique_for_overwrite<char[]>(capacity_ + line_padding);
+    reader_thread_ = std::make_unique<reader_thread>(source_);
+    reader_thread_->start(spare_.get() + prefix_, block_size_);
+  } catch (const std::exception&) {
+    // No second buffer or thread to be had: every block is read here, as for any source.
+    reader_thread_.reset();
+    spare_.reset();
+  }
+}
+
 std::size_t line_reader::next_block(std::size_t kept) {
   char* const kept_from = buffer_.get() + begin_;
   if (!reader_thread_) {
     std::memmove(buffer_.get() + prefix_ - kept, kept_from, kept);
-    return source_.read_some(buffer_.get() + prefix_, block_size_);
+    const std::size_t got = source_.read_some(buffer_.get() + prefix_, direct_block_size_);
+    read_so_far_ += got;
+    // The next block is read on the other thread while this one is looked at.
+    if (got > 0 && read_so_far_ >= ahead_after_) start_reading_ahead();
+    return got;
   }
   const std::size_t got = reader_thread_->take();
   std::memcpy(spare_.get() + prefix_ - kept, kept_from, kept);

@@ -40,21 +40,27 @@ class byte_source {
   virtual ~byte_source() = default;
   // Reads up to `size` bytes into `buffer`; 0 only at the end. Throws input_error on failure.
   virtual std::size_t read_some(char* buffer, std::size_t size) = 0;
-  // Whether the reader should read the next block on a thread of its own while it looks at
-  // this one: only where each read is a copy worth hiding and always ends promptly.
-  [[nodiscard]] virtual bool worth_reading_ahead() const noexcept { return false; }
+  // After how many bytes the reader should read the next block on a thread of its own while
+  // it looks at this one, or never (UINT64_MAX): only where each read is a copy worth hiding
+  // and always ends promptly.
+  [[nodiscard]] virtual std::uint64_t read_ahead_from() const noexcept { return UINT64_MAX; }
+  [[nodiscard]] bool worth_reading_ahead() const noexcept {
+    return read_ahead_from() != UINT64_MAX;
+  }
 };
 
 // When a file_source is worth reading ahead.
 enum class read_ahead { when_large, always, never };
 
 // A file read with read(2). Regular files of read_ahead_size bytes or more (when they are
-// opened) are worth reading ahead: the kernel's copy into the reader's buffer, about half of
-// the work on a large log, then runs beside the analysis. Pipes and other files never are:
-// a read may wait for a writer.
+// opened) are worth reading ahead once their first read_ahead_after bytes are read (a log that
+// stops early starts no thread): the kernel's copy into the reader's buffer, about half of the
+// work on a large log, then runs beside the analysis. Pipes and other files never are: a read
+// may wait for a writer. read_ahead::always reads a regular file ahead from its first byte.
 class file_source final : public byte_source {
  public:
   static constexpr std::uint64_t read_ahead_size = 4 << 20;
+  static constexpr std::uint64_t read_ahead_after = 2 << 20;
 
   // Opens the file by name. Throws input_error when it cannot be opened.
   explicit file_source(const std::string& path, read_ahead policy = read_ahead::when_large);
@@ -66,7 +72,7 @@ class file_source final : public byte_source {
   file_source& operator=(const file_source&) = delete;
 
   std::size_t read_some(char* buffer, std::size_t size) override;
-  [[nodiscard]] bool worth_reading_ahead() const noexcept override { return reads_ahead_; }
+  [[nodiscard]] std::uint64_t read_ahead_from() const noexcept override { return read_ahead_from_; }
 
  private:
   void decide(read_ahead policy) noexcept;
@@ -74,7 +80,7 @@ class file_source final : public byte_source {
   int fd_;
   bool owned_;
   std::string path_;
-  bool reads_ahead_ = false;
+  std::uint64_t read_ahead_from_ = UINT64_MAX;
 };
 
 // A log already in memory.
@@ -109,7 +115,8 @@ class line_reader {
 
   // `block_size` is how much is asked of the source at a time (at least a piece and a byte).
   // A source worth reading ahead is read on a second thread, one block ahead, into a second
-  // buffer; a failure there reaches the caller as it would without it. Throws
+  // buffer, once it has given the bytes it asks for first (until then, in blocks of at most the
+  // default size); a failure there reaches the caller as it would without it. Throws
   // std::invalid_argument for a pattern that breaks the rules above.
   explicit line_reader(byte_source& source, std::size_t block_size = default_block_size,
                        std::size_t piece_limit = default_piece_limit,
@@ -330,6 +337,9 @@ class line_reader {
   // Reads the next block into buffer_ at prefix_, or takes the one read ahead (swapping the
   // buffers), after moving the `kept` bytes at begin_ right before it; returns its size.
   std::size_t next_block(std::size_t kept);
+  // Starts the reading thread on the next block; without a thread or a second buffer to be
+  // had, every block goes on being read here.
+  void start_reading_ahead() noexcept;
 
   byte_source& source_;
   std::size_t piece_limit_;
@@ -339,6 +349,11 @@ class line_reader {
   std::size_t prefix_;
   std::size_t block_size_;
   std::size_t capacity_;  // prefix_ + block_size_
+  // Blocks read here, without the thread, are this large; the thread starts once ahead_after_
+  // bytes are read (never, for a source not worth reading ahead).
+  std::size_t direct_block_size_;
+  std::uint64_t ahead_after_ = UINT64_MAX;
+  std::uint64_t read_so_far_ = 0;
   std::unique_ptr<char[]> buffer_;
   std::unique_ptr<char[]> spare_;  // the block being read ahead, if any
   pattern_set line_starts_;

@@ -47,7 +47,7 @@ TEST(read_ahead, AFailedReadReachesTheCaller) {
       std::fill_n(buffer, size, '\n');
       return size;
     }
-    [[nodiscard]] bool worth_reading_ahead() const noexcept override { return true; }
+    [[nodiscard]] std::uint64_t read_ahead_from() const noexcept override { return 0; }
     int reads = 0;
   } source;
   EXPECT_THROW((void)lines_of(source, 200), input_error);
@@ -60,7 +60,8 @@ TEST(read_ahead, OnlyLargeRegularFilesAreWorthIt) {
   const int file = ::memfd_create("log", MFD_CLOEXEC);
   EXPECT_FALSE(file_source(file, "small", read_ahead::when_large).worth_reading_ahead());
   ASSERT_EQ(::ftruncate(file, file_source::read_ahead_size), 0);
-  EXPECT_TRUE(file_source(file, "large", read_ahead::when_large).worth_reading_ahead());
+  EXPECT_EQ(file_source(file, "large", read_ahead::when_large).read_ahead_from(),
+            file_source::read_ahead_after);
   for (const int fd : {ends[0], ends[1], file}) ::close(fd);
 }
 
