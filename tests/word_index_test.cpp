@@ -85,9 +85,8 @@ TEST(word_index, HandsOutTheLinesWithTestedWordsAtTheirPlaces) {
     const std::size_t piece_limit = round % 2 == 0 ? 16384 : 1 + random() % 100;
     const std::size_t block_size = 1 + random() % 200;
     const candidate_patterns patterns{starts, words, places};
-    // Each line of next(), and whether next_candidate() must hand it out (a candidate, a piece,
-    // a last line without line feed) or may (the rest of a long line, whose words' places were
-    // first judged from the start of the whole line).
+    // Each line of next(), and whether next_candidate() must hand it out or may (the rest of a
+    // long line, whose words' places were first judged from the start of the whole line).
     std::vector<std::pair<std::string, bool>> lines;
     memory_source all(log);
     line_reader every(all, block_size, piece_limit, patterns);
