@@ -1,18 +1,25 @@
 #include "byte_index.hpp"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 
-#if defined(__x86_64__)
+#if defined(__x86_64__) || defined(__SSE2__)
 #include <immintrin.h>
+#endif
+#if defined(__x86_64__)
 #define SIFT_X86_KERNELS 1
 #endif
 
 namespace sift_runlog {
 
 byte_set::byte_set(std::string_view members) {
-  // Entries no byte can equal: their low six bits differ from the index.
+  // Entries no byte can equal: their low bits differ from the index. A byte below 0x80 looked
+  // up by its low four bits meets 0x80 | index, which it never equals; one from 0x80 up meets
+  // zero, the vector look-up's answer for such an index.
   for (std::size_t index = 0; index < 64; ++index) {
     by_low_six_[index] = static_cast<std::uint8_t>(index ^ 1);
+    by_low_four_[index] = static_cast<std::uint8_t>(0x80 | (index & 15));
   }
   std::array<std::uint8_t, 16> high_nibble_bit{};
   std::uint8_t next_bit = 1;
@@ -21,6 +28,10 @@ byte_set::byte_set(std::string_view members) {
     if (!member_[byte]) {
       if (by_low_six_[byte & 63] != ((byte & 63) ^ 1)) low_six_exact_ = false;
       by_low_six_[byte & 63] = static_cast<std::uint8_t>(byte);
+      if (byte >= 0x80 || by_low_four_[byte & 15] != (0x80 | (byte & 15))) low_four_exact_ = false;
+      for (std::size_t lane = 0; lane < 64; lane += 16) {
+        by_low_four_[lane + (byte & 15)] = static_cast<std::uint8_t>(byte);
+      }
     }
     member_[byte] = true;
     const unsigned high = byte >> 4;
@@ -40,37 +51,156 @@ byte_set::byte_set(std::string_view members) {
 
 namespace {
 
-// The index of one 64-byte chunk, one byte at a time.
-void index_chunk_portable(const char* chunk, const candidate_sets& sets, std::uint64_t& feeds,
-                          std::uint64_t& marks) noexcept {
-  feeds = 0;
-  marks = 0;
-  for (std::size_t bit = 0; bit < 64; ++bit) {
-    const std::uint64_t here = std::uint64_t{1} << bit;
-    const char first = chunk[bit + 1];
-    if (chunk[bit] == '\n') {
-      feeds |= here;
-      if (sets.line_first.contains(first)) marks |= here;
-    } else if (chunk[bit] == ' ' && sets.word_first.contains(first)) {
-      marks |= here;
-    }
-    if (!sets.second.contains(chunk[bit + 2]) || !sets.third.contains(chunk[bit + 3])) {
-      marks &= ~here;
-    }
-  }
+bool pattern_follows(const char* at, const pattern_bytes& set) noexcept {
+  return set.first.contains(at[1]) && set.second.contains(at[2]) && set.third.contains(at[3]);
 }
 
-std::size_t build_portable(const char* data, std::size_t size, const candidate_sets& sets,
-                           std::uint64_t* line_feeds, std::uint64_t* candidates) noexcept {
-  const std::size_t words = (size + 63) / 64;
+// The marks of the line feeds among `feeds`, the line-feed bits of the chunk at `chunk`.
+std::uint64_t line_start_marks(const char* chunk, std::uint64_t feeds,
+                               const pattern_bytes& line) noexcept {
+  std::uint64_t marks = 0;
+  while (feeds != 0) {
+    const int bit = std::countr_zero(feeds);
+    if (pattern_follows(chunk + bit, line)) marks |= std::uint64_t{1} << bit;
+    feeds &= feeds - 1;
+  }
+  return marks;
+}
+
+// The marks of the blanks of one 64-byte chunk, one byte at a time.
+std::uint64_t word_marks_portable(const char* chunk, const candidate_sets& sets) noexcept {
+  std::uint64_t marks = 0;
+  for (std::size_t bit = 0; bit < 64; ++bit) {
+    if (chunk[bit] == ' ' && pattern_follows(chunk + bit, sets.word)) {
+      marks |= std::uint64_t{1} << bit;
+    }
+  }
+  return marks;
+}
+
+std::uint64_t line_feeds_portable(const char* chunk) noexcept {
+  std::uint64_t feeds = 0;
+  for (std::size_t bit = 0; bit < 64; ++bit) {
+    if (chunk[bit] == '\n') feeds |= std::uint64_t{1} << bit;
+  }
+  return feeds;
+}
+
+// Clears the marks of words out of their places: the runs of blanks from the start of the
+// line up to a mark give its word's number. Counting goes on along a line from mark to mark,
+// so that a line full of marks is counted once. Kept apart from index_writer, whose few
+// members stay in registers through the kernels' loops.
+class place_filter {
+ public:
+  place_filter(const char* data, std::size_t line_begin, const candidate_sets& sets) noexcept
+      : data_(data), sets_(sets), first_line_begin_(line_begin) {}
+
+  // The marks that stand where their word's place allows.
+  // Out of line: called for the few chunks with marks, it would crowd the kernels' registers.
+  [[gnu::noinline]] std::uint64_t placed(std::size_t word, std::uint64_t feeds, std::uint64_t marks,
+                                         const std::uint64_t* line_feeds) noexcept {
+    const std::size_t base = word * 64;
+    std::uint64_t kept = marks;
+    for (std::uint64_t bits = marks; bits != 0; bits &= bits - 1) {
+      const int bit = std::countr_zero(bits);
+      const std::size_t position = base + static_cast<std::size_t>(bit);
+      const std::size_t place = sets_.word_place[static_cast<unsigned char>(data_[position + 1])];
+      if (place == 0) continue;
+      const std::uint64_t feeds_before = feeds & ((std::uint64_t{1} << bit) - 1);
+      const std::size_t line_begin =
+          feeds_before != 0 ? base + 64 - static_cast<std::size_t>(std::countl_zero(feeds_before))
+                            : line_begin_before(word, line_feeds);
+      // A word past the first piece of its line is numbered anew in its piece: kept.
+      if (position + 1 - line_begin >= sets_.piece_limit) continue;
+      if (line_begin != counted_line_) {
+        counted_line_ = line_begin;
+        counted_to_ = line_begin;
+        runs_ = 0;
+      }
+      runs_ += blank_runs(data_ + counted_to_, position + 1 - counted_to_,
+                          counted_to_ > line_begin && data_[counted_to_ - 1] == ' ');
+      counted_to_ = position + 1;
+      if (runs_ + 1 != place) kept &= ~(std::uint64_t{1} << bit);
+    }
+    return kept;
+  }
+
+  // Where the line that goes on into chunk `word` began, from the line feeds stored before it.
+  [[nodiscard]] std::size_t line_begin_before(std::size_t word,
+                                              const std::uint64_t* line_feeds) const noexcept {
+    while (word > 0 && (word - 1) * 64 + 63 >= first_line_begin_) {
+      const std::uint64_t feeds = line_feeds[--word];
+      if (feeds != 0) {
+        const std::size_t after =
+            word * 64 + 64 - static_cast<std::size_t>(std::countl_zero(feeds));
+        return std::max(after, first_line_begin_);
+      }
+    }
+    return first_line_begin_;
+  }
+
+ private:
+  const char* data_;
+  const candidate_sets& sets_;
+  std::size_t first_line_begin_;  // where the first line begins; nothing before it counts
+  std::size_t counted_line_ = SIZE_MAX;
+  std::size_t counted_to_ = 0;
+  std::size_t runs_ = 0;  // runs of blanks in [counted_line_, counted_to_)
+};
+
+// Takes each chunk's line feeds and blank marks from a kernel, clears the marks of words out of
+// their places, adds the marks of the line feeds, stores the words and keeps the longest run of
+// chunks without a line feed. Every kernel shares this, so that all give the same bits.
+struct index_writer {
+  const char* data;
+  const pattern_bytes& line;
+  std::uint64_t* line_feeds;
+  std::uint64_t* candidates;
+  place_filter* places;               // null when no word pattern has a place
+  const stretch_log* long_stretches;  // null when they are not wanted
   std::size_t run = 0;
   std::size_t longest = 0;
-  for (std::size_t word = 0; word < words; ++word) {
-    index_chunk_portable(data + word * 64, sets, line_feeds[word], candidates[word]);
-    run = line_feeds[word] == 0 ? run + 1 : 0;
+  std::size_t words = 0;
+
+  void put(std::size_t word, std::uint64_t feeds, std::uint64_t word_marks) noexcept {
+    if (places != nullptr && word_marks != 0) {
+      word_marks = places->placed(word, feeds, word_marks, line_feeds);
+    }
+    line_feeds[word] = feeds;
+    candidates[word] = word_marks | line_start_marks(data + word * 64, feeds, line);
+    if (feeds == 0) {
+      ++run;
+    } else if (run != 0) {
+      end_run(word);
+    }
     longest = std::max(longest, run);
+    words = word + 1;
   }
-  return longest;
+
+  // Keeps the run of words without a line feed that ends before `word`, if it is long.
+  void end_run(std::size_t word) {
+    if (long_stretches != nullptr && run >= long_stretches->min_words && run > 0) {
+      long_stretches->stretches->push_back(
+          {long_stretches->word_offset + word - run, long_stretches->word_offset + word - 1});
+    }
+    run = 0;
+  }
+
+  // The longest run, once the run at the end is kept.
+  [[nodiscard]] std::size_t longest_run() noexcept {
+    end_run(words);
+    return longest;
+  }
+};
+
+std::size_t build_portable(const char* data, std::size_t size, const candidate_sets& sets,
+                           index_writer out) noexcept {
+  const std::size_t words = (size + 63) / 64;
+  for (std::size_t word = 0; word < words; ++word) {
+    const char* const chunk = data + word * 64;
+    out.put(word, line_feeds_portable(chunk), word_marks_portable(chunk, sets));
+  }
+  return out.longest_run();
 }
 
 #if defined(SIFT_X86_KERNELS)
@@ -79,121 +209,137 @@ std::size_t build_portable(const char* data, std::size_t size, const candidate_s
 #define SIFT_AVX2_HELPER __attribute__((target("avx2"), always_inline)) inline
 #define SIFT_AVX512_HELPER __attribute__((target("avx512f,avx512bw"), always_inline)) inline
 
+// How a vector kernel tests bytes for membership of a set: by one table of the low four bits
+// and a comparison where every word set allows it, else by the two nibble tables.
+enum class lookup { low_four_bits, nibbles };
+
+bool all_low_four_bits_exact(const pattern_bytes& set) noexcept {
+  return set.first.low_four_bits_exact() && set.second.low_four_bits_exact() &&
+         set.third.low_four_bits_exact();
+}
+
 struct avx2_table {
+  __m256i exact;
   __m256i low;
   __m256i high;
 };
 
 SIFT_AVX2_HELPER avx2_table avx2_load(const byte_set& set) noexcept {
-  return {_mm256_loadu_si256(reinterpret_cast<const __m256i*>(set.low_nibbles().data())),
+  return {_mm256_loadu_si256(reinterpret_cast<const __m256i*>(set.by_low_four_bits().data())),
+          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(set.low_nibbles().data())),
           _mm256_loadu_si256(reinterpret_cast<const __m256i*>(set.high_nibbles().data()))};
 }
 
-// Not zero where the byte at `at` is a member of the set.
+// All ones where the byte at `at` is a member of the set.
+template <lookup method>
 SIFT_AVX2_HELPER __m256i avx2_members(const char* at, const avx2_table& set) noexcept {
   const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
-  const __m256i nibble = _mm256_set1_epi8(0x0f);
-  return _mm256_and_si256(
-      _mm256_shuffle_epi8(set.low, _mm256_and_si256(bytes, nibble)),
-      _mm256_shuffle_epi8(set.high, _mm256_and_si256(_mm256_srli_epi16(bytes, 4), nibble)));
+  if constexpr (method == lookup::low_four_bits) {
+    return _mm256_cmpeq_epi8(_mm256_shuffle_epi8(set.exact, bytes), bytes);
+  } else {
+    const __m256i nibble = _mm256_set1_epi8(0x0f);
+    const __m256i found = _mm256_and_si256(
+        _mm256_shuffle_epi8(set.low, _mm256_and_si256(bytes, nibble)),
+        _mm256_shuffle_epi8(set.high, _mm256_and_si256(_mm256_srli_epi16(bytes, 4), nibble)));
+    return _mm256_xor_si256(_mm256_cmpeq_epi8(found, _mm256_setzero_si256()), _mm256_set1_epi8(-1));
+  }
 }
 
-// Thirty-two bytes: returns the line feed bits and sets `marks`.
 struct avx2_tables {
-  avx2_table line_first;
-  avx2_table word_first;
+  avx2_table first;
   avx2_table second;
   avx2_table third;
 };
 
-SIFT_AVX2_HELPER std::uint32_t avx2_step(const char* at, const avx2_tables& sets,
-                                         std::uint32_t& marks) noexcept {
+struct avx2_bits {
+  std::uint32_t feeds;
+  std::uint32_t marks;  // of the blanks only
+};
+
+// Thirty-two bytes.
+template <lookup method>
+SIFT_AVX2_HELPER avx2_bits avx2_step(const char* at, const avx2_tables& word) noexcept {
   const __m256i here = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
-  const __m256i zero = _mm256_setzero_si256();
   const __m256i feed = _mm256_cmpeq_epi8(here, _mm256_set1_epi8('\n'));
   const __m256i blank = _mm256_cmpeq_epi8(here, _mm256_set1_epi8(' '));
-  const __m256i starts = _mm256_or_si256(
-      _mm256_andnot_si256(_mm256_cmpeq_epi8(avx2_members(at + 1, sets.line_first), zero), feed),
-      _mm256_andnot_si256(_mm256_cmpeq_epi8(avx2_members(at + 1, sets.word_first), zero), blank));
-  const __m256i mark = _mm256_andnot_si256(
-      _mm256_cmpeq_epi8(avx2_members(at + 3, sets.third), zero),
-      _mm256_andnot_si256(_mm256_cmpeq_epi8(avx2_members(at + 2, sets.second), zero), starts));
-  marks = static_cast<std::uint32_t>(_mm256_movemask_epi8(mark));
-  return static_cast<std::uint32_t>(_mm256_movemask_epi8(feed));
+  const __m256i mark =
+      _mm256_and_si256(_mm256_and_si256(blank, avx2_members<method>(at + 1, word.first)),
+                       _mm256_and_si256(avx2_members<method>(at + 2, word.second),
+                                        avx2_members<method>(at + 3, word.third)));
+  return {static_cast<std::uint32_t>(_mm256_movemask_epi8(feed)),
+          static_cast<std::uint32_t>(_mm256_movemask_epi8(mark))};
 }
 
+template <lookup method>
 __attribute__((target("avx2"))) std::size_t build_avx2(const char* data, std::size_t size,
                                                        const candidate_sets& sets,
-                                                       std::uint64_t* line_feeds,
-                                                       std::uint64_t* candidates) noexcept {
-  const avx2_tables tables{avx2_load(sets.line_first), avx2_load(sets.word_first),
-                           avx2_load(sets.second), avx2_load(sets.third)};
+                                                       index_writer out) noexcept {
+  const avx2_tables word{avx2_load(sets.word.first), avx2_load(sets.word.second),
+                         avx2_load(sets.word.third)};
   const std::size_t words = (size + 63) / 64;
-  std::size_t run = 0;
-  std::size_t longest = 0;
-  for (std::size_t word = 0; word < words; ++word) {
-    const char* chunk = data + word * 64;
-    std::uint32_t marks_low = 0;
-    std::uint32_t marks_high = 0;
-    const std::uint64_t feeds = avx2_step(chunk, tables, marks_low) |
-                                std::uint64_t{avx2_step(chunk + 32, tables, marks_high)} << 32;
-    line_feeds[word] = feeds;
-    candidates[word] = marks_low | std::uint64_t{marks_high} << 32;
-    run = feeds == 0 ? run + 1 : 0;
-    longest = std::max(longest, run);
+  for (std::size_t index = 0; index < words; ++index) {
+    const char* chunk = data + index * 64;
+    const avx2_bits low = avx2_step<method>(chunk, word);
+    const avx2_bits high = avx2_step<method>(chunk + 32, word);
+    out.put(index, low.feeds | std::uint64_t{high.feeds} << 32,
+            low.marks | std::uint64_t{high.marks} << 32);
   }
-  return longest;
+  return out.longest_run();
 }
 
 struct avx512_table {
+  __m512i exact;
   __m512i low;
   __m512i high;
 };
 
 SIFT_AVX512_HELPER avx512_table avx512_load(const byte_set& set) noexcept {
-  return {_mm512_loadu_si512(set.low_nibbles().data()),
+  return {_mm512_loadu_si512(set.by_low_four_bits().data()),
+          _mm512_loadu_si512(set.low_nibbles().data()),
           _mm512_loadu_si512(set.high_nibbles().data())};
 }
 
-SIFT_AVX512_HELPER __mmask64 avx512_members(__m512i bytes, const avx512_table& set) noexcept {
-  const __m512i nibble = _mm512_set1_epi8(0x0f);
-  return _mm512_test_epi8_mask(
-      _mm512_shuffle_epi8(set.low, _mm512_and_si512(bytes, nibble)),
-      _mm512_shuffle_epi8(set.high, _mm512_and_si512(_mm512_srli_epi16(bytes, 4), nibble)));
+template <lookup method>
+SIFT_AVX512_HELPER __mmask64 avx512_members(const char* at, const avx512_table& set) noexcept {
+  const __m512i bytes = _mm512_loadu_si512(at);
+  if constexpr (method == lookup::low_four_bits) {
+    return _mm512_cmpeq_epi8_mask(_mm512_shuffle_epi8(set.exact, bytes), bytes);
+  } else {
+    const __m512i nibble = _mm512_set1_epi8(0x0f);
+    return _mm512_test_epi8_mask(
+        _mm512_shuffle_epi8(set.low, _mm512_and_si512(bytes, nibble)),
+        _mm512_shuffle_epi8(set.high, _mm512_and_si512(_mm512_srli_epi16(bytes, 4), nibble)));
+  }
 }
 
-__attribute__((target("avx512f,avx512bw"))) std::size_t build_avx512(
-    const char* data, std::size_t size, const candidate_sets& sets, std::uint64_t* line_feeds,
-    std::uint64_t* candidates) noexcept {
-  const avx512_table line_first = avx512_load(sets.line_first);
-  const avx512_table word_first = avx512_load(sets.word_first);
-  const avx512_table second = avx512_load(sets.second);
-  const avx512_table third = avx512_load(sets.third);
+template <lookup method>
+__attribute__((target("avx512f,avx512bw"))) std::size_t build_avx512(const char* data,
+                                                                     std::size_t size,
+                                                                     const candidate_sets& sets,
+                                                                     index_writer out) noexcept {
+  const avx512_table first = avx512_load(sets.word.first);
+  const avx512_table second = avx512_load(sets.word.second);
+  const avx512_table third = avx512_load(sets.word.third);
   const __m512i line_feed = _mm512_set1_epi8('\n');
   const __m512i blank = _mm512_set1_epi8(' ');
   const std::size_t words = (size + 63) / 64;
-  std::size_t run = 0;
-  std::size_t longest = 0;
-  for (std::size_t word = 0; word < words; ++word) {
-    const char* chunk = data + word * 64;
+  for (std::size_t index = 0; index < words; ++index) {
+    const char* chunk = data + index * 64;
     const __m512i here = _mm512_loadu_si512(chunk);
-    const __m512i first = _mm512_loadu_si512(chunk + 1);
     const __mmask64 feeds = _mm512_cmpeq_epi8_mask(here, line_feed);
-    const __mmask64 starts =
-        (feeds & avx512_members(first, line_first)) |
-        (_mm512_cmpeq_epi8_mask(here, blank) & avx512_members(first, word_first));
-    line_feeds[word] = feeds;
-    candidates[word] = starts & avx512_members(_mm512_loadu_si512(chunk + 2), second) &
-                       avx512_members(_mm512_loadu_si512(chunk + 3), third);
-    run = feeds == 0 ? run + 1 : 0;
-    longest = std::max(longest, run);
+    const __mmask64 blanks = _mm512_cmpeq_epi8_mask(here, blank);
+    const __mmask64 marks = blanks & avx512_members<method>(chunk + 1, first) &
+                            avx512_members<method>(chunk + 2, second) &
+                            avx512_members<method>(chunk + 3, third);
+    out.put(index, feeds, marks);
   }
-  return longest;
+  return out.longest_run();
 }
 
 // The members of the set among the 64 bytes: one permute by the low six bits, one comparison.
 __attribute__((target("avx512f,avx512bw,avx512vbmi"), always_inline)) inline __mmask64 vbmi_members(
-    __m512i bytes, __m512i entries) noexcept {
+    const char* at, __m512i entries) noexcept {
+  const __m512i bytes = _mm512_loadu_si512(at);
   // The zero-masking form, with every byte kept: the plain one trips a warning in some
   // compilers' headers.
   return _mm512_cmpeq_epi8_mask(_mm512_maskz_permutexvar_epi8(~__mmask64{0}, bytes, entries),
@@ -201,37 +347,51 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"), always_inline)) inline __m
 }
 
 __attribute__((target("avx512f,avx512bw,avx512vbmi"))) std::size_t build_avx512_vbmi(
-    const char* data, std::size_t size, const candidate_sets& sets, std::uint64_t* line_feeds,
-    std::uint64_t* candidates) noexcept {
-  const __m512i line_first = _mm512_loadu_si512(sets.line_first.by_low_six_bits().data());
-  const __m512i word_first = _mm512_loadu_si512(sets.word_first.by_low_six_bits().data());
-  const __m512i second = _mm512_loadu_si512(sets.second.by_low_six_bits().data());
-  const __m512i third = _mm512_loadu_si512(sets.third.by_low_six_bits().data());
+    const char* data, std::size_t size, const candidate_sets& sets, index_writer out) noexcept {
+  const __m512i first = _mm512_loadu_si512(sets.word.first.by_low_six_bits().data());
+  const __m512i second = _mm512_loadu_si512(sets.word.second.by_low_six_bits().data());
+  const __m512i third = _mm512_loadu_si512(sets.word.third.by_low_six_bits().data());
   const __m512i line_feed = _mm512_set1_epi8('\n');
   const __m512i blank = _mm512_set1_epi8(' ');
   const std::size_t words = (size + 63) / 64;
-  std::size_t run = 0;
-  std::size_t longest = 0;
-  for (std::size_t word = 0; word < words; ++word) {
-    const char* chunk = data + word * 64;
+  for (std::size_t index = 0; index < words; ++index) {
+    const char* chunk = data + index * 64;
     const __m512i here = _mm512_loadu_si512(chunk);
-    const __m512i first = _mm512_loadu_si512(chunk + 1);
     const __mmask64 feeds = _mm512_cmpeq_epi8_mask(here, line_feed);
-    const __mmask64 starts =
-        (feeds & vbmi_members(first, line_first)) |
-        (_mm512_cmpeq_epi8_mask(here, blank) & vbmi_members(first, word_first));
-    line_feeds[word] = feeds;
-    candidates[word] = starts & vbmi_members(_mm512_loadu_si512(chunk + 2), second) &
-                       vbmi_members(_mm512_loadu_si512(chunk + 3), third);
-    run = feeds == 0 ? run + 1 : 0;
-    longest = std::max(longest, run);
+    const __mmask64 blanks = _mm512_cmpeq_epi8_mask(here, blank);
+    const __mmask64 marks = blanks & vbmi_members(chunk + 1, first) &
+                            vbmi_members(chunk + 2, second) & vbmi_members(chunk + 3, third);
+    out.put(index, feeds, marks);
   }
-  return longest;
+  return out.longest_run();
 }
 
 #endif
 
 }  // namespace
+
+std::size_t blank_runs(const char* text, std::size_t size, bool blank_before) noexcept {
+  std::size_t runs = 0;
+#if defined(__SSE2__)
+  // Sixteen bytes a step: the blanks as a mask, the runs as the blanks after no blank.
+  const __m128i blank = _mm_set1_epi8(' ');
+  for (std::size_t at = 0; at < size; at += 16) {
+    auto blanks = static_cast<std::uint32_t>(_mm_movemask_epi8(
+        _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at)), blank)));
+    if (size - at < 16) blanks &= (std::uint32_t{1} << (size - at)) - 1;
+    const std::uint32_t beginnings = blanks & ~(blanks << 1 | std::uint32_t{blank_before});
+    runs += static_cast<std::size_t>(count_bits(beginnings));
+    blank_before = (blanks >> 15 & 1) != 0;
+  }
+#else
+  for (std::size_t at = 0; at < size; ++at) {
+    const bool is_blank = text[at] == ' ';
+    if (is_blank && !blank_before) ++runs;
+    blank_before = is_blank;
+  }
+#endif
+  return runs;
+}
 
 bool kernel_available(index_kernel kernel) noexcept {
   switch (kernel) {
@@ -255,9 +415,9 @@ bool kernel_available(index_kernel kernel) noexcept {
 }
 
 index_kernel best_kernel(const candidate_sets& sets) noexcept {
-  const auto all = [&sets](bool (byte_set::*exact)() const noexcept) {
-    return (sets.line_first.*exact)() && (sets.word_first.*exact)() && (sets.second.*exact)() &&
-           (sets.third.*exact)();
+  const pattern_bytes& word = sets.word;
+  const auto all = [&word](bool (byte_set::*exact)() const noexcept) {
+    return (word.first.*exact)() && (word.second.*exact)() && (word.third.*exact)();
   };
   if (all(&byte_set::low_six_bits_exact) && kernel_available(index_kernel::avx512_vbmi)) {
     return index_kernel::avx512_vbmi;
@@ -271,15 +431,25 @@ index_kernel best_kernel(const candidate_sets& sets) noexcept {
 
 std::size_t build_byte_index(index_kernel kernel, const char* data, std::size_t size,
                              const candidate_sets& sets, std::uint64_t* line_feeds,
-                             std::uint64_t* candidates) noexcept {
+                             std::uint64_t* candidates, std::size_t line_begin,
+                             const stretch_log* long_stretches) noexcept {
+  place_filter places(data, line_begin, sets);
+  const bool any_place = std::any_of(sets.word_place.begin(), sets.word_place.end(),
+                                     [](std::uint8_t place) { return place != 0; });
+  const index_writer out{
+      data, sets.line, line_feeds, candidates, any_place ? &places : nullptr, long_stretches};
   switch (kernel) {
 #if defined(SIFT_X86_KERNELS)
     case index_kernel::avx512_vbmi:
-      return build_avx512_vbmi(data, size, sets, line_feeds, candidates);
+      return build_avx512_vbmi(data, size, sets, out);
     case index_kernel::avx512:
-      return build_avx512(data, size, sets, line_feeds, candidates);
+      return all_low_four_bits_exact(sets.word)
+                 ? build_avx512<lookup::low_four_bits>(data, size, sets, out)
+                 : build_avx512<lookup::nibbles>(data, size, sets, out);
     case index_kernel::avx2:
-      return build_avx2(data, size, sets, line_feeds, candidates);
+      return all_low_four_bits_exact(sets.word)
+                 ? build_avx2<lookup::low_four_bits>(data, size, sets, out)
+                 : build_avx2<lookup::nibbles>(data, size, sets, out);
 #else
     case index_kernel::avx512_vbmi:
     case index_kernel::avx512:
@@ -288,7 +458,7 @@ std::size_t build_byte_index(index_kernel kernel, const char* data, std::size_t 
     case index_kernel::portable:
       break;
   }
-  return build_portable(data, size, sets, line_feeds, candidates);
+  return build_portable(data, size, sets, out);
 }
 
 }  // namespace sift_runlog

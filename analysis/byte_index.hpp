@@ -1,19 +1,23 @@
 // One bit per byte of a block, built in one vector pass as the block arrives:
 //   line_feeds  where the line feeds are;
-//   candidates  where a line feed is followed by a byte that may begin a line pattern, or a
-//               blank by a byte that may begin a word pattern, and the two bytes after that
-//               may be the second and third bytes of a pattern.
+//   candidates  where a line feed is followed by three bytes that may be the first three of a
+//               line pattern, or a blank by three that may be the first three of a word pattern
+//               (each byte a member of the set for its place).
 // Finding line ends and ruling out most lines then costs a few bit operations per line instead
 // of a pass over its bytes.
 //
 // Four kernels give the same bits: AVX-512 with byte permutes (VBMI), AVX-512BW and AVX2, chosen
-// at run time where the processor has them, and a portable one, one byte at a time.
+// at run time where the processor has them, and a portable one, one byte at a time. The vector
+// kernels test the bytes after every blank; the bytes after a line feed, one in tens of bytes,
+// are looked up one line at a time (measured: cheaper than a vector test of every byte).
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 namespace sift_runlog {
 
@@ -36,6 +40,14 @@ class byte_set {
     return by_low_six_;
   }
   [[nodiscard]] bool low_six_bits_exact() const noexcept { return low_six_exact_; }
+  // The set as one table of 16 entries indexed by the low four bits of a byte, repeated four
+  // times: a byte below 0x80 is a member when the entry equals it. Exact when every member is
+  // below 0x80 and no two share their low four bits; one table look-up and one comparison then
+  // test a vector of bytes.
+  [[nodiscard]] const std::array<std::uint8_t, 64>& by_low_four_bits() const noexcept {
+    return by_low_four_;
+  }
+  [[nodiscard]] bool low_four_bits_exact() const noexcept { return low_four_exact_; }
 
  private:
   std::array<bool, 256> member_{};
@@ -44,21 +56,48 @@ class byte_set {
   bool nibble_tables_exact_ = true;
   std::array<std::uint8_t, 64> by_low_six_{};
   bool low_six_exact_ = true;
+  std::array<std::uint8_t, 64> by_low_four_{};
+  bool low_four_exact_ = true;
+};
+
+// The first three bytes of a kind of pattern, each byte by its place.
+struct pattern_bytes {
+  byte_set first;
+  byte_set second;
+  byte_set third;
 };
 
 // What makes a position a candidate.
 struct candidate_sets {
-  byte_set line_first;  // first bytes of the line patterns, after a line feed
-  byte_set word_first;  // first bytes of the word patterns, after a blank
-  byte_set second;      // second bytes of all patterns
-  byte_set third;       // third bytes of all patterns
+  pattern_bytes line;  // after a line feed
+  pattern_bytes word;  // after a blank
+  // Where the word a word pattern begins must stand, by that word's first byte: its number in
+  // the line (a run of blanks making one cut), or 0 for anywhere. The mark of a word elsewhere
+  // is cleared, unless the word begins piece_limit bytes or more into its line: the pieces of
+  // a long line number their words anew.
+  std::array<std::uint8_t, 256> word_place{};
+  std::size_t piece_limit = SIZE_MAX;
 };
 
 enum class index_kernel { portable, avx2, avx512, avx512_vbmi };
 
+// A stretch of whole index words without a line feed, from word first_word to last_word.
+struct word_stretch {
+  std::size_t first_word;
+  std::size_t last_word;
+};
+
+// Where build_byte_index() adds the stretches of at least `min_words` words, their word numbers
+// raised by `word_offset`.
+struct stretch_log {
+  std::size_t min_words;
+  std::size_t word_offset;
+  std::vector<word_stretch>* stretches;
+};
+
 // Whether this processor (and this build) can run `kernel`.
 [[nodiscard]] bool kernel_available(index_kernel kernel) noexcept;
-// The fastest kernel this processor can run for `sets`.
+// The fastest kernel this processor can run for `sets` (only the word sets matter).
 [[nodiscard]] index_kernel best_kernel(const candidate_sets& sets) noexcept;
 
 // How many readable bytes must follow a block: the kernels load whole 64-byte chunks and the
@@ -66,13 +105,38 @@ enum class index_kernel { portable, avx2, avx512, avx512_vbmi };
 inline constexpr std::size_t byte_index_padding = 128;
 
 // Writes (size + 63) / 64 words to `line_feeds` and to `candidates`: bit p % 64 of word p / 64
-// tells about byte p of `data`, looking at bytes p + 1 to p + 3 as well. Bits for p >= size
-// are what the padding bytes give. Returns the longest run of words without a line feed.
-// REQUIRES: data[0 .. size + byte_index_padding) is readable; `kernel` is available, and every
-// set has exact nibble tables for the AVX kernels and exact six-bit tables for avx512_vbmi.
+// tells about byte p of `data`, looking at bytes p + 1 to p + 3 as well (and, for a word's
+// place, back to the start of its line; the first line starts at data[line_begin]). Bits for
+// p >= size are what the padding bytes give. Adds the long stretches without a line feed to
+// `long_stretches`, unless it is null. Returns the longest run of words without a line feed.
+// REQUIRES: data[0 .. size + byte_index_padding) is readable; `kernel` is available, and the
+// word sets have exact nibble tables for the AVX kernels and exact six-bit tables for
+// avx512_vbmi.
 std::size_t build_byte_index(index_kernel kernel, const char* data, std::size_t size,
                              const candidate_sets& sets, std::uint64_t* line_feeds,
-                             std::uint64_t* candidates) noexcept;
+                             std::uint64_t* candidates, std::size_t line_begin = 0,
+                             const stretch_log* long_stretches = nullptr) noexcept;
+
+// The number of set bits. Without a popcount instruction guaranteed at build time, the
+// library call std::popcount makes costs more than this count in registers.
+[[nodiscard]] inline int count_bits(std::uint64_t x) noexcept {
+#if defined(__POPCNT__) || !defined(__x86_64__)
+  return std::popcount(x);
+#else
+  x -= (x >> 1) & 0x5555555555555555U;
+  x = (x & 0x3333333333333333U) + ((x >> 2) & 0x3333333333333333U);
+  x = (x + (x >> 4)) & 0x0f0f0f0f0f0f0f0fU;
+  return static_cast<int>((x * 0x0101010101010101U) >> 56);
+#endif
+}
+
+// The number of runs of blanks that begin in text[0, size), a run that goes on past `size`
+// included; with `blank_before`, a run at text[0] goes on from before and does not count. With
+// `size` one past a blank, one more than this is the number of the word after that blank in a
+// line that begins at `text` (a run of blanks making one cut). Looks at sixteen bytes a step.
+// REQUIRES: text[0, size rounded up to a multiple of 16) is readable.
+[[nodiscard]] std::size_t blank_runs(const char* text, std::size_t size,
+                                     bool blank_before = false) noexcept;
 
 // Whether any bit in positions [begin, end) of `bits` is set.
 [[nodiscard]] inline bool any_bit(const std::uint64_t* bits, std::size_t begin,

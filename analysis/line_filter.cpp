@@ -41,29 +41,38 @@ bool is_keyword_start(std::uint32_t first) noexcept {
 
 }  // namespace
 
-bool tested_word_at(std::string_view line, std::size_t position) noexcept {
+tested_word tested_word_after(std::string_view line, std::size_t position) noexcept {
   // Every tested word, with the blank before it and the word or blanks that must follow it,
   // takes at least six bytes.
-  if (position + 6 > line.size() || line[position] != ' ') return false;
+  if (position + 6 > line.size() || line[position] != ' ') return {};
   const std::string_view rest = line.substr(position + 1);
   const auto followed_by_word = [&rest](std::string_view word) {
     return rest.size() > word.size() && rest[word.size()] == ' ' && rest.starts_with(word);
   };
+  const auto found = [](std::size_t index, int test) {
+    return tested_word{candidate_word_places[index], test_set{1} << test};
+  };
   switch (rest.front()) {
     case 'O':
-      return followed_by_word(keyword::out);
+      return followed_by_word(keyword::out) ? found(0, 2) : tested_word{};
     case 'I':
-      return followed_by_word(keyword::insufficient);
+      return followed_by_word(keyword::insufficient) ? found(1, 4) : tested_word{};
     case 'E':
-      return followed_by_word(keyword::executing);
+      return followed_by_word(keyword::executing) ? found(2, 7) : tested_word{};
     case 'N':
-      return followed_by_word(keyword::number);
+      return followed_by_word(keyword::number) ? found(3, 8) : tested_word{};
     case '\'':
-      return rest.starts_with(keyword::bad_alloc) &&
-             (rest.size() == keyword::bad_alloc.size() || rest[keyword::bad_alloc.size()] == ' ');
+      return rest.starts_with(keyword::bad_alloc) && (rest.size() == keyword::bad_alloc.size() ||
+                                                      rest[keyword::bad_alloc.size()] == ' ')
+                 ? found(4, 5)
+                 : tested_word{};
     default:
-      return false;
+      return {};
   }
+}
+
+bool tested_word_at(std::string_view line, std::size_t position) noexcept {
+  return tested_word_after(line, position).place != 0;
 }
 
 bool may_pass_by_start(std::string_view line) noexcept {

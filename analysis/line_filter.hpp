@@ -7,13 +7,16 @@
 //     keyword tested as word 1 begins so), or
 //   - it holds one of the words tested at positions 2 to 8, which always stand after a blank:
 //     " Out ", " Insufficient ", " Executing ", " Number " (each followed by a further word) or
-//     " 'std::bad_alloc'" (followed by a blank or the end of the line).
+//     " 'std::bad_alloc'" (followed by a blank or the end of the line); and such a word only
+//     matters at the place its test looks for it (word 3, 7, 2, 2 and 8).
 // may_pass_a_test() is false only when none of these holds, so that skipping such a line can
-// never change a result; the tests themselves decide the lines it lets through.
+// never change a result; the tests themselves decide the lines it lets through. The scan goes
+// further: it knows each tested word's place, and tries only the tests a line may pass.
 #pragma once
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 #include "keywords.hpp"
@@ -42,6 +45,26 @@ inline constexpr std::array<std::string_view, 12> candidate_line_starts = {
 inline constexpr std::array<std::string_view, 5> candidate_word_starts = {
     "Out ", "Insufficient ", "Executing ", "Number ", "'std::bad_alloc'",
 };
+
+// Where each of candidate_word_starts must stand to matter: its word number in the line.
+inline constexpr std::array<std::size_t, 5> candidate_word_places = {3, 7, 2, 2, 8};
+
+// A set of line tests, bit n for test n.
+using test_set = std::uint32_t;
+inline constexpr test_set all_tests = 0x3fffe;
+// The tests of whole lines and of word 1, which only a line that may_pass_by_start() can pass.
+inline constexpr test_set tests_by_start =
+    all_tests & ~test_set{1 << 2 | 1 << 4 | 1 << 5 | 1 << 7 | 1 << 8};
+
+// A word tested at positions 2 to 8: where its test looks for it, and that test.
+struct tested_word {
+  std::size_t place = 0;
+  test_set test = 0;
+};
+
+// The tested word that follows the blank at `position` of the line, as tested_word_at() finds
+// it; place 0 and no test when there is none.
+[[nodiscard]] tested_word tested_word_after(std::string_view line, std::size_t position) noexcept;
 
 // Whether the line is a whole-line message or begins like a keyword.
 [[nodiscard]] bool may_pass_by_start(std::string_view line) noexcept;

@@ -1,18 +1,27 @@
 #include "line_reader.hpp"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
+#include <csignal>
 #include <cstring>
+#include <exception>
+#include <mutex>
 #include <stdexcept>
+#include <thread>
+#include <utility>
 
 #include "failures.hpp"
 
 namespace sift_runlog {
 
-file_source::file_source(const std::string& path) : fd_(-1), path_(path) {
+file_source::file_source(const std::string& path, read_ahead policy)
+    : fd_(-1), owned_(true), path_(path) {
   do {
     fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   } while (fd_ < 0 && errno == EINTR);
@@ -21,10 +30,27 @@ file_source::file_source(const std::string& path) : fd_(-1), path_(path) {
   // A hint only: the log is read once, from start to end.
   (void)::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
+  decide(policy);
+}
+
+file_source::file_source(int fd, std::string path, read_ahead policy)
+    : fd_(fd), owned_(false), path_(std::move(path)) {
+  decide(policy);
+}
+
+void file_source::decide(read_ahead policy) noexcept {
+  struct stat status {};
+  // A file's size is known when it is opened; a log that grows later is still read to its end.
+  const bool regular = ::fstat(fd_, &status) == 0 && S_ISREG(status.st_mode);
+  if (regular && policy == read_ahead::always) read_ahead_from_ = 0;
+  if (regular && policy == read_ahead::when_large &&
+      static_cast<std::uint64_t>(status.st_size) >= read_ahead_size) {
+    read_ahead_from_ = read_ahead_after;
+  }
 }
 
 file_source::~file_source() {
-  if (fd_ >= 0) ::close(fd_);
+  if (owned_ && fd_ >= 0) ::close(fd_);
 }
 
 std::size_t file_source::read_some(char* buffer, std::size_t size) {
@@ -34,6 +60,91 @@ std::size_t file_source::read_some(char* buffer, std::size_t size) {
     if (errno != EINTR) throw input_error("cannot read " + printable(path_), errno);
   }
 }
+
+// Reads one block at a time on a thread of its own, when asked, into the buffer it is given.
+class line_reader::reader_thread {
+ public:
+  // Throws std::system_error when no thread can be started.
+  explicit reader_thread(byte_source& source) : source_(source) {
+    // The thread runs none of the host's signal handlers: it starts with every signal blocked
+    // (faults of its own still reach it).
+    sigset_t all;
+    sigset_t before;
+    sigfillset(&all);
+    (void)::pthread_sigmask(SIG_SETMASK, &all, &before);
+    try {
+      thread_ = std::thread([this] { run(); });
+    } catch (...) {
+      (void)::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+      throw;
+    }
+    (void)::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  }
+
+  ~reader_thread() {
+    {
+      const std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+
+  reader_thread(const reader_thread&) = delete;
+  reader_thread& operator=(const reader_thread&) = delete;
+
+  // Asks for up to `size` bytes at `target`, which the caller leaves alone until take().
+  void start(char* target, std::size_t size) {
+    {
+      const std::lock_guard lock(mutex_);
+      target_ = target;
+      size_ = size;
+      asked_ = true;
+    }
+    changed_.notify_all();
+  }
+
+  // Waits for the block asked for and returns its size; rethrows the source's failure.
+  std::size_t take() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return !asked_; });
+    if (failure_) std::rethrow_exception(failure_);
+    return got_;
+  }
+
+ private:
+  void run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [this] { return asked_ || stop_; });
+      if (stop_) return;
+      lock.unlock();
+      std::size_t got = 0;
+      std::exception_ptr failure;
+      try {
+        got = source_.read_some(target_, size_);
+      } catch (...) {
+        failure = std::current_exception();
+      }
+      lock.lock();
+      got_ = got;
+      failure_ = failure;
+      asked_ = false;
+      changed_.notify_all();
+    }
+  }
+
+  byte_source& source_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  char* target_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t got_ = 0;
+  std::exception_ptr failure_;
+  bool asked_ = false;  // a block is asked for and not yet read
+  bool stop_ = false;
+  std::thread thread_;  // last: started once everything it uses is there
+};
 
 std::size_t memory_source::read_some(char* buffer, std::size_t size) {
   const std::size_t taken = std::min(size, rest_.size());
@@ -61,82 +172,152 @@ line_reader::pattern_set::pattern_set(std::span<const std::string_view> patterns
   }
 }
 
-bool line_reader::pattern_set::starts(const char* text) const noexcept {
+int line_reader::pattern_set::match(const char* text) const noexcept {
   std::uint32_t candidates = by_first_byte_[static_cast<unsigned char>(*text)];
-  if (candidates == 0) return false;
+  if (candidates == 0) return -1;
   std::uint32_t loaded;
   std::memcpy(&loaded, text, sizeof loaded);
   while (candidates != 0) {
-    const pattern& p = patterns_[static_cast<std::size_t>(std::countr_zero(candidates))];
-    if ((loaded & p.head_mask) == p.head && std::memcmp(text, p.text.data(), p.text.size()) == 0) {
-      return true;
+    const int index = std::countr_zero(candidates);
+    const pattern& p = patterns_[static_cast<std::size_t>(index)];
+    // The head holds the first four bytes: a pattern no longer than that is found by it alone.
+    if ((loaded & p.head_mask) == p.head &&
+        (p.text.size() <= sizeof loaded || std::memcmp(text, p.text.data(), p.text.size()) == 0)) {
+      return index;
     }
     candidates &= candidates - 1;
   }
-  return false;
+  return -1;
 }
+
+namespace {
+
+// The place of the word patterns by their first byte, for the index: 0 (anywhere) where two
+// patterns with that first byte want different places.
+std::array<std::uint8_t, 256> places_by_first_byte(const candidate_patterns& patterns) {
+  std::array<std::uint8_t, 256> places{};
+  std::array<bool, 256> seen{};
+  for (std::size_t i = 0; i < patterns.word_starts.size(); ++i) {
+    const std::size_t place = i < patterns.word_places.size() ? patterns.word_places[i] : 0;
+    const auto first = static_cast<unsigned char>(patterns.word_starts[i][0]);
+    const auto wanted = static_cast<std::uint8_t>(place <= 255 ? place : 0);
+    places[first] = seen[first] && places[first] != wanted ? 0 : wanted;
+    seen[first] = true;
+  }
+  return places;
+}
+
+}  // namespace
 
 line_reader::line_reader(byte_source& source, std::size_t block_size, std::size_t piece_limit,
                          candidate_patterns patterns)
     : source_(source),
       piece_limit_(piece_limit),
+      prefix_((piece_limit + 1 + 63) / 64 * 64),
       // Room for a whole piece and the byte after it, which tells whether the line goes on.
-      capacity_(std::max(block_size, piece_limit + 1)),
+      block_size_(std::max(block_size, piece_limit + 1)),
+      capacity_(prefix_ + block_size_),
+      direct_block_size_(block_size_),
       // Not zero-filled: a small log touches only the pages it fills.
       buffer_(std::make_unique_for_overwrite<char[]>(capacity_ + line_padding)),
       line_starts_(patterns.line_starts),
       word_starts_(patterns.word_starts),
-      pattern_bytes_{byte_set(line_starts_.first_bytes()), byte_set(word_starts_.first_bytes()),
-                     byte_set(line_starts_.second_bytes() + word_starts_.second_bytes()),
-                     byte_set(line_starts_.third_bytes() + word_starts_.third_bytes())},
+      word_places_(patterns.word_places.begin(), patterns.word_places.end()),
+      pattern_bytes_{{byte_set(line_starts_.first_bytes()), byte_set(line_starts_.second_bytes()),
+                      byte_set(line_starts_.third_bytes())},
+                     {byte_set(word_starts_.first_bytes()), byte_set(word_starts_.second_bytes()),
+                      byte_set(word_starts_.third_bytes())},
+                     places_by_first_byte(patterns),
+                     piece_limit},
       kernel_(best_kernel(pattern_bytes_)),
       line_feeds_(std::make_unique_for_overwrite<std::uint64_t[]>(capacity_ / 64 + 2)),
       marks_(std::make_unique_for_overwrite<std::uint64_t[]>(capacity_ / 64 + 2)) {
-  // Enough room for every long stretch a buffer can hold, so that no refill allocates.
-  long_stretches_.reserve(capacity_ / (piece_limit_ + 1) + 2);
+  // Enough room for every long stretch a buffer can hold (each is followed by a word with a
+  // line feed), so that no refill allocates.
+  long_stretches_.reserve(capacity_ / 64 / (long_run() + 1) + 2);
+  // A source worth reading ahead is read here, in blocks of the usual size, until it has given
+  // the bytes it asks for first: a log that stops early costs no thread and no second buffer.
+  if (source_.worth_reading_ahead()) {
+    direct_block_size_ = std::min(block_size_, std::max(default_block_size, piece_limit + 1));
+    ahead_after_ = source_.read_ahead_from();
+  }
+}
+
+line_reader::~line_reader() = default;
+
+void line_reader::start_reading_ahead() noexcept {
+  try {
+    spare_ = std::make_unique_for_overwrite<char[]>(capacity_ + line_padding);
+    reader_thread_ = std::make_unique<reader_thread>(source_);
+    reader_thread_->start(spare_.get() + prefix_, block_size_);
+  } catch (const std::exception&) {
+    // No second buffer or thread to be had: every block is read here, as for any source.
+    reader_thread_.reset();
+    spare_.reset();
+  }
+}
+
+std::size_t line_reader::next_block(std::size_t kept) {
+  char* const kept_from = buffer_.get() + begin_;
+  if (!reader_thread_) {
+    std::memmove(buffer_.get() + prefix_ - kept, kept_from, kept);
+    const std::size_t got = source_.read_some(buffer_.get() + prefix_, direct_block_size_);
+    read_so_far_ += got;
+    // The next block is read on the other thread while this one is looked at.
+    if (got > 0 && read_so_far_ >= ahead_after_) start_reading_ahead();
+    return got;
+  }
+  const std::size_t got = reader_thread_->take();
+  std::memcpy(spare_.get() + prefix_ - kept, kept_from, kept);
+  std::swap(buffer_, spare_);
+  // The next block is read while this one is looked at; none after the end.
+  if (got > 0) reader_thread_->start(spare_.get() + prefix_, block_size_);
+  return got;
 }
 
 bool line_reader::refill() {
   if (at_end_) return false;
-  if (begin_ > 0) {
-    std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
-    end_ -= begin_;
-    begin_ = 0;
-  }
-  const std::size_t got = source_.read_some(buffer_.get() + end_, capacity_ - end_);
+  // What is kept is never more than a piece: a longer line would have been handed out.
+  const std::size_t kept = end_ - begin_;
+  const std::size_t got = next_block(kept);
   at_end_ = got == 0;
-  end_ += got;
-  // The bytes moved to the front need their index rebuilt even when nothing more came. The
-  // padding after the data is always defined, whatever an earlier block left there.
+  begin_ = prefix_ - kept;
+  end_ = prefix_ + got;
+  // The bytes kept need their index rebuilt even when nothing more came. The index starts at
+  // the word that holds the byte before begin_. The bytes of that word before begin_, and the
+  // padding after the data, are zeros whatever the buffer held there: no line feed or blank
+  // before the first line, nothing undefined for the index to read.
+  const std::size_t first_word = (begin_ - 1) / 64;
+  std::memset(buffer_.get() + first_word * 64, 0, begin_ - first_word * 64);
   std::memset(buffer_.get() + end_, 0, line_padding);
-  const std::size_t longest_run = build_byte_index(kernel_, buffer_.get(), end_, pattern_bytes_,
-                                                   line_feeds_.get(), marks_.get());
-  // A line longer than the piece limit spans at least this many whole index words without a
-  // line feed.
-  const std::size_t long_run = piece_limit_ / 64 > 2 ? piece_limit_ / 64 - 2 : 0;
-  walk_every_line_ = long_run == 0;
+  walk_every_line_ = long_run() == 0;
   long_stretches_.clear();
-  if (long_run > 0 && longest_run >= long_run) find_long_stretches(long_run);
+  const stretch_log stretches{long_run(), first_word, &long_stretches_};
+  (void)build_byte_index(kernel_, buffer_.get() + first_word * 64, end_ - first_word * 64,
+                         pattern_bytes_, line_feeds_.get() + first_word, marks_.get() + first_word,
+                         begin_ - first_word * 64, walk_every_line_ ? nullptr : &stretches);
+  next_mark_known_ = false;
+  counted_to_ = counted_line_ = end_ + 1;  // nothing counted in this buffer yet
   return got > 0;
 }
 
-void line_reader::find_long_stretches(std::size_t long_run) {
-  const std::uint64_t* const feeds = line_feeds_.get();
-  const std::size_t words = (end_ + 63) / 64;
-  std::size_t run = 0;
-  for (std::size_t word = 0; word <= words; ++word) {
-    if (word < words && feeds[word] == 0) {
-      ++run;
-    } else {
-      if (run >= long_run) long_stretches_.push_back({word - run, word - 1});
-      run = 0;
-    }
-  }
-}
-
-bool line_reader::whole_pattern_at(std::size_t position) const noexcept {
+line_reader::mark_kind line_reader::mark_at(std::size_t position) const noexcept {
   const char* mark = buffer_.get() + position;
-  return (*mark == '\n' ? line_starts_ : word_starts_).starts(mark + 1);
+  if (*mark == '\n') return line_starts_.match(mark + 1) >= 0 ? mark_kind::whole : mark_kind::part;
+  const int pattern = word_starts_.match(mark + 1);
+  if (pattern < 0) return mark_kind::part;
+  const std::size_t place = static_cast<std::size_t>(pattern) < word_places_.size()
+                                ? word_places_[static_cast<std::size_t>(pattern)]
+                                : 0;
+  if (place == 0) return mark_kind::whole;
+  // The word's number in the line that holds it, as far as the buffer shows where that line
+  // begins (or the piece begun at begin_). A piece after the first counts its words anew.
+  const std::size_t line_begin = after_last_line_feed(begin_, position);
+  if (runs_before(line_begin, position + 1) + 1 == place) {
+    return mark_kind::whole;
+  }
+  return position + 1 - line_begin < piece_limit_ ? mark_kind::elsewhere
+                                                  : mark_kind::elsewhere_in_long_line;
 }
 
 std::size_t line_reader::after_last_line_feed(std::size_t from, std::size_t to) const noexcept {
@@ -161,29 +342,48 @@ bool line_reader::next_candidate(std::string_view& line) {
   }
 }
 
+std::size_t line_reader::first_whole_pattern_from(std::size_t from) noexcept {
+  std::uint64_t* const marks = marks_.get();
+  const std::size_t words = (end_ + 63) / 64;
+  std::size_t word = from / 64;
+  std::uint64_t bits = marks[word] & (~std::uint64_t{0} << (from % 64));
+  for (;;) {
+    // Marks are rare: four words at a time while there are none.
+    if (bits == 0) {
+      ++word;
+      while (word + 4 <= words &&
+             (marks[word] | marks[word + 1] | marks[word + 2] | marks[word + 3]) == 0) {
+        word += 4;
+      }
+      while (word < words && marks[word] == 0) ++word;
+      if (word >= words) return end_;
+      bits = marks[word];
+    }
+    const int bit = std::countr_zero(bits);
+    const std::size_t position = word * 64 + static_cast<std::size_t>(bit);
+    const mark_kind kind = mark_at(position);
+    if (kind == mark_kind::whole) return position;
+    if (kind == mark_kind::elsewhere_in_long_line) passed_misplaced_ = true;
+    // Only the first bytes of a pattern: never look at this mark again. A word out of its
+    // place may be in place in a piece of its line, which looks at the marks itself.
+    if (kind == mark_kind::part) marks[word] &= ~(std::uint64_t{1} << bit);
+    bits &= bits - 1;
+  }
+}
+
 void line_reader::pass_over_non_candidates() noexcept {
   for (;;) {
     // The line at begin_ may follow a piece or a refill, with no line feed (and so no mark)
     // before it in the buffer: its start is looked at directly.
     if (begin_ >= end_ || begins_with_line_start(begin_)) return;
-    std::uint64_t* const marks = marks_.get();
-    const std::size_t words = (end_ + 63) / 64;
-    std::size_t word = begin_ / 64;
-    std::uint64_t bits = marks[word] & (~std::uint64_t{0} << (begin_ % 64));
-    std::size_t mark = end_;
-    for (;;) {
-      while (bits == 0 && ++word < words) bits = marks[word];
-      if (bits == 0) break;
-      const int bit = std::countr_zero(bits);
-      const std::size_t position = word * 64 + static_cast<std::size_t>(bit);
-      if (whole_pattern_at(position)) {
-        mark = position;
-        break;
-      }
-      // Only the first bytes of a pattern: never look at this mark again.
-      marks[word] &= ~(std::uint64_t{1} << bit);
-      bits &= bits - 1;
+    // The mark found last still holds while begin_ has not passed it: a log with few marks
+    // and many pieces must not search the same stretch of the index again for each piece.
+    if (!next_mark_known_ || next_mark_ < begin_) {
+      passed_misplaced_ = false;
+      next_mark_ = first_whole_pattern_from(begin_);
+      next_mark_known_ = true;
     }
+    const std::size_t mark = next_mark_;
     // A mark on a line feed makes the line after it a candidate; a mark on a blank, the line
     // that holds it. Every line before that one is no candidate.
     const std::size_t target =
@@ -197,7 +397,7 @@ void line_reader::pass_over_non_candidates() noexcept {
     // one line on the way that may be too long to pass over.
     const auto stretch =
         std::find_if(long_stretches_.begin(), long_stretches_.end(),
-                     [this](const long_stretch& s) { return (s.last_word + 1) * 64 > begin_; });
+                     [this](const word_stretch& s) { return (s.last_word + 1) * 64 > begin_; });
     if (stretch == long_stretches_.end() || stretch->first_word * 64 >= target) {
       begin_ = target;
       return;
@@ -250,6 +450,9 @@ bool line_reader::take_buffered(std::string_view& line) {
   }
   line = hand_out(begin_, end, piece);
   begin_ = next;
+  // A word's place counts from the start of its piece: a word passed over as out of its place
+  // in the whole line may be in place in the rest of it.
+  if (piece && passed_misplaced_) next_mark_known_ = false;
   restart_scan();
   return true;
 }

@@ -11,10 +11,12 @@
 // is read from the source beyond the block that holds the last line asked for.
 //
 // Candidates. A line is a candidate when it begins with one of the `line_starts` patterns, or
-// when a blank in it is followed by one of the `word_starts` patterns. Each block is indexed
-// once as it arrives (byte_index.hpp): a vector pass marks every line feed and blank followed
-// by a pattern's first three bytes; next_candidate() jumps from mark to mark, checks there that
-// the whole pattern follows, and never looks at the bytes of the lines between.
+// when a blank in it is followed by one of the `word_starts` patterns (at its place, for a
+// pattern that has one). Each block is indexed once as it arrives (byte_index.hpp): a vector
+// pass marks every line feed and blank followed by a pattern's first three bytes, and drops
+// the marks of words out of their places; next_candidate() jumps from mark to mark, checks
+// there that the whole pattern follows (at its place), and never looks at the bytes of the
+// lines between.
 #pragma once
 
 #include <algorithm>
@@ -38,21 +40,47 @@ class byte_source {
   virtual ~byte_source() = default;
   // Reads up to `size` bytes into `buffer`; 0 only at the end. Throws input_error on failure.
   virtual std::size_t read_some(char* buffer, std::size_t size) = 0;
+  // After how many bytes the reader should read the next block on a thread of its own while
+  // it looks at this one, or never (UINT64_MAX): only where each read is a copy worth hiding
+  // and always ends promptly.
+  [[nodiscard]] virtual std::uint64_t read_ahead_from() const noexcept { return UINT64_MAX; }
+  [[nodiscard]] bool worth_reading_ahead() const noexcept {
+    return read_ahead_from() != UINT64_MAX;
+  }
 };
 
-// A file opened by name, read with read(2). Throws input_error when it cannot be opened.
+// When a file_source is worth reading ahead.
+enum class read_ahead { when_large, always, never };
+
+// A file read with read(2). Regular files of read_ahead_size bytes or more (when they are
+// opened) are worth reading ahead once their first read_ahead_after bytes are read (a log that
+// stops early starts no thread): the kernel's copy into the reader's buffer, about half of the
+// work on a large log, then runs beside the analysis. Pipes and other files never are: a read
+// may wait for a writer. read_ahead::always reads a regular file ahead from its first byte.
 class file_source final : public byte_source {
  public:
-  explicit file_source(const std::string& path);
+  static constexpr std::uint64_t read_ahead_size = 4 << 20;
+  static constexpr std::uint64_t read_ahead_after = 2 << 20;
+
+  // Opens the file by name. Throws input_error when it cannot be opened.
+  explicit file_source(const std::string& path, read_ahead policy = read_ahead::when_large);
+  // Reads the open descriptor `fd` (not closed here) from its current offset; `path` names it
+  // in reports.
+  file_source(int fd, std::string path, read_ahead policy);
   ~file_source() override;
   file_source(const file_source&) = delete;
   file_source& operator=(const file_source&) = delete;
 
   std::size_t read_some(char* buffer, std::size_t size) override;
+  [[nodiscard]] std::uint64_t read_ahead_from() const noexcept override { return read_ahead_from_; }
 
  private:
+  void decide(read_ahead policy) noexcept;
+
   int fd_;
+  bool owned_;
   std::string path_;
+  std::uint64_t read_ahead_from_ = UINT64_MAX;
 };
 
 // A log already in memory.
@@ -66,10 +94,13 @@ class memory_source final : public byte_source {
 };
 
 // What makes a line a candidate (see above). Each pattern is 3 to 63 bytes long and holds no
-// line feed; there are at most 32 of each kind.
+// line feed; there are at most 32 of each kind. word_places[i], where given and not 0, is the
+// number of the word (counted from 1, a run of blanks making one cut) that word_starts[i] must
+// begin to count: elsewhere in its line it makes no candidate.
 struct candidate_patterns {
   std::span<const std::string_view> line_starts;
   std::span<const std::string_view> word_starts;
+  std::span<const std::size_t> word_places = {};
 };
 
 class line_reader {
@@ -77,13 +108,22 @@ class line_reader {
   static constexpr std::size_t default_piece_limit = 16384;
   // Measured: larger blocks gain nothing once a block and its index stay in the L2 cache.
   static constexpr std::size_t default_block_size = 128 * 1024;
+  // Read ahead, a block is read on the other thread: fewer, larger blocks keep the hand-overs
+  // between the threads rare.
+  static constexpr std::size_t read_ahead_block_size = 1024 * 1024;
   static constexpr std::size_t line_padding = byte_index_padding;
 
-  // `block_size` is how much is asked of the source at a time; the buffer also holds one piece.
-  // Throws std::invalid_argument for a pattern that breaks the rules above.
+  // `block_size` is how much is asked of the source at a time (at least a piece and a byte).
+  // A source worth reading ahead is read on a second thread, one block ahead, into a second
+  // buffer, once it has given the bytes it asks for first (until then, in blocks of at most the
+  // default size); a failure there reaches the caller as it would without it. Throws
+  // std::invalid_argument for a pattern that breaks the rules above.
   explicit line_reader(byte_source& source, std::size_t block_size = default_block_size,
                        std::size_t piece_limit = default_piece_limit,
                        candidate_patterns patterns = {});
+  ~line_reader();
+  line_reader(const line_reader&) = delete;
+  line_reader& operator=(const line_reader&) = delete;
 
   // Sets `line` to the next line or piece; false at the end of the source.
   [[nodiscard]] bool next(std::string_view& line) {
@@ -104,7 +144,8 @@ class line_reader {
   }
 
   // Like next(), but passes over the lines that are not candidates. A piece, and a line that
-  // is read at the end of the source without a line feed, is always handed out.
+  // is read at the end of the source without a line feed, is always handed out; so may be the
+  // rest of a line that came in pieces, where a word's place was judged in the whole line.
   [[nodiscard]] bool next_candidate(std::string_view& line);
 
   // Calls visit(line, may_be_candidate) for every line and piece in order, as next() and
@@ -176,6 +217,13 @@ class line_reader {
     return false;
   }
 
+  // The number of the word that follows the blank at `position` of the line last handed out,
+  // counted from 1 as the line's words are (a run of blanks is one cut), from the runs of
+  // blanks before it, found sixteen bytes at a time.
+  [[nodiscard]] std::size_t word_after(std::size_t position) const noexcept {
+    return runs_before(line_begin_, line_begin_ + position + 1) + 1;
+  }
+
  private:
   // A set of patterns, found by first byte.
   class pattern_set {
@@ -184,8 +232,10 @@ class line_reader {
     [[nodiscard]] const std::string& first_bytes() const noexcept { return first_bytes_; }
     [[nodiscard]] const std::string& second_bytes() const noexcept { return second_bytes_; }
     [[nodiscard]] const std::string& third_bytes() const noexcept { return third_bytes_; }
-    // Whether one of the patterns starts at `text`, which is readable for the longest one.
-    [[nodiscard]] bool starts(const char* text) const noexcept;
+    // The index of a pattern that starts at `text`, which is readable for the longest one, or
+    // -1 when none does.
+    [[nodiscard]] int match(const char* text) const noexcept;
+    [[nodiscard]] bool starts(const char* text) const noexcept { return match(text) >= 0; }
 
    private:
     struct pattern {
@@ -203,9 +253,32 @@ class line_reader {
   // Keeps the unread bytes, appends a block from the source and indexes the buffer; false at
   // the end of the source.
   bool refill();
-  // Whether a whole pattern follows the mark at `position` (the index only knows that its
-  // first two bytes do).
-  [[nodiscard]] bool whole_pattern_at(std::size_t position) const noexcept;
+  // A line longer than the piece limit spans at least this many whole index words without a
+  // line feed (0: pieces too short for that).
+  [[nodiscard]] std::size_t long_run() const noexcept {
+    return piece_limit_ / 64 > 2 ? piece_limit_ / 64 - 2 : 0;
+  }
+  // The runs of blanks in the buffer from `line_begin` to `end`. Asked for positions further and
+  // further into one line, as the marks of a line are, it goes on from where it stopped: a long
+  // line full of tested words costs one pass over it, not one per word.
+  [[nodiscard]] std::size_t runs_before(std::size_t line_begin, std::size_t end) const noexcept {
+    if (line_begin != counted_line_ || end < counted_to_) {
+      counted_line_ = line_begin;
+      counted_to_ = line_begin;
+      counted_runs_ = 0;
+    }
+    const char* const buffer = buffer_.get();
+    counted_runs_ += blank_runs(buffer + counted_to_, end - counted_to_,
+                                counted_to_ > line_begin && buffer[counted_to_ - 1] == ' ');
+    counted_to_ = end;
+    return counted_runs_;
+  }
+  // What follows the mark at `position` (the index only knows that the first three bytes of a
+  // pattern may): a whole pattern, at its place if it has one; a whole word pattern elsewhere
+  // in its line, within its line's first piece or beyond it (where the piece it is in counts
+  // its words anew); or only part of a pattern.
+  enum class mark_kind { whole, elsewhere, elsewhere_in_long_line, part };
+  [[nodiscard]] mark_kind mark_at(std::size_t position) const noexcept;
   // The first line feed at or after `from` and before `limit`, or `limit`.
   [[nodiscard]] std::size_t find_line_feed(std::size_t from, std::size_t limit) const noexcept {
     if (from >= limit) return limit;
@@ -231,12 +304,13 @@ class line_reader {
     }
     return std::min(end_, word * 64 + static_cast<std::size_t>(std::countr_zero(bits)));
   }
+  // The first mark at or after `from` that a whole pattern follows, or end_; clears the marks
+  // passed on the way, which only the first bytes of a pattern follow.
+  [[nodiscard]] std::size_t first_whole_pattern_from(std::size_t from) noexcept;
   // Moves begin_ over the lines that end in the buffer and are no candidates.
   void pass_over_non_candidates() noexcept;
   // Moves begin_ line by line towards `target`, stopping at a line too long to pass over.
   void walk_towards(std::size_t target) noexcept;
-  // Finds the long stretches of the buffer (see long_stretches_).
-  void find_long_stretches(std::size_t long_run);
   [[nodiscard]] bool begins_with_line_start(std::size_t position) const noexcept {
     return line_starts_.starts(buffer_.get() + position);
   }
@@ -257,12 +331,34 @@ class line_reader {
   // once the source has ended; false when more bytes are needed first (or none are left).
   bool take_buffered(std::string_view& line);
 
+  // The reading thread of a source worth reading ahead (defined in line_reader.cpp).
+  class reader_thread;
+
+  // Reads the next block into buffer_ at prefix_, or takes the one read ahead (swapping the
+  // buffers), after moving the `kept` bytes at begin_ right before it; returns its size.
+  std::size_t next_block(std::size_t kept);
+  // Starts the reading thread on the next block; without a thread or a second buffer to be
+  // had, every block goes on being read here.
+  void start_reading_ahead() noexcept;
+
   byte_source& source_;
   std::size_t piece_limit_;
-  std::size_t capacity_;
+  // A buffer holds up to prefix_ bytes kept from the block before (a line not yet ended, at
+  // most a piece), then a block of up to block_size_ bytes: blocks start at one place, so
+  // that a block can be read into the other buffer before it is known what will be kept.
+  std::size_t prefix_;
+  std::size_t block_size_;
+  std::size_t capacity_;  // prefix_ + block_size_
+  // Blocks read here, without the thread, are this large; the thread starts once ahead_after_
+  // bytes are read (never, for a source not worth reading ahead).
+  std::size_t direct_block_size_;
+  std::uint64_t ahead_after_ = UINT64_MAX;
+  std::uint64_t read_so_far_ = 0;
   std::unique_ptr<char[]> buffer_;
+  std::unique_ptr<char[]> spare_;  // the block being read ahead, if any
   pattern_set line_starts_;
   pattern_set word_starts_;
+  std::vector<std::size_t> word_places_;
   candidate_sets pattern_bytes_;
   index_kernel kernel_;
   std::unique_ptr<std::uint64_t[]> line_feeds_;  // one bit per buffer byte
@@ -279,13 +375,22 @@ class line_reader {
   std::uint64_t scan_bits_ = 0;
   // The stretches of whole index words without a line feed long enough to belong to an
   // over-long line: a jump over lines must stop at the line of each, which may come in pieces.
-  struct long_stretch {
-    std::size_t first_word;
-    std::size_t last_word;
-  };
-  std::vector<long_stretch> long_stretches_;
+  std::vector<word_stretch> long_stretches_;
   // With a piece limit too small for stretches of whole words, every line is looked at.
   bool walk_every_line_ = false;
+  // The first mark at or after the position where it was searched from that a whole pattern
+  // follows (end_ for none), while next_mark_known_; forgotten at each refill.
+  std::size_t next_mark_ = 0;
+  bool next_mark_known_ = false;
+  // runs_before() has counted counted_runs_ runs in [counted_line_, counted_to_); refill()
+  // forgets it.
+  mutable std::size_t counted_line_ = 0;
+  mutable std::size_t counted_to_ = 0;
+  mutable std::size_t counted_runs_ = 0;
+  // The search for next_mark_ passed a word out of its place beyond the first piece of its line.
+  bool passed_misplaced_ = false;
+  // Last member: stopped first, before the buffers it fills go.
+  std::unique_ptr<reader_thread> reader_thread_;
 };
 
 }  // namespace sift_runlog

@@ -19,30 +19,33 @@ bool has_exactly(slice_set& words, std::size_t count) {
   return words.has_slice(count) && !words.has_slice(count + 1);
 }
 
-// The tests in their fixed order; a line that passes none is ignored.
+// The tests in their fixed order; a line that passes none is ignored. Only the tests in
+// `possible` are tried: the others are known not to hold for this line.
 scan run_line_tests(analysis_state& state, std::string_view line, slice_set& words,
-                    output_sink& out) {
-  if (line == keyword::locale_warning) {
+                    output_sink& out, test_set possible) {
+  const auto may = [possible](int test) { return (possible & test_set{1} << test) != 0; };
+  if (may(1) && line == keyword::locale_warning) {
     state.cannot_compute = true;
-  } else if (words.has_slice(5) && words.slice(3) == keyword::out &&
+  } else if (may(2) && words.has_slice(5) && words.slice(3) == keyword::out &&
              words.slice(5) == keyword::memory) {
     state.memory_overflow = true;
-  } else if (line == keyword::cannot_allocate_memory) {
+  } else if (may(3) && line == keyword::cannot_allocate_memory) {
     state.memory_overflow = true;
-  } else if (words.has_slice(8) && words.slice(7) == keyword::insufficient &&
+  } else if (may(4) && words.has_slice(8) && words.slice(7) == keyword::insufficient &&
              words.slice(8) == keyword::memory) {
     state.memory_overflow = true;
-  } else if (words.has_slice(8) && words.slice(8) == keyword::bad_alloc) {
+  } else if (may(5) && words.has_slice(8) && words.slice(8) == keyword::bad_alloc) {
     state.memory_overflow = true;
-  } else if (words.slice(1) == keyword::time_confinement_reached) {
+  } else if (may(6) && words.slice(1) == keyword::time_confinement_reached) {
     state.time_confinement_reached = true;
-  } else if (has_exactly(words, 4) && words.slice(2) == keyword::executing &&
+  } else if (may(7) && has_exactly(words, 4) && words.slice(2) == keyword::executing &&
              words.slice(3) == keyword::tool) {
     state.tool_name = new_a_string(words.slice(4));
-  } else if (has_exactly(words, 6) && words.slice(2) == keyword::number &&
+  } else if (may(8) && has_exactly(words, 6) && words.slice(2) == keyword::number &&
              words.slice(3) == keyword::of && words.slice(4) == keyword::cores) {
     state.number_of_cores = new_a_string(words.slice(6));
-  } else {
+  } else if (may(9)) {
+    // Tests 9 to 17 look at word 1 alone, and a line may pass all of them or none.
     const std::string_view first = words.slice(1);
     if (first == keyword::start) {
       state.start_found = true;
@@ -70,9 +73,10 @@ scan run_line_tests(analysis_state& state, std::string_view line, slice_set& wor
 
 }  // namespace
 
-scan handle_line(analysis_state& state, std::string_view line, output_sink& out) {
+scan handle_line(analysis_state& state, std::string_view line, output_sink& out,
+                 test_set possible) {
   slice_set words = slice_set::create(line, ' ');
-  return run_line_tests(state, line, words, out);
+  return run_line_tests(state, line, words, out, possible);
 }
 
 analysis_end perform_stdout_analysis(std::string_view file_name, byte_source& log,
@@ -81,14 +85,18 @@ analysis_end perform_stdout_analysis(std::string_view file_name, byte_source& lo
   state = analysis_state{};
   try {
     line_reader reader(log, block_size, line_reader::default_piece_limit,
-                       {candidate_line_starts, candidate_word_starts});
-    // Handles a line that may be a candidate; false once the scan must stop.
+                       {candidate_line_starts, candidate_word_starts, candidate_word_places});
+    // Handles a line that may be a candidate; false once the scan must stop. The tests it may
+    // pass: those of its start, and those of the tested words that stand at their places (a
+    // word's number is one more than the runs of blanks before it).
     const auto handle = [&](std::string_view line) {
-      const auto tested_word = [line](std::size_t position) {
-        return tested_word_at(line, position);
-      };
-      if (!may_pass_by_start(line) && !reader.any_word_start(tested_word)) return true;
-      return handle_line(state, line, out) == scan::go_on;
+      test_set possible = may_pass_by_start(line) ? tests_by_start : 0;
+      (void)reader.any_word_start([&](std::size_t position) {
+        const tested_word word = tested_word_after(line, position);
+        if (word.place != 0 && reader.word_after(position) == word.place) possible |= word.test;
+        return false;
+      });
+      return possible == 0 || handle_line(state, line, out, possible) == scan::go_on;
     };
     if (options.debug_mode) {
       // Every line is traced; only the candidates are looked at.
@@ -115,7 +123,9 @@ analysis_end perform_stdout_analysis(const std::string& file_name, const run_opt
                                      output_sink& out, analysis_state& state) {
   state = analysis_state{};
   file_source log(file_name);
-  return perform_stdout_analysis(file_name, log, options, out, state);
+  return perform_stdout_analysis(file_name, log, options, out, state,
+                                 log.worth_reading_ahead() ? line_reader::read_ahead_block_size
+                                                           : line_reader::default_block_size);
 }
 
 }  // namespace sift_runlog

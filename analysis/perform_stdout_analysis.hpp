@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "analysis_state.hpp"
+#include "line_filter.hpp"
 #include "line_reader.hpp"
 #include "output_sink.hpp"
 
@@ -34,8 +35,9 @@ analysis_end perform_stdout_analysis(std::string_view file_name, byte_source& lo
 
 // Runs the line tests on one line in their fixed order (the first that holds decides the line)
 // and says whether the scan must stop after it (RH_STOP). The scan calls it only for the lines
-// that may pass a test; the tests call it on any line.
+// that may pass a test, with the tests they may pass; the tests call it on any line.
 enum class scan { go_on, stop };
-scan handle_line(analysis_state& state, std::string_view line, output_sink& out);
+scan handle_line(analysis_state& state, std::string_view line, output_sink& out,
+                 test_set possible = all_tests);
 
 }  // namespace sift_runlog

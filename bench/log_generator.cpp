@@ -109,6 +109,20 @@ constexpr std::array<std::string_view, 4> spoilers = {"Can't allocate memory", "
                                                       "RH_TIME_CONFINEMENT_REACHED",
                                                       "FORMULA_NAME Declared-After-The-Stop"};
 
+// The progress vocabulary of the chatter log: "memory" is one word in 40.
+constexpr std::array<std::string_view, 40> progress_words = {
+    "explored", "states", "transitions", "fired",      "queue",      "depth",    "hash",
+    "table",    "load",   "factor",      "memory",     "used",       "MB",       "peak",
+    "rate",     "per",    "second",      "stored",     "visited",    "pending",  "workers",
+    "idle",     "busy",   "collisions",  "resize",     "buckets",    "level",    "frontier",
+    "size",     "time",   "elapsed",     "ms",         "successors", "computed", "cache",
+    "hits",     "misses", "ratio",       "compressed", "bytes"};
+// The words of the hostile log: a line holds "Out", "of" and "memory" somewhere more often
+// than not, but only "Out" as word 3 and "memory" as word 5 make the memory message.
+constexpr std::array<std::string_view, 16> hostile_words = {"ab",  "cd", "ef",     "gh", "ij", "kl",
+                                                            "Out", "of", "memory", "mn", "op", "qr",
+                                                            "st",  "uv", "wx",     "yz"};
+
 constexpr std::string_view tool = "gravel";
 constexpr std::string_view model = "TokenRing-PT-020";
 constexpr std::string_view stop_line = "RH_STOP";
@@ -259,6 +273,12 @@ answer_plan plan_formulas(const log_shape& shape, random_bits& random) {
 }
 
 answer_plan plan_answers(const log_shape& shape) {
+  if (shape.kind == log_kind::hostile) {
+    // No header and no answer; the body ends with a memory message of its own.
+    answer_plan plan;
+    plan.expected = "NO_CORE,OK,MOVF,CC,-\n";
+    return plan;
+  }
   // A stream of its own, so that the answers do not depend on the chatter and its size.
   random_bits random(shape.seed ^ 0x5eed'a115'0000'0000U);
   return shape.kind == log_kind::state_space ? plan_state_space(random)
@@ -286,11 +306,14 @@ class log_writer {
 
   void run() {
     const answer_plan plan = plan_answers(shape_);
-    put_line("# Executing tool " + std::string(tool));
-    put_line("# Number of cores : 4");
-    put_line("# Model: " + std::string(model) + ", examination " + plan.examination);
-    put_line("# Time limit : 3600 s");
-    for (const std::string& line : plan.declarations) put_line(line);
+    const bool hostile = shape_.kind == log_kind::hostile;
+    if (!hostile) {
+      put_line("# Executing tool " + std::string(tool));
+      put_line("# Number of cores : 4");
+      put_line("# Model: " + std::string(model) + ", examination " + plan.examination);
+      put_line("# Time limit : 3600 s");
+      for (const std::string& line : plan.declarations) put_line(line);
+    }
     put_line("RH_START");
     const std::uint64_t stop_size = stop_line.size() + 1;
     if (shape_.kind == log_kind::early_stop) {
@@ -299,8 +322,16 @@ class log_writer {
       body(stop_at > stop_size ? stop_at - stop_size : 0, plan.answers, chatter::realistic);
       put_line(stop_line);
       body(shape_.size, {}, chatter::after_stop);
+    } else if (hostile) {
+      const std::string_view last = "ab cd Out of memory";
+      const std::uint64_t tail = stop_size + last.size() + 1;
+      body(shape_.size > tail ? shape_.size - tail : 0, {}, chatter::hostile);
+      put_line(last);
+      put_line(stop_line);
     } else {
-      const chatter kind = shape_.kind == log_kind::dense ? chatter::dense : chatter::realistic;
+      chatter kind = chatter::realistic;
+      if (shape_.kind == log_kind::dense) kind = chatter::dense;
+      if (shape_.kind == log_kind::chatter) kind = chatter::progress;
       body(shape_.size > stop_size ? shape_.size - stop_size : 0, plan.answers, kind);
       put_line(stop_line);
     }
@@ -308,7 +339,7 @@ class log_writer {
   }
 
  private:
-  enum class chatter { realistic, dense, after_stop };
+  enum class chatter { realistic, dense, after_stop, progress, hostile };
 
   static constexpr std::size_t chunk = 1 << 20;
 
@@ -351,6 +382,14 @@ class log_writer {
     line_.clear();
     if (kind == chatter::dense) {
       dense_line();
+      return;
+    }
+    if (kind == chatter::hostile) {
+      words_line(hostile_words, 10, 14);
+      return;
+    }
+    if (kind == chatter::progress) {
+      progress_chatter_line();
       return;
     }
     if (kind == chatter::after_stop && lines_since_stop_++ % 4096 == 0) {
@@ -546,6 +585,46 @@ class log_writer {
     line_.put(std::string_view(long_line_pool_).substr(start, length));
   }
 
+  template <typename Table>
+  void words_line(const Table& words, std::uint64_t min_words, std::uint64_t max_words) {
+    const std::uint64_t count = random_.between(min_words, max_words);
+    for (std::uint64_t k = 0; k < count; ++k) {
+      if (k > 0) line_.put(' ');
+      line_.put(random_.pick(words));
+    }
+  }
+
+  // A line of the chatter log.
+  void progress_chatter_line() {
+    if (frames_left_ > 0) {
+      stack_frame();
+      return;
+    }
+    const std::uint64_t choice = random_.below(100);
+    if (choice < 8) {
+      line_.put('[');
+      line_.put_number(random_.below(4'000'000));
+      line_.put(" ms] explored ");
+      line_.put_number(random_.below(1'000'000'000));
+      line_.put(" states, ");
+      line_.put_number(random_.below(1'000'000'000));
+      line_.put(" transitions, depth ");
+      line_.put_number(random_.below(10'000));
+    } else if (choice < 10) {
+      // A stack trace of about four frames counts as one line in fifty.
+      exception_line();
+      frames_left_ = random_.between(2, 5);
+    } else if (choice < 12) {
+      const std::uint64_t count = random_.between(2000, 6000);
+      for (std::uint64_t k = 0; k < count; ++k) {
+        if (k > 0) line_.put(' ');
+        line_.put_number(random_.below(4) == 0 ? random_.below(100'000) : random_.below(100));
+      }
+    } else {
+      words_line(progress_words, 1, 15);
+    }
+  }
+
   void dense_line() {
     for (int k = 0; k < 12; ++k) {
       if (k > 0) line_.put(' ');
@@ -585,6 +664,8 @@ std::optional<log_kind> parse_log_kind(std::string_view text) {
   if (text == "dense") return log_kind::dense;
   if (text == "early-stop") return log_kind::early_stop;
   if (text == "state-space") return log_kind::state_space;
+  if (text == "chatter") return log_kind::chatter;
+  if (text == "hostile") return log_kind::hostile;
   return std::nullopt;
 }
 

@@ -9,6 +9,12 @@
 // early_stop   a realistic log of `stop_at` bytes ending in RH_STOP, then chatter up to `size`
 //              with lines that would change the result if they were read.
 // state_space  the realistic frame with four STATE_SPACE answers instead of formulas.
+// chatter      the realistic frame, with lines of 1 to 15 words from about 40 progress words
+//              ("memory" in about one line in six), 8% progress lines such as
+//              "[66510 ms] explored 230530419 states, 40260662 transitions, depth 1408", 2%
+//              stack-trace lines and 2% lines of 2000 to 6000 numbers.
+// hostile      RH_START, lines of 10 to 14 words drawn from "ab cd ef gh ij kl Out of memory mn
+//              op qr st uv wx yz", RH_STOP: nearly every line holds a word some test looks for.
 //
 // The log is exactly `size` bytes long, unless its header and answers alone need more.
 #pragma once
@@ -21,7 +27,7 @@
 
 namespace sift_runlog::bench {
 
-enum class log_kind { realistic, dense, early_stop, state_space };
+enum class log_kind { realistic, dense, early_stop, state_space, chatter, hostile };
 enum class answer_kind { boolean, numeric };
 
 struct log_shape {

@@ -1,7 +1,7 @@
 // make_log: writes a generated run log for the benchmarks (see log_generator.hpp).
 //
-//   make_log [--kind realistic|dense|early-stop|state-space] [--size BYTES] [--seed N]
-//            [--answers bool|num] [--formulas N] [--stop-at BYTES] [--expect] [FILE]
+//   make_log [--kind realistic|dense|early-stop|state-space|chatter|hostile] [--size BYTES]
+//            [--seed N] [--answers bool|num] [--formulas N] [--stop-at BYTES] [--expect] [FILE]
 //
 // BYTES takes a suffix K, M or G. Without FILE (or with "-") the log goes to standard output.
 // --expect prints the result line that grading the log must give, instead of the log.
@@ -22,8 +22,9 @@ namespace {
 namespace bench = sift_runlog::bench;
 
 constexpr std::string_view usage =
-    "usage: make_log [--kind realistic|dense|early-stop|state-space] [--size BYTES] [--seed N]\n"
-    "                [--answers bool|num] [--formulas N] [--stop-at BYTES] [--expect] [FILE]\n";
+    "usage: make_log [--kind realistic|dense|early-stop|state-space|chatter|hostile]\n"
+    "                [--size BYTES] [--seed N] [--answers bool|num] [--formulas N]\n"
+    "                [--stop-at BYTES] [--expect] [FILE]\n";
 
 int fail(const std::string& message) {
   std::fprintf(stderr, "make_log: %s\n%s", message.c_str(), usage.data());

@@ -10,7 +10,9 @@
 #   SMALL_LOOPS=200  runs of a command per sample on the small log (one run takes milliseconds)
 #   SIFT_BENCH_DIR   keep the logs in this directory instead of a temporary one
 #   MICRO=0          skip the micro benchmarks
-# The logs take about 3 times SIZE of disk, and as much free memory to stay in the page cache.
+#   BASELINE_REV=R   also build sift_runlog as of git revision R and compare with it (plain and
+#                    -debug on the realistic log)
+# The logs take about 5 times SIZE of disk, and as much free memory to stay in the page cache.
 # Progress goes to standard error, the results to standard output.
 set -euo pipefail
 shopt -s inherit_errexit
@@ -22,6 +24,7 @@ runs=${RUNS:-5}
 small_loops=${SMALL_LOOPS:-200}
 stop_loops=20
 micro=${MICRO:-1}
+baseline_rev=${BASELINE_REV:-}
 
 build=build/bench
 program=$build/sift_runlog
@@ -41,6 +44,20 @@ note "building the bench preset"
 cmake --preset bench >&2
 cmake --build --preset bench -j2 >&2
 
+# The program as of BASELINE_REV, built the same way from an export of that revision.
+baseline=
+if [[ -n $baseline_rev ]]; then
+  baseline_dir=build/bench-baseline
+  note "building sift_runlog as of $baseline_rev in $baseline_dir"
+  rm -rf "$baseline_dir"
+  mkdir -p "$baseline_dir/source"
+  git archive "$baseline_rev" | tar -x -C "$baseline_dir/source"
+  cmake -S "$baseline_dir/source" -B "$baseline_dir/build" -DCMAKE_BUILD_TYPE=Release \
+    -DSIFT_STATIC_PROGRAM=ON -DSIFT_BUILD_TESTS=OFF >&2
+  cmake --build "$baseline_dir/build" -j2 --target sift_runlog >&2
+  baseline=$baseline_dir/build/sift_runlog
+fi
+
 if [[ -n ${SIFT_BENCH_DIR:-} ]]; then
   dir=$SIFT_BENCH_DIR
   mkdir -p "$dir"
@@ -52,7 +69,9 @@ fi
 # --- The logs -------------------------------------------------------------------------------
 
 realistic=$dir/realistic.log
+chatter=$dir/chatter.log
 dense=$dir/dense.log
+hostile=$dir/hostile.log
 medium=$dir/medium.log
 small=$dir/small.log
 early=$dir/early_stop.log
@@ -78,9 +97,11 @@ check_grade() {
 }
 
 make_checked_log --kind realistic --size "$big_size" "$realistic"
+make_checked_log --kind chatter --size "$big_size" "$chatter"
 make_checked_log --kind dense --size "$big_size" "$dense"
+make_checked_log --kind hostile --size "$big_size" "$hostile"
 make_checked_log --kind realistic --size 1M "$medium"
-make_checked_log --kind realistic --size 4K "$small"
+make_checked_log --kind realistic --size 3K "$small"
 make_checked_log --kind early-stop --size "$big_size" "$early"
 # The early-stop log cut right after its RH_STOP line.
 stop_offset=$(grep -a -b -m1 -x 'RH_STOP' "$early" | cut -d: -f1)
@@ -92,7 +113,8 @@ head_size=$(stat -c %s "$early_head")
 
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 note "warming the page cache"
-cat "$realistic" "$dense" "$medium" "$small" "$early" "$early_head" >/dev/null
+cat "$realistic" "$chatter" "$dense" "$hostile" "$medium" "$small" "$early" "$early_head" \
+  >/dev/null
 
 # --- Measuring ------------------------------------------------------------------------------
 
@@ -174,20 +196,34 @@ row() { rows+=("| $1 | $2 | $3 | $4 | $5 |"); }
 
 big=$(bytes_text "$size")
 
-note "measuring the $big realistic log against wc -l"
-side_by_side 1 "$program" "$realistic" -- "$wc_path" -l "$realistic"
-row "$big realistic log" "$(time_text "$med_a")" "\`wc -l\` $(time_text "$med_b")" \
-  "$(ratio_text "$med_ratio")" "≤ 1.0"
+# against_wc LOG LABEL TARGET: sift_runlog and wc -l on the log, side by side.
+against_wc() {
+  note "measuring the $2 against wc -l"
+  side_by_side 1 "$program" "$1" -- "$wc_path" -l "$1"
+  row "$2" "$(time_text "$med_a")" "\`wc -l\` $(time_text "$med_b")" \
+    "$(ratio_text "$med_ratio")" "$3"
+}
 
-note "measuring the $big dense log against wc -l"
-side_by_side 1 "$program" "$dense" -- "$wc_path" -l "$dense"
-row "$big dense log (12 short words a line)" "$(time_text "$med_a")" \
-  "\`wc -l\` $(time_text "$med_b")" "$(ratio_text "$med_ratio")" "≤ 1.5"
+against_wc "$chatter" "$big realistic chatter" "≤ 1.0"
+against_wc "$realistic" "$big realistic log" "≤ 1.0"
+against_wc "$hostile" "$big dense hostile log (\`Out of memory\` words)" "≤ 3.0"
+against_wc "$dense" "$big dense log (12 short words a line)" "≤ 1.5"
 
 note "measuring -debug on the $big realistic log against cat"
 side_by_side 1 "$program" "$realistic" -debug -- "$cat_path" "$realistic"
 row "$big realistic log, \`-debug\` to /dev/null" "$(time_text "$med_a")" \
   "\`cat\` to /dev/null $(time_text "$med_b")" "$(ratio_text "$med_ratio")" "≤ 1.5"
+
+if [[ -n $baseline ]]; then
+  note "measuring the $big realistic log against sift_runlog as of $baseline_rev"
+  side_by_side 1 "$program" "$realistic" -- "$baseline" "$realistic"
+  row "$big realistic log, against \`$baseline_rev\`" "$(time_text "$med_a")" \
+    "$baseline_rev $(time_text "$med_b")" "$(ratio_text "$med_ratio")" "≤ 1.0"
+  note "measuring -debug on the $big realistic log against sift_runlog as of $baseline_rev"
+  side_by_side 1 "$program" "$realistic" -debug -- "$baseline" "$realistic" -debug
+  row "$big realistic log, \`-debug\`, against \`$baseline_rev\`" "$(time_text "$med_a")" \
+    "$baseline_rev $(time_text "$med_b")" "$(ratio_text "$med_ratio")" "≤ 1.0"
+fi
 
 note "measuring the small log against cat ($small_loops runs a sample)"
 side_by_side "$small_loops" "$program" "$small" -- "$cat_path" "$small"

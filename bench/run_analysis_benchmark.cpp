@@ -65,9 +65,11 @@ void run_analysis(benchmark::State& state, log_kind kind, std::uint64_t size, bo
 constexpr std::uint64_t big = sift_runlog::bench::benchmark_log_size;
 BENCHMARK_CAPTURE(run_analysis, realistic, log_kind::realistic, big, false);
 BENCHMARK_CAPTURE(run_analysis, dense, log_kind::dense, big, false);
+BENCHMARK_CAPTURE(run_analysis, chatter, log_kind::chatter, big, false);
+BENCHMARK_CAPTURE(run_analysis, hostile, log_kind::hostile, big, false);
 BENCHMARK_CAPTURE(run_analysis, state_space, log_kind::state_space, big, false);
 BENCHMARK_CAPTURE(run_analysis, realistic_debug, log_kind::realistic, big, true);
 // A small log: what one analysis costs apart from reading (buffers, state, result line).
-BENCHMARK_CAPTURE(run_analysis, small_4k, log_kind::realistic, 4 << 10, false);
+BENCHMARK_CAPTURE(run_analysis, small_3k, log_kind::realistic, 3 << 10, false);
 
 }  // namespace

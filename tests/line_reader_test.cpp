@@ -8,6 +8,7 @@
 
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "line_filter.hpp"
@@ -16,13 +17,21 @@
 namespace sift_runlog {
 namespace {
 
-constexpr candidate_patterns patterns{candidate_line_starts, candidate_word_starts};
+constexpr candidate_patterns real_patterns{candidate_line_starts, candidate_word_starts,
+                                           candidate_word_places};
 
 struct expected_line {
   std::string text;
-  bool has_pattern;    // begins with a line start, or holds a blank and a word start
+  bool has_pattern;    // begins with a line start, or holds a blank and a word start anywhere
   bool piece_or_last;  // a piece, or a last line without a line feed: handed out unchecked
 };
+
+// Whether `part` is `whole` less some of its lines.
+bool is_subsequence(const std::vector<std::string>& part, const std::vector<std::string>& whole) {
+  std::size_t next = 0;
+  for (const std::string& line : whole) next += next < part.size() && part[next] == line;
+  return next == part.size();
+}
 
 // The lines and pieces, found one at a time.
 std::vector<expected_line> reference(std::string_view bytes, std::size_t piece_limit) {
@@ -92,35 +101,108 @@ TEST(line_reader, HandsOutEveryLineAndEveryLineATestTakes) {
     const std::size_t block_size = 1 + random() % 300;
     SCOPED_TRACE("round " + std::to_string(round));
     const std::vector<expected_line> expected = reference(log, piece_limit);
-    std::vector<std::string> all, expected_all, candidates, expected_candidates;
+    std::vector<std::string> all, expected_all, handed_out, must, may;
+    std::vector<bool> taken_here;
     for (const expected_line& line : expected) {
       expected_all.push_back(line.text);
-      if (line.has_pattern || line.piece_or_last) expected_candidates.push_back(line.text);
-      if (!taken_by_a_test(line.text)) continue;
+      taken_here.push_back(taken_by_a_test(line.text));
+      if (line.has_pattern || line.piece_or_last) may.push_back(line.text);
+      if (taken_here.back() || line.piece_or_last) must.push_back(line.text);
+      if (!taken_here.back()) continue;
       ++taken;
       EXPECT_TRUE(line.has_pattern || line.piece_or_last) << line.text;
       EXPECT_TRUE(may_pass_a_test(line.text)) << line.text;
     }
     memory_source all_source(log), candidate_source(log), visit_source(log);
-    line_reader all_reader(all_source, block_size, piece_limit, patterns);
+    line_reader all_reader(all_source, block_size, piece_limit, real_patterns);
     for (std::string_view line; all_reader.next(line);) all.emplace_back(line);
     EXPECT_EQ(all, expected_all);
-    line_reader candidate_reader(candidate_source, block_size, piece_limit, patterns);
-    for (std::string_view line; candidate_reader.next_candidate(line);)
-      candidates.emplace_back(line);
-    EXPECT_EQ(candidates, expected_candidates);
-    line_reader visit_reader(visit_source, block_size, piece_limit, patterns);
+    // Every line a test takes is handed out, and no line without a pattern but a piece's rest.
+    line_reader candidate_reader(candidate_source, block_size, piece_limit, real_patterns);
+    for (std::string_view line; candidate_reader.next_candidate(line);) {
+      handed_out.emplace_back(line);
+    }
+    EXPECT_TRUE(is_subsequence(must, handed_out));
+    EXPECT_TRUE(piece_limit < 16384 || is_subsequence(handed_out, may));
+    line_reader visit_reader(visit_source, block_size, piece_limit, real_patterns);
     std::size_t visited = 0;
     EXPECT_TRUE(visit_reader.for_each_line([&](std::string_view line, bool candidate) {
-      // Every line with a pattern is flagged; a flag on another line only costs a look.
+      // Every line a test takes is flagged; a flag on another line only costs a look.
       EXPECT_TRUE(visited < expected.size() && line == expected[visited].text &&
-                  (candidate || !expected[visited].has_pattern));
+                  (candidate || !taken_here[visited]));
       ++visited;
       return true;
     }));
     EXPECT_EQ(visited, expected.size());
   }
   EXPECT_GT(taken, 10000);
+}
+
+constexpr std::string_view starts[] = {"RH_START"};
+constexpr std::string_view words[] = {"Out ", "'st"};
+constexpr std::size_t places[] = {3, 0};
+
+// Whether the line starts with a line pattern, or a blank is followed by a word pattern at its
+// place (one more than the runs of blanks up to that blank; anywhere for place 0).
+bool reference_candidate(std::string_view line) {
+  std::size_t runs = 0;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == ' ' && (i == 0 || line[i - 1] != ' ')) ++runs;
+    for (std::size_t k = 0; k < 2; ++k) {
+      if (line[i] == ' ' && line.substr(i + 1).starts_with(words[k]) &&
+          (places[k] == 0 || runs + 1 == places[k])) {
+        return true;
+      }
+    }
+  }
+  return line.starts_with(starts[0]);
+}
+
+TEST(line_reader, HandsOutTheLinesWithTestedWordsAtTheirPlaces) {
+  std::mt19937 random(13);
+  const std::vector<std::string> pieces = {" Out ", "Out ", " 'st", " ",  "  ", "\n",
+                                           "\n",    "ab",   "x",    "\r", "Ou", "RH_START"};
+  for (int round = 0; round < 2000; ++round) {
+    std::string log;
+    for (std::size_t i = random() % 80; i > 0; --i) {
+      log += pieces[random() % pieces.size()];
+      if (random() % 50 == 0) log += std::string(random() % 200, ' ');
+    }
+    const std::size_t piece_limit = round % 2 == 0 ? 16384 : 1 + random() % 100;
+    const std::size_t block_size = 1 + random() % 200;
+    const candidate_patterns placed{starts, words, places};
+    // Each line of next(), and whether next_candidate() must hand it out or may (the rest of a
+    // long line, whose words' places were first judged from the start of the whole line).
+    std::vector<std::pair<std::string, bool>> lines;
+    memory_source all(log);
+    line_reader every(all, block_size, piece_limit, placed);
+    std::size_t consumed = 0;
+    bool after_piece = false;
+    for (std::string_view line; every.next(line);) {
+      consumed += line.size();
+      const bool ends_in_line_feed = consumed < log.size() && log[consumed] == '\n';
+      consumed += ends_in_line_feed ? 1 : 0;
+      const bool must = !ends_in_line_feed || reference_candidate(line);
+      if (must || after_piece) lines.emplace_back(line, must);
+      after_piece = !ends_in_line_feed;
+    }
+    memory_source source(log);
+    line_reader reader(source, block_size, piece_limit, placed);
+    std::vector<std::string> handed_out;
+    for (std::string_view line; reader.next_candidate(line);) handed_out.emplace_back(line);
+    // Whether lines[i..], less some of those it may leave out, is handed_out[j..].
+    std::vector<std::vector<char>> match(lines.size() + 1,
+                                         std::vector<char>(handed_out.size() + 1, 0));
+    match[lines.size()][handed_out.size()] = 1;
+    for (std::size_t i = lines.size(); i-- > 0;) {
+      for (std::size_t j = handed_out.size() + 1; j-- > 0;) {
+        match[i][j] = static_cast<char>(
+            (!lines[i].second && match[i + 1][j]) ||
+            (j < handed_out.size() && lines[i].first == handed_out[j] && match[i + 1][j + 1]));
+      }
+    }
+    EXPECT_TRUE(match[0][0]) << "round " << round;
+  }
 }
 
 TEST(line_filter, LetsThroughOnlyLinesThatMayPassATest) {

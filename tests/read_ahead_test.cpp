@@ -1,0 +1,66 @@
+// Reading a file ahead on a second thread: the same lines as from memory, a failed read
+// reported as without it, and a thread only for large regular files.
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "failures.hpp"
+#include "line_reader.hpp"
+
+namespace sift_runlog {
+namespace {
+
+std::vector<std::string> lines_of(byte_source& source, std::size_t block_size) {
+  line_reader reader(source, block_size, 100);
+  std::vector<std::string> lines;
+  for (std::string_view line; reader.next(line);) lines.emplace_back(line);
+  return lines;
+}
+
+TEST(read_ahead, ReadsAFileAsItIsReadFromMemory) {
+  std::mt19937 random(17);
+  for (int round = 0; round < 40; ++round) {
+    std::string log;
+    for (std::size_t i = random() % 3000; i > 0; --i) log += "ab \n"[random() % 4];
+    log += std::string(random() % 500, 'L');
+    const int fd = ::memfd_create("log", MFD_CLOEXEC);
+    ASSERT_EQ(::write(fd, log.data(), log.size()), static_cast<ssize_t>(log.size()));
+    for (const std::size_t block_size : {std::size_t{1}, std::size_t{64}, std::size_t{1000}}) {
+      ASSERT_EQ(::lseek(fd, 0, SEEK_SET), 0);
+      file_source file(fd, "log", read_ahead::always);
+      ASSERT_TRUE(file.worth_reading_ahead());
+      memory_source memory(log);
+      EXPECT_EQ(lines_of(file, block_size), lines_of(memory, block_size)) << round;
+    }
+    ::close(fd);
+  }
+}
+
+TEST(read_ahead, AFailedReadReachesTheCaller) {
+  struct failing_source final : byte_source {
+    std::size_t read_some(char* buffer, std::size_t size) override {
+      if (++reads > 3) throw input_error("cannot read log", EIO);
+      std::fill_n(buffer, size, '\n');
+      return size;
+    }
+    [[nodiscard]] std::uint64_t read_ahead_from() const noexcept override { return 0; }
+    int reads = 0;
+  } source;
+  EXPECT_THROW((void)lines_of(source, 200), input_error);
+}
+
+TEST(read_ahead, NeverAPipeNorASmallFile) {
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  EXPECT_FALSE(file_source(ends[0], "pipe", read_ahead::always).worth_reading_ahead());
+  const int file = ::memfd_create("log", MFD_CLOEXEC);
+  EXPECT_FALSE(file_source(file, "small", read_ahead::when_large).worth_reading_ahead());
+  for (const int fd : {ends[0], ends[1], file}) ::close(fd);
+}
+
+}  // namespace
+}  // namespace sift_runlog
