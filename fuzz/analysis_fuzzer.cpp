@@ -3,13 +3,18 @@
 //     pieces in order, up to the RH_STOP line; then "printing line" (debug mode, scan complete)
 //     and exactly one more line; a failure only after a PROBLEM line;
 //   - nothing after the RH_STOP line matters: the log cut right after it grades the same;
-//   - the size of the blocks the log is read in changes nothing.
+//   - the size of the blocks the log is read in changes nothing;
+//   - a file read ahead on a second thread (a memfd: no disk) grades as the log in memory.
 // A property that fails aborts, so that the fuzzer keeps the input. The first byte chooses the
-// options: bit 0 long mode, bit 1 debug mode, bits 2-3 the read-block size, bit 7 a prefix that
-// puts the first line across the first piece boundary.
+// options: bit 0 long mode, bit 1 debug mode, bits 2-3 the read-block size, bit 4 the file
+// path, bit 7 a prefix that puts the first line across the first piece boundary.
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -66,13 +71,26 @@ struct graded {
   }
 };
 
-graded grade(std::string_view log, const run_options& options, std::size_t block_size) {
-  memory_source source(log);
+// The log read from memory, or from a file read ahead from its first byte.
+graded grade(std::string_view log, const run_options& options, std::size_t block_size,
+             bool from_file = false) {
+  memory_source memory(log);
+  const int fd = from_file ? ::memfd_create("log", MFD_CLOEXEC) : -1;
+  if (from_file) {
+    require(fd >= 0 && ::write(fd, log.data(), log.size()) == static_cast<ssize_t>(log.size()) &&
+                ::lseek(fd, 0, SEEK_SET) == 0,
+            "the log is written to a memfd");
+  }
+  std::optional<file_source> file;
+  if (from_file) file.emplace(fd, "a_b_c_d.log", read_ahead::always);
+  byte_source& source = from_file ? static_cast<byte_source&>(*file) : memory;
   string_output_sink out;
   analysis_state state;
   graded result;
   result.outcome = run_analysis("a_b_c_d.log", source, options, out, state, block_size);
   result.output = out.text();
+  file.reset();
+  if (fd >= 0) ::close(fd);
   return result;
 }
 
@@ -110,6 +128,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const graded result = grade(log, options, line_reader::default_block_size);
   check_output(result, log, options);
   require(grade(log, options, block_size) == result, "the read-block size changes nothing");
+  if ((data[0] & 0x10U) != 0) {
+    require(grade(log, options, block_size, true) == result, "a file read ahead is the same");
+  }
   for (const reference_line& line : reference_lines(log)) {
     if (!line.stops) continue;
     const std::string head(log.substr(0, line.end));
