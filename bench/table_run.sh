@@ -76,66 +76,32 @@ cat "${files[@]}" "$dir"/mixed/*/* >/dev/null
 # failure reports out of the way.
 tolerant=(sh -c '"$@" 2>/dev/null; [ $? -le 1 ]' sh)
 
-# pair COMMAND_A... -- COMMAND_B...: RUNS samples of each after a warm-up round, alternating
-# which goes first; sets med_a, med_b (median nanoseconds) and med_ratio (median of A/B).
-pair() {
-  local -a a=() b=() ta=() tb=() ratios=()
-  while [[ $1 != -- ]]; do
-    a+=("$1")
-    shift
-  done
-  shift
-  b=("$@")
-  local round x y
-  for ((round = 0; round <= runs; round++)); do
-    if ((round % 2 == 0)); then
-      x=$("$timer" -- "${a[@]}" | cut -d' ' -f1)
-      y=$("$timer" -- "${b[@]}" | cut -d' ' -f1)
-    else
-      y=$("$timer" -- "${b[@]}" | cut -d' ' -f1)
-      x=$("$timer" -- "${a[@]}" | cut -d' ' -f1)
-    fi
-    ((round > 0)) || continue
-    ta+=("$x")
-    tb+=("$y")
-    ratios+=("$(awk -v a="$x" -v b="$y" 'BEGIN { print a / b }')")
-  done
-  med_a=$(median "${ta[@]}")
-  med_b=$(median "${tb[@]}")
-  med_ratio=$(median "${ratios[@]}")
-}
-
-median() {
-  printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 }
-    END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
-}
-seconds() { awk -v ns="$1" 'BEGIN { if (ns >= 1e9) printf "%.2f s", ns / 1e9; else printf "%.0f ms", ns / 1e6 }'; }
-ratio() { awk -v r="$1" 'BEGIN { printf "%.2f", r }'; }
-mib() { awk -v k="$1" 'BEGIN { printf "%.1f MiB", k / 1024 }'; }
+# shellcheck source=bench/timing.sh
+source bench/timing.sh
 
 rows=()
 small="$logs logs of 2-6 KiB, \`-j$jobs\`"
 new=("${tolerant[@]}" "$table" -q -j "$jobs" "$dir/campaign")
 if [[ -n $old ]]; then
   note "measuring $logs logs against the shell companion"
-  pair "${new[@]}" -- "${tolerant[@]}" "$old" -j "$jobs" "$dir/campaign"
-  rows+=("| $small | $(seconds "$med_a") | shell companion \`-j$jobs\` $(seconds "$med_b") | $(ratio "$(awk -v r="$med_ratio" 'BEGIN { print 1 / r }')") times faster | ≥ 20 times faster |")
+  side_by_side 1 "${new[@]}" -- "${tolerant[@]}" "$old" -j "$jobs" "$dir/campaign"
+  rows+=("| $small | $(time_text "$med_a") | shell companion \`-j$jobs\` $(time_text "$med_b") | $(ratio_text "$(awk -v r="$med_ratio" 'BEGIN { print 1 / r }')") times faster | ≥ 20 times faster |")
 fi
 note "measuring $logs logs against one cat"
-pair "${new[@]}" -- cat "${files[@]}"
-rows+=("| $small | $(seconds "$med_a") | one \`cat\` over the files $(seconds "$med_b") | $(ratio "$med_ratio") | ≤ 2 |")
+side_by_side 1 "${new[@]}" -- cat "${files[@]}"
+rows+=("| $small | $(time_text "$med_a") | one \`cat\` over the files $(time_text "$med_b") | $(ratio_text "$med_ratio") | ≤ 2 |")
 
 note "measuring the $big_size log among 2000 small ones against it alone"
-pair "${tolerant[@]}" "$table" -q -j "$jobs" "$dir/mixed" -- "${tolerant[@]}" "$table" -q -j "$jobs" "$big_log"
-rows+=("| one $big_size log among 2000 small ones, \`-j$jobs\` | $(seconds "$med_a") | the $big_size log alone $(seconds "$med_b") | $(ratio "$med_ratio") | ≤ 1.10 |")
+side_by_side 1 "${tolerant[@]}" "$table" -q -j "$jobs" "$dir/mixed" -- "${tolerant[@]}" "$table" -q -j "$jobs" "$big_log"
+rows+=("| one $big_size log among 2000 small ones, \`-j$jobs\` | $(time_text "$med_a") | the $big_size log alone $(time_text "$med_b") | $(ratio_text "$med_ratio") | ≤ 1.10 |")
 
 note "measuring peak memory"
 peaks=()
 sizes=()
 for fraction in 4 2 1; do
   read -r _ kib < <("$timer" -o "$dir/table-$fraction" -- "${tolerant[@]}" "$table" -q -j "$jobs" --from "$dir/list-$fraction")
-  peaks+=("$(mib "$kib")")
-  sizes+=("$(mib "$(($(stat -c %s "$dir/table-$fraction") / 1024))")")
+  peaks+=("$(bytes_text $((kib * 1024)))")
+  sizes+=("$(bytes_text "$(stat -c %s "$dir/table-$fraction")")")
 done
 count() { echo $((${#files[@]} / $1)); }
 rows+=("| peak memory, $(count 4) / $(count 2) / $(count 1) logs | ${peaks[0]} / ${peaks[1]} / ${peaks[2]} | the raw table ${sizes[0]} / ${sizes[1]} / ${sizes[2]} |  | < 32 MiB, growing no faster than the table |")
