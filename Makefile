@@ -26,7 +26,7 @@ asan:
 	cmake --build --preset asan -j $(JOBS)
 	ctest --preset asan -j $(JOBS)
 
-# Only the threaded companion's tests: the rest of the suite has no threads to check.
+# Only the tests of what runs threads (the companion, reading ahead): the rest has none.
 tsan:
 	cmake --preset tsan
 	cmake --build --preset tsan -j $(JOBS)
