@@ -313,11 +313,10 @@ line_reader::mark_kind line_reader::mark_at(std::size_t position) const noexcept
   // The word's number in the line that holds it, as far as the buffer shows where that line
   // begins (or the piece begun at begin_). A piece after the first counts its words anew.
   const std::size_t line_begin = after_last_line_feed(begin_, position);
-  if (runs_before(line_begin, position + 1) + 1 == place) {
-    return mark_kind::whole;
-  }
-  return position + 1 - line_begin < piece_limit_ ? mark_kind::elsewhere
-                                                  : mark_kind::elsewhere_in_long_line;
+  // Within the first piece of its line, the index has kept the word only at its place.
+  if (position + 1 - line_begin < piece_limit_) return mark_kind::whole;
+  return runs_before(line_begin, position + 1) + 1 == place ? mark_kind::whole
+                                                            : mark_kind::elsewhere_in_long_line;
 }
 
 std::size_t line_reader::after_last_line_feed(std::size_t from, std::size_t to) const noexcept {

@@ -275,9 +275,9 @@ class line_reader {
   }
   // What follows the mark at `position` (the index only knows that the first three bytes of a
   // pattern may): a whole pattern, at its place if it has one; a whole word pattern elsewhere
-  // in its line, within its line's first piece or beyond it (where the piece it is in counts
-  // its words anew); or only part of a pattern.
-  enum class mark_kind { whole, elsewhere, elsewhere_in_long_line, part };
+  // in its line beyond the line's first piece (where the piece it is in counts its words anew;
+  // within the first piece the index has dropped such marks); or only part of a pattern.
+  enum class mark_kind { whole, elsewhere_in_long_line, part };
   [[nodiscard]] mark_kind mark_at(std::size_t position) const noexcept;
   // The first line feed at or after `from` and before `limit`, or `limit`.
   [[nodiscard]] std::size_t find_line_feed(std::size_t from, std::size_t limit) const noexcept {
