@@ -51,8 +51,10 @@ byte_set::byte_set(std::string_view members) {
 
 namespace {
 
+// Whether the three bytes after `at` may begin a pattern. Without branches: which bytes follow a
+// line feed is as good as random, and a mispredicted branch costs more than the look-ups.
 bool pattern_follows(const char* at, const pattern_bytes& set) noexcept {
-  return set.first.contains(at[1]) && set.second.contains(at[2]) && set.third.contains(at[3]);
+  return set.first.contains(at[1]) & set.second.contains(at[2]) & set.third.contains(at[3]);
 }
 
 // The marks of the line feeds among `feeds`, the line-feed bits of the chunk at `chunk`.
@@ -61,7 +63,7 @@ std::uint64_t line_start_marks(const char* chunk, std::uint64_t feeds,
   std::uint64_t marks = 0;
   while (feeds != 0) {
     const int bit = std::countr_zero(feeds);
-    if (pattern_follows(chunk + bit, line)) marks |= std::uint64_t{1} << bit;
+    marks |= std::uint64_t{pattern_follows(chunk + bit, line)} << bit;
     feeds &= feeds - 1;
   }
   return marks;
