@@ -93,11 +93,12 @@ class searcher {
 
 }  // namespace
 
-search_outcome find_logs(const std::vector<std::string>& paths, const std::string& pattern,
+search_outcome find_logs(std::vector<std::string> paths, const std::string& pattern,
                          const search_note& note) {
   search_outcome found;
+  found.logs.reserve(paths.size());  // exact for a list of logs, as --from gives
   searcher search(pattern, note, found);
-  for (std::string path : paths) {
+  for (std::string& path : paths) {
     // Never taken for an option, by this program or by a user who runs sift_runlog on it.
     if (path.starts_with('-')) path.insert(0, "./");
     struct stat status {};
@@ -105,7 +106,8 @@ search_outcome find_logs(const std::vector<std::string>& paths, const std::strin
     if (known && S_ISDIR(status.st_mode)) {
       search.search(path, status);
     } else {
-      found.logs.push_back({path, known ? static_cast<std::uint64_t>(status.st_size) : 0});
+      found.logs.push_back(
+          {std::move(path), known ? static_cast<std::uint64_t>(status.st_size) : 0});
     }
   }
   const auto by_path = [](const found_log& a, const found_log& b) { return a.path < b.path; };

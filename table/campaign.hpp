@@ -33,8 +33,8 @@ using search_note = std::function<void(const std::string& path, const std::strin
 // A name that matches but leads nowhere (a dangling or looping symbolic link) is a log too, so
 // that its grade reports it. A directory that cannot be read is noted and listed in
 // `unsearched`; a symbolic link back to a directory being searched is noted and not followed.
-[[nodiscard]] search_outcome find_logs(const std::vector<std::string>& paths,
-                                       const std::string& pattern, const search_note& note);
+[[nodiscard]] search_outcome find_logs(std::vector<std::string> paths, const std::string& pattern,
+                                       const search_note& note);
 
 // One line of a path list, line feed included: the path as it is, or, when it holds a line feed
 // or begins with a double quote, between double quotes with \", \\ and \n for those bytes.
