@@ -233,7 +233,7 @@ class place_filter {
 };
 
 // Takes each chunk's line feeds and blank marks from a kernel, clears the marks of words out of
-// their places, adds the marks of the line feeds, stores the words and keeps the longest run of
+// their places, adds the marks of the line feeds, stores the words and logs the long runs of
 // chunks without a line feed. Every kernel shares this, so that all give the same bits.
 struct index_writer {
   const char* data;
@@ -243,8 +243,6 @@ struct index_writer {
   place_filter* places;               // null when no word pattern has a place
   const stretch_log* long_stretches;  // null when they are not wanted
   std::size_t run = 0;
-  std::size_t longest = 0;
-  std::size_t words = 0;
 
   void put(std::size_t word, std::uint64_t feeds, std::uint64_t blanks,
            std::uint64_t word_marks) noexcept {
@@ -258,8 +256,6 @@ struct index_writer {
     } else if (run != 0) {
       end_run(word);
     }
-    longest = std::max(longest, run);
-    words = word + 1;
   }
 
   // Keeps the run of words without a line feed that ends before `word`, if it is long.
@@ -271,21 +267,18 @@ struct index_writer {
     run = 0;
   }
 
-  // The longest run, once the run at the end is kept.
-  [[nodiscard]] std::size_t longest_run() noexcept {
-    end_run(words);
-    return longest;
-  }
+  // Keeps the run at the end of the `words` words written.
+  void finish(std::size_t words) { end_run(words); }
 };
 
-std::size_t build_portable(const char* data, std::size_t size, const candidate_sets& sets,
-                           index_writer out) noexcept {
+void build_portable(const char* data, std::size_t size, const candidate_sets& sets,
+                    index_writer out) noexcept {
   const std::size_t words = (size + 63) / 64;
   for (std::size_t word = 0; word < words; ++word) {
     const char* const chunk = data + word * 64;
     out.put(word, line_feeds_portable(chunk), blanks_of(chunk), word_marks_portable(chunk, sets));
   }
-  return out.longest_run();
+  out.finish(words);
 }
 
 #if defined(SIFT_X86_KERNELS)
@@ -358,9 +351,9 @@ SIFT_AVX2_HELPER avx2_bits avx2_step(const char* at, const avx2_tables& word) no
 }
 
 template <lookup method>
-__attribute__((target("avx2"))) std::size_t build_avx2(const char* data, std::size_t size,
-                                                       const candidate_sets& sets,
-                                                       index_writer out) noexcept {
+__attribute__((target("avx2"))) void build_avx2(const char* data, std::size_t size,
+                                                const candidate_sets& sets,
+                                                index_writer out) noexcept {
   const avx2_tables word{avx2_load(sets.word.first), avx2_load(sets.word.second),
                          avx2_load(sets.word.third)};
   const std::size_t words = (size + 63) / 64;
@@ -372,7 +365,7 @@ __attribute__((target("avx2"))) std::size_t build_avx2(const char* data, std::si
             low.blanks | std::uint64_t{high.blanks} << 32,
             low.marks | std::uint64_t{high.marks} << 32);
   }
-  return out.longest_run();
+  out.finish(words);
 }
 
 struct avx512_table {
@@ -401,10 +394,9 @@ SIFT_AVX512_HELPER __mmask64 avx512_members(const char* at, const avx512_table& 
 }
 
 template <lookup method>
-__attribute__((target("avx512f,avx512bw"))) std::size_t build_avx512(const char* data,
-                                                                     std::size_t size,
-                                                                     const candidate_sets& sets,
-                                                                     index_writer out) noexcept {
+__attribute__((target("avx512f,avx512bw"))) void build_avx512(const char* data, std::size_t size,
+                                                              const candidate_sets& sets,
+                                                              index_writer out) noexcept {
   const avx512_table first = avx512_load(sets.word.first);
   const avx512_table second = avx512_load(sets.word.second);
   const avx512_table third = avx512_load(sets.word.third);
@@ -421,7 +413,7 @@ __attribute__((target("avx512f,avx512bw"))) std::size_t build_avx512(const char*
                             avx512_members<method>(chunk + 3, third);
     out.put(index, feeds, blanks, marks);
   }
-  return out.longest_run();
+  out.finish(words);
 }
 
 // The members of the set among the 64 bytes: one permute by the low six bits, one comparison.
@@ -434,7 +426,7 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"), always_inline)) inline __m
                                 bytes);
 }
 
-__attribute__((target("avx512f,avx512bw,avx512vbmi"))) std::size_t build_avx512_vbmi(
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) void build_avx512_vbmi(
     const char* data, std::size_t size, const candidate_sets& sets, index_writer out) noexcept {
   const __m512i first = _mm512_loadu_si512(sets.word.first.by_low_six_bits().data());
   const __m512i second = _mm512_loadu_si512(sets.word.second.by_low_six_bits().data());
@@ -451,7 +443,7 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) std::size_t build_avx512_
                             vbmi_members(chunk + 2, second) & vbmi_members(chunk + 3, third);
     out.put(index, feeds, blanks, marks);
   }
-  return out.longest_run();
+  out.finish(words);
 }
 
 #endif
@@ -517,10 +509,10 @@ index_kernel best_kernel(const candidate_sets& sets) noexcept {
   return index_kernel::portable;
 }
 
-std::size_t build_byte_index(index_kernel kernel, const char* data, std::size_t size,
-                             const candidate_sets& sets, std::uint64_t* line_feeds,
-                             std::uint64_t* candidates, std::size_t line_begin,
-                             const stretch_log* long_stretches) noexcept {
+void build_byte_index(index_kernel kernel, const char* data, std::size_t size,
+                      const candidate_sets& sets, std::uint64_t* line_feeds,
+                      std::uint64_t* candidates, std::size_t line_begin,
+                      const stretch_log* long_stretches) noexcept {
   place_filter places(data, line_begin, sets);
   const bool any_place = std::any_of(sets.word_place.begin(), sets.word_place.end(),
                                      [](std::uint8_t place) { return place != 0; });
@@ -546,7 +538,7 @@ std::size_t build_byte_index(index_kernel kernel, const char* data, std::size_t 
     case index_kernel::portable:
       break;
   }
-  return build_portable(data, size, sets, out);
+  build_portable(data, size, sets, out);
 }
 
 }  // namespace sift_runlog

@@ -108,14 +108,14 @@ inline constexpr std::size_t byte_index_padding = 128;
 // tells about byte p of `data`, looking at bytes p + 1 to p + 3 as well (and, for a word's
 // place, back to the start of its line; the first line starts at data[line_begin]). Bits for
 // p >= size are what the padding bytes give. Adds the long stretches without a line feed to
-// `long_stretches`, unless it is null. Returns the longest run of words without a line feed.
+// `long_stretches`, unless it is null.
 // REQUIRES: data[0 .. size + byte_index_padding) is readable; `kernel` is available, and the
 // word sets have exact nibble tables for the AVX kernels and exact six-bit tables for
 // avx512_vbmi.
-std::size_t build_byte_index(index_kernel kernel, const char* data, std::size_t size,
-                             const candidate_sets& sets, std::uint64_t* line_feeds,
-                             std::uint64_t* candidates, std::size_t line_begin = 0,
-                             const stretch_log* long_stretches = nullptr) noexcept;
+void build_byte_index(index_kernel kernel, const char* data, std::size_t size,
+                      const candidate_sets& sets, std::uint64_t* line_feeds,
+                      std::uint64_t* candidates, std::size_t line_begin = 0,
+                      const stretch_log* long_stretches = nullptr) noexcept;
 
 // The number of set bits. Without a popcount instruction guaranteed at build time, the
 // library call std::popcount makes costs more than this count in registers.

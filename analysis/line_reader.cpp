@@ -293,7 +293,7 @@ bool line_reader::refill() {
   walk_every_line_ = long_run() == 0;
   long_stretches_.clear();
   const stretch_log stretches{long_run(), first_word, &long_stretches_};
-  (void)build_byte_index(kernel_, buffer_.get() + first_word * 64, end_ - first_word * 64,
+  build_byte_index(kernel_, buffer_.get() + first_word * 64, end_ - first_word * 64,
                          pattern_bytes_, line_feeds_.get() + first_word, marks_.get() + first_word,
                          begin_ - first_word * 64, walk_every_line_ ? nullptr : &stretches);
   next_mark_known_ = false;
