@@ -1,6 +1,5 @@
-// What the analysis of one log keeps from one line to the next, and the run options it reads.
-// One object per analysis, set to these initial values before the log is opened; every flag
-// only ever goes from false to true.
+// What the analysis of one log keeps from one line to the next. One object per analysis, set to
+// these initial values before the log is opened; every flag only ever goes from false to true.
 #pragma once
 
 #include <cstddef>
@@ -10,12 +9,6 @@
 #include "string_tables.hpp"
 
 namespace sift_runlog {
-
-// The two run options, set by the command line and only read by the analysis.
-struct run_options {
-  bool long_mode = false;   // put four fields from the log file's name in front of the line
-  bool debug_mode = false;  // trace every line read, and "printing line" before the result
-};
 
 inline constexpr std::size_t technique_capacity = 20;
 inline constexpr std::size_t formula_capacity = 16;

@@ -541,4 +541,44 @@ void build_byte_index(index_kernel kernel, const char* data, std::size_t size,
   build_portable(data, size, sets, out);
 }
 
+namespace {
+
+template <bool hardware_popcount>
+[[gnu::always_inline]] inline std::uint64_t count_between(const std::uint64_t* bits,
+                                                          std::size_t begin,
+                                                          std::size_t end) noexcept {
+  if (begin >= end) return 0;
+  const auto count = [](std::uint64_t word) -> std::uint64_t {
+    if constexpr (hardware_popcount) return static_cast<std::uint64_t>(__builtin_popcountll(word));
+    return static_cast<std::uint64_t>(count_bits(word));
+  };
+  const std::size_t first = begin / 64;
+  const std::size_t last = (end - 1) / 64;
+  const std::uint64_t from_begin = ~std::uint64_t{0} << (begin % 64);
+  const std::uint64_t to_end = ~std::uint64_t{0} >> (63 - (end - 1) % 64);
+  if (first == last) return count(bits[first] & from_begin & to_end);
+  std::uint64_t total = count(bits[first] & from_begin) + count(bits[last] & to_end);
+  for (std::size_t word = first + 1; word < last; ++word) total += count(bits[word]);
+  return total;
+}
+
+#if defined(SIFT_X86_KERNELS)
+__attribute__((target("popcnt"))) std::uint64_t count_with_popcount(const std::uint64_t* bits,
+                                                                    std::size_t begin,
+                                                                    std::size_t end) noexcept {
+  return count_between<true>(bits, begin, end);
+}
+#endif
+
+}  // namespace
+
+std::uint64_t count_bits_between(const std::uint64_t* bits, std::size_t begin,
+                                 std::size_t end) noexcept {
+#if defined(SIFT_X86_KERNELS)
+  static const bool hardware_popcount = __builtin_cpu_supports("popcnt") != 0;
+  if (hardware_popcount) return count_with_popcount(bits, begin, end);
+#endif
+  return count_between<false>(bits, begin, end);
+}
+
 }  // namespace sift_runlog

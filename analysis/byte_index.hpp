@@ -138,6 +138,11 @@ void build_byte_index(index_kernel kernel, const char* data, std::size_t size,
 [[nodiscard]] std::size_t blank_runs(const char* text, std::size_t size,
                                      bool blank_before = false) noexcept;
 
+// The number of bits set in positions [begin, end) of `bits`: the line feeds of a stretch of
+// the buffer, counted once per block. Uses the popcount instruction where the processor has it.
+[[nodiscard]] std::uint64_t count_bits_between(const std::uint64_t* bits, std::size_t begin,
+                                               std::size_t end) noexcept;
+
 // Whether any bit in positions [begin, end) of `bits` is set.
 [[nodiscard]] inline bool any_bit(const std::uint64_t* bits, std::size_t begin,
                                   std::size_t end) noexcept {

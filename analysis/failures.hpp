@@ -14,6 +14,9 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
+
+#include "sift_runlog/grade.hpp"  // printable()
 
 namespace sift_runlog {
 
@@ -28,10 +31,18 @@ class Index_Error : public std::out_of_range {
 };
 
 // The program's own exception. Its message is one of "sift_runlog:99", "sift_runlog:242",
-// "sift_runlog:249" and "sift_runlog:256"; a line beginning "PROBLEM" is always written first.
+// "sift_runlog:249" and "sift_runlog:256"; it carries the line beginning "PROBLEM" that the
+// program writes for it, and the rule that was broken in words.
 class ANALYSIS_PROBLEM_ERROR : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  ANALYSIS_PROBLEM_ERROR(const char* message, std::string_view problem_line, std::string reason)
+      : std::runtime_error(message), problem_line_(problem_line), reason_(std::move(reason)) {}
+  [[nodiscard]] std::string_view problem_line() const noexcept { return problem_line_; }
+  [[nodiscard]] const std::string& reason() const noexcept { return reason_; }
+
+ private:
+  std::string_view problem_line_;  // a literal
+  std::string reason_;
 };
 
 // Carries the operating system's reason (errno) with a short context such as "cannot open x".
@@ -58,9 +69,7 @@ class output_error : public system_failure {
 // name, the failure's name and its message, for example
 // "sift_runlog: SIFT_RUNLOG.ANALYSIS_PROBLEM_ERROR: sift_runlog:242".
 std::string failure_report(const std::exception_ptr& failure);
-
-// `text` with control bytes written as \xNN, so that a report stays on one line whatever bytes
-// a file name holds.
-std::string printable(std::string_view text);
+// The message part of that report, e.g. "sift_runlog:242".
+std::string failure_message(const std::exception_ptr& failure);
 
 }  // namespace sift_runlog

@@ -279,9 +279,11 @@ bool line_reader::refill() {
   if (at_end_) return false;
   // What is kept is never more than a piece: a longer line would have been handed out.
   const std::size_t kept = end_ - begin_;
+  lines_released_ += count_bits_between(line_feeds_.get(), data_begin_, begin_);
   const std::size_t got = next_block(kept);
   at_end_ = got == 0;
   begin_ = prefix_ - kept;
+  data_begin_ = begin_;
   end_ = prefix_ + got;
   // The bytes kept need their index rebuilt even when nothing more came. The index starts at
   // the word that holds the byte before begin_. The bytes of that word before begin_, and the
@@ -293,9 +295,9 @@ bool line_reader::refill() {
   walk_every_line_ = long_run() == 0;
   long_stretches_.clear();
   const stretch_log stretches{long_run(), first_word, &long_stretches_};
-  build_byte_index(kernel_, buffer_.get() + first_word * 64, end_ - first_word * 64,
-                         pattern_bytes_, line_feeds_.get() + first_word, marks_.get() + first_word,
-                         begin_ - first_word * 64, walk_every_line_ ? nullptr : &stretches);
+  build_byte_index(kernel_, buffer_.get() + first_word * 64, end_ - first_word * 64, pattern_bytes_,
+                   line_feeds_.get() + first_word, marks_.get() + first_word,
+                   begin_ - first_word * 64, walk_every_line_ ? nullptr : &stretches);
   next_mark_known_ = false;
   counted_to_ = counted_line_ = end_ + 1;  // nothing counted in this buffer yet
   return got > 0;

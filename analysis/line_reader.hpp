@@ -217,6 +217,13 @@ class line_reader {
     return false;
   }
 
+  // The number of the line last handed out in the source, counted from 1 (the pieces of a long
+  // line share its number). The line feeds of a block are counted once, as the block is
+  // released; here only those before the line in the buffer are: cheap enough for a failure.
+  [[nodiscard]] std::uint64_t line_number() const noexcept {
+    return lines_released_ + count_bits_between(line_feeds_.get(), data_begin_, line_begin_) + 1;
+  }
+
   // The number of the word that follows the blank at `position` of the line last handed out,
   // counted from 1 as the line's words are (a run of blanks is one cut), from the runs of
   // blanks before it, found sixteen bytes at a time.
@@ -368,6 +375,9 @@ class line_reader {
   std::size_t line_begin_ = 0;                   // the line last handed out
   std::size_t line_end_ = 0;
   bool line_is_piece_ = false;
+  // The line feeds of the source before data_begin_, where the bytes kept in the buffer start.
+  std::uint64_t lines_released_ = 0;
+  std::size_t data_begin_ = 0;
   bool at_end_ = false;  // the source has no more bytes
   // next() goes on from here: the line feeds of word scan_word_ at or after begin_ (none
   // before it from begin_ on).

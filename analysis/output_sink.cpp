@@ -1,9 +1,5 @@
 #include "output_sink.hpp"
 
-#include <unistd.h>
-
-#include <cerrno>
-
 #include "failures.hpp"
 
 namespace sift_runlog {
@@ -31,16 +27,8 @@ void output_sink::write_through(std::string_view text) {
 }
 
 void fd_output_sink::drain(std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(fd_, bytes.data(), bytes.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      throw output_error("cannot write " + name_, errno);
-    }
-    // A write that takes nothing would loop for ever.
-    if (written == 0) throw output_error("cannot write " + name_, EIO);
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
+  if (const int error = write_all(fd_, bytes); error != 0)
+    throw output_error("cannot write " + name_, error);
 }
 
 }  // namespace sift_runlog

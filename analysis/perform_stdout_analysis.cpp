@@ -22,7 +22,7 @@ bool has_exactly(slice_set& words, std::size_t count) {
 // The tests in their fixed order; a line that passes none is ignored. Only the tests in
 // `possible` are tried: the others are known not to hold for this line.
 scan run_line_tests(analysis_state& state, std::string_view line, slice_set& words,
-                    output_sink& out, test_set possible) {
+                    test_set possible) {
   const auto may = [possible](int test) { return (possible & test_set{1} << test) != 0; };
   if (may(1) && line == keyword::locale_warning) {
     state.cannot_compute = true;
@@ -57,75 +57,97 @@ scan run_line_tests(analysis_state& state, std::string_view line, slice_set& wor
     } else if (first == keyword::do_not_compete) {
       state.do_not_compete = true;
     } else if (first == keyword::state_space) {
-      handle_state_space(state, words, out);
+      handle_state_space(state, words);
     } else if (first == keyword::formula_name) {
-      handle_formula_name(state, words, out);
+      handle_formula_name(state, words);
     } else if (first == keyword::num_vector) {
-      handle_num_vector(state, out);
+      handle_num_vector(state);
     } else if (first == keyword::bool_vector) {
-      handle_bool_vector(state, out);
+      handle_bool_vector(state);
     } else if (first == keyword::formula) {
-      handle_formula(state, words, out);
+      handle_formula(state, words);
     }
   }
   return scan::go_on;
 }
 
-}  // namespace
-
-scan handle_line(analysis_state& state, std::string_view line, output_sink& out,
-                 test_set possible) {
-  slice_set words = slice_set::create(line, ' ');
-  return run_line_tests(state, line, words, out, possible);
+// Where and why the analysis stopped, for the failures it ends with.
+void record_failure(result_line& line, verdict_kind verdict, std::uint64_t line_number,
+                    std::string reason) {
+  line.verdict = verdict;
+  line.failure.line = line_number;
+  line.failure.reason = std::move(reason);
 }
 
-analysis_end perform_stdout_analysis(std::string_view file_name, byte_source& log,
-                                     const run_options& options, output_sink& out,
-                                     analysis_state& state, std::size_t block_size) {
+}  // namespace
+
+scan handle_line(analysis_state& state, std::string_view line, test_set possible) {
+  slice_set words = slice_set::create(line, ' ');
+  return run_line_tests(state, line, words, possible);
+}
+
+void perform_stdout_analysis(std::string_view file_name, byte_source& log,
+                             const grade_options& options, output_sink& trace,
+                             analysis_state& state, result_line& line, std::size_t block_size) {
   state = analysis_state{};
+  line = result_line{};
+  line.file = file_name;
+  line_reader reader(log, block_size, line_reader::default_piece_limit,
+                     {candidate_line_starts, candidate_word_starts, candidate_word_places});
   try {
-    line_reader reader(log, block_size, line_reader::default_piece_limit,
-                       {candidate_line_starts, candidate_word_starts, candidate_word_places});
     // Handles a line that may be a candidate; false once the scan must stop. The tests it may
     // pass: those of its start, and those of the tested words that stand at their places (a
     // word's number is one more than the runs of blanks before it).
-    const auto handle = [&](std::string_view line) {
-      test_set possible = may_pass_by_start(line) ? tests_by_start : 0;
+    const auto handle = [&](std::string_view text) {
+      test_set possible = may_pass_by_start(text) ? tests_by_start : 0;
       (void)reader.any_word_start([&](std::size_t position) {
-        const tested_word word = tested_word_after(line, position);
+        const tested_word word = tested_word_after(text, position);
         if (word.place != 0 && reader.word_after(position) == word.place) possible |= word.test;
         return false;
       });
-      return possible == 0 || handle_line(state, line, out, possible) == scan::go_on;
+      return possible == 0 || handle_line(state, text, possible) == scan::go_on;
     };
     if (options.debug_mode) {
       // Every line is traced; only the candidates are looked at.
-      (void)reader.for_each_line([&](std::string_view line, bool candidate) {
-        out.write_line_overread("lu ", line);
-        return !candidate || handle(line);
+      (void)reader.for_each_line([&](std::string_view text, bool candidate) {
+        trace.write_line_overread("lu ", text);
+        return !candidate || handle(text);
       });
     } else {
       // Most lines are chatter that no test can take: the reader passes over them without a
       // look at their bytes.
-      std::string_view line;
-      while (reader.next_candidate(line) && handle(line)) {
+      std::string_view text;
+      while (reader.next_candidate(text) && handle(text)) {
       }
     }
-    write_result_line(state, options, file_name, out);
-  } catch (const data_error&) {
-    out.write_line("ERROR,-");
-    return analysis_end::data_error;
+  } catch (const data_error& e) {
+    record_failure(line, verdict_kind::data_error, reader.line_number(), e.what());
+    return;
+  } catch (const Index_Error& e) {
+    record_failure(line, verdict_kind::problem_with_file, reader.line_number(), e.what());
+    return;
+  } catch (const ANALYSIS_PROBLEM_ERROR& e) {
+    record_failure(line, verdict_kind::failed, reader.line_number(), e.reason());
+    line.failure.problem_line = e.problem_line();
+    throw;
   }
-  return analysis_end::result_line;
+  // The line's own failures concern no line of the log.
+  try {
+    compose_result_line(state, options, file_name, line);
+  } catch (const data_error& e) {
+    line.answers.clear();
+    record_failure(line, verdict_kind::data_error, 0, e.what());
+  } catch (const Index_Error& e) {
+    record_failure(line, verdict_kind::problem_with_file, 0, e.what());
+  }
 }
 
-analysis_end perform_stdout_analysis(const std::string& file_name, const run_options& options,
-                                     output_sink& out, analysis_state& state) {
-  state = analysis_state{};
+void perform_stdout_analysis(const std::string& file_name, const grade_options& options,
+                             output_sink& trace, analysis_state& state, result_line& line) {
   file_source log(file_name);
-  return perform_stdout_analysis(file_name, log, options, out, state,
-                                 log.worth_reading_ahead() ? line_reader::read_ahead_block_size
-                                                           : line_reader::default_block_size);
+  perform_stdout_analysis(file_name, log, options, trace, state, line,
+                          log.worth_reading_ahead() ? line_reader::read_ahead_block_size
+                                                    : line_reader::default_block_size);
 }
 
 }  // namespace sift_runlog

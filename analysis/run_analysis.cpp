@@ -2,60 +2,116 @@
 
 #include <exception>
 
+#include "analysis_state.hpp"
 #include "failures.hpp"
 #include "perform_stdout_analysis.hpp"
+#include "result_line.hpp"
+#include "slice_set.hpp"
 
 namespace sift_runlog {
 
 namespace {
 
-template <typename Analysis>
-run_outcome run_guarded(std::string_view file_argument, output_sink& out, Analysis&& analysis) {
-  try {
-    run_end end = run_end::result_line;
-    try {
-      if (analysis() == analysis_end::data_error) end = run_end::data_error;
-    } catch (const Index_Error&) {
-      out.write("Problem with file ");
-      out.write(file_argument);
-      out.write_line(",-");
-      end = run_end::problem_with_file;
+final_state fields_of(const analysis_state& state, verdict_kind verdict) {
+  final_state fields;
+  fields.verdict = verdict;
+  fields.cores = state.number_of_cores;
+  fields.tool_name = state.tool_name;
+  fields.start_found = state.start_found;
+  fields.stop_found = state.stop_found;
+  fields.time_confinement_reached = state.time_confinement_reached;
+  fields.memory_overflow = state.memory_overflow;
+  fields.cannot_compute = state.cannot_compute;
+  fields.do_not_compete = state.do_not_compete;
+  fields.state_space_found = state.state_space_found;
+  fields.formula_found = state.formula_found;
+  fields.bool_vector_found = state.bool_vector_found;
+  fields.num_vector_found = state.num_vector_found;
+  if (state.result_vector.has_value()) {
+    // Key and value as the result line reads them: the text before the first colon, and the
+    // text between the first run of colons and the next colon.
+    for (const std::string& entry : state.result_vector->entries.texts()) {
+      slice_set parts = slice_set::create(entry, ':');
+      const std::string_view value = parts.has_slice(2) ? parts.slice(2) : std::string_view();
+      fields.answers.push_back({std::string(parts.slice(1)), std::string(value)});
     }
+  }
+  fields.formula_names = state.formula_names.texts();
+  fields.formula_name_count = state.formula_name_count;
+  fields.techniques = state.techniques.texts();
+  return fields;
+}
+
+// The outcome of a failure that ends the process: nothing of the line but its PROBLEM line.
+void fail(grade_outcome& outcome, const std::exception_ptr& failure) {
+  if (outcome.exit_status != 0) return;  // the report names the first failure
+  outcome.exit_status = 1;
+  outcome.report = failure_report(failure);
+  grade_failure kept = std::move(outcome.line.failure);
+  std::string file = std::move(outcome.line.file);
+  outcome.line = result_line{};
+  outcome.line.verdict = verdict_kind::failed;
+  outcome.line.file = std::move(file);
+  outcome.line.failure = std::move(kept);
+  if (outcome.line.failure.reason.empty()) {
+    // A failure of the system rather than of the log: its message is the reason.
+    outcome.line.failure.reason = failure_message(failure);
+  }
+  outcome.state.verdict = verdict_kind::failed;
+}
+
+template <typename Analysis>
+grade_outcome run_guarded(const grade_options& options, output_sink& out, Analysis&& analysis) {
+  grade_outcome outcome;
+  analysis_state state;
+  try {
+    try {
+      analysis(state, outcome.line);
+    } catch (...) {
+      fail(outcome, std::current_exception());
+    }
+    outcome.state = fields_of(state, outcome.line.verdict);
+    write_result_line(outcome.line, options.debug_mode, out);
     out.flush();
-    return {0, {}, end};
   } catch (...) {
-    run_outcome failed{1, failure_report(std::current_exception()), run_end::failed};
+    fail(outcome, std::current_exception());
     try {
       // What was written before the failure stays written, ahead of the report.
       out.flush();
     } catch (const output_error&) {
       // The report already names the first failure.
     }
-    return failed;
   }
+  return outcome;
 }
 
 }  // namespace
 
-run_outcome run_analysis(const std::string& file_argument, const run_options& options,
-                         output_sink& out, analysis_state& state) {
-  return run_guarded(file_argument, out,
-                     [&] { return perform_stdout_analysis(file_argument, options, out, state); });
-}
-
-run_outcome run_analysis(std::string_view file_argument, byte_source& log,
-                         const run_options& options, output_sink& out, analysis_state& state,
-                         std::size_t block_size) {
-  return run_guarded(file_argument, out, [&] {
-    return perform_stdout_analysis(file_argument, log, options, out, state, block_size);
+grade_outcome run_analysis(const std::string& file_argument, const grade_options& options,
+                           output_sink& out) {
+  return run_guarded(options, out, [&](analysis_state& state, result_line& line) {
+    line.file = file_argument;
+    perform_stdout_analysis(file_argument, options, out, state, line);
   });
 }
 
-run_outcome write_and_flush(std::string_view text, output_sink& out) {
-  return run_guarded({}, out, [&] {
+grade_outcome run_analysis(std::string_view file_argument, byte_source& log,
+                           const grade_options& options, output_sink& out, std::size_t block_size) {
+  return run_guarded(options, out, [&](analysis_state& state, result_line& line) {
+    line.file = file_argument;
+    perform_stdout_analysis(file_argument, log, options, out, state, line, block_size);
+  });
+}
+
+grade_outcome write_and_flush(std::string_view text, output_sink& out) {
+  grade_outcome outcome;
+  try {
     out.write(text);
-    return analysis_end::result_line;
-  });
+    out.flush();
+  } catch (...) {
+    fail(outcome, std::current_exception());
+  }
+  return outcome;
 }
 
 }  // namespace sift_runlog

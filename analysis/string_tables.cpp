@@ -1,7 +1,6 @@
 #include "string_tables.hpp"
 
 #include "failures.hpp"
-#include "output_sink.hpp"
 #include "slice_set.hpp"
 
 namespace sift_runlog {
@@ -28,17 +27,37 @@ std::size_t tab_a_string::filled_count() const noexcept {
   return count;
 }
 
-void add_a_value_if_new(std::string_view value, tab_a_string& table, output_sink& problem_out) {
+std::vector<std::string> tab_a_string::texts() const {
+  std::vector<std::string> filled;
+  for (const a_string& slot : slots_) {
+    if (slot.has_value()) filled.push_back(*slot);
+  }
+  return filled;
+}
+
+void add_a_value_if_new(std::string_view value, tab_a_string& table, std::string_view what) {
   std::size_t position = 1;
   while (position <= table.size() && table.at(position).has_value()) {
     if (*table.at(position) == value) return;
     ++position;
   }
   if (position > table.size()) {
-    problem_out.write_line("PROBLEM, too many referenced techniques");
-    throw ANALYSIS_PROBLEM_ERROR("sift_runlog:99");
+    throw ANALYSIS_PROBLEM_ERROR("sift_runlog:99", "PROBLEM, too many referenced techniques",
+                                 "a " + ordinal(position) + " " + std::string(what));
   }
   table.set(position, value);
+}
+
+std::string ordinal(std::uint64_t number) {
+  const std::uint64_t tens = number % 100;
+  const std::uint64_t units = number % 10;
+  const char* suffix = "th";
+  if (tens < 11 || tens > 13) {
+    if (units == 1) suffix = "st";
+    if (units == 2) suffix = "nd";
+    if (units == 3) suffix = "rd";
+  }
+  return std::to_string(number) + suffix;
 }
 
 std::string_view display_for_key(std::string_view key, const tab_a_string& table) {

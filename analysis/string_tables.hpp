@@ -34,6 +34,8 @@ class tab_a_string {
 
   // The number of entries from position 1 up to the first null one.
   [[nodiscard]] std::size_t filled_count() const noexcept;
+  // The texts of the entries that are not null, in position order.
+  [[nodiscard]] std::vector<std::string> texts() const;
 
   bool operator==(const tab_a_string&) const = default;
 
@@ -54,11 +56,13 @@ struct vector_result {
 };
 
 // Adds a copy of `value` at the first null position of `table` unless an equal text is already
-// there. When every position holds a different text, writes the line
-// "PROBLEM, too many referenced techniques" to `problem_out` and throws ANALYSIS_PROBLEM_ERROR
-// "sift_runlog:99"; the table is then unchanged.
-class output_sink;
-void add_a_value_if_new(std::string_view value, tab_a_string& table, output_sink& problem_out);
+// there. When every position holds a different text, throws ANALYSIS_PROBLEM_ERROR
+// "sift_runlog:99" with the line "PROBLEM, too many referenced techniques" and the reason
+// "a <size + 1>th <what>"; the table is then unchanged.
+void add_a_value_if_new(std::string_view value, tab_a_string& table, std::string_view what);
+
+// "1st", "2nd", "3rd", "4th", ... "11th", "21st": the reasons count with them.
+[[nodiscard]] std::string ordinal(std::uint64_t number);
 
 // The value stored under `key` in a table of "key:value" entries: the text between the first
 // run of colons and the next colon or the end of the first entry, in position order, whose text

@@ -5,7 +5,6 @@
 #include <string>
 #include <string_view>
 
-#include "analysis_state.hpp"
 #include "generated_logs.hpp"
 #include "line_reader.hpp"
 #include "output_sink.hpp"
@@ -13,10 +12,9 @@
 
 namespace {
 
-using sift_runlog::analysis_state;
+using sift_runlog::grade_options;
 using sift_runlog::memory_source;
 using sift_runlog::output_sink;
-using sift_runlog::run_options;
 using sift_runlog::string_output_sink;
 using sift_runlog::bench::generated_log;
 using sift_runlog::bench::log_kind;
@@ -36,9 +34,7 @@ bool gives_expected_line(benchmark::State& state, const std::string& log, log_ki
   shape.size = size;
   memory_source source(log);
   string_output_sink out;
-  analysis_state analysis;
-  const auto outcome =
-      sift_runlog::run_analysis("generated.log", source, run_options{}, out, analysis);
+  const auto outcome = sift_runlog::run_analysis("generated.log", source, grade_options{}, out);
   const std::string expected = sift_runlog::bench::expected_result_line(shape);
   if (outcome.exit_status != 0 || out.text() != expected) {
     state.SkipWithError(("unexpected result line: " + out.text()).c_str());
@@ -50,13 +46,12 @@ bool gives_expected_line(benchmark::State& state, const std::string& log, log_ki
 void run_analysis(benchmark::State& state, log_kind kind, std::uint64_t size, bool debug) {
   const std::string& log = generated_log(kind, size);
   if (!gives_expected_line(state, log, kind, size)) return;
-  run_options options;
+  grade_options options;
   options.debug_mode = debug;
   for (auto _ : state) {
     memory_source source(log);
     discarding_sink out;
-    analysis_state analysis;
-    const auto outcome = sift_runlog::run_analysis("generated.log", source, options, out, analysis);
+    const auto outcome = sift_runlog::run_analysis("generated.log", source, options, out);
     benchmark::DoNotOptimize(outcome.exit_status);
   }
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(log.size()));

@@ -1,6 +1,6 @@
 #include "command_line.hpp"
 
-#include "grade_into.hpp"
+#include "run_analysis.hpp"
 
 namespace sift_runlog {
 
@@ -28,7 +28,7 @@ command parse_command_line(std::span<const std::string_view> arguments) {
   return parsed;
 }
 
-run_outcome run_command(const command& to_run, output_sink& out) {
+grade_outcome run_command(const command& to_run, output_sink& out) {
   switch (to_run.mode) {
     case program_mode::usage:
       return write_and_flush(usage_text, out);
@@ -38,9 +38,7 @@ run_outcome run_command(const command& to_run, output_sink& out) {
       break;
   }
   // The library's own call, so that the program and the library can never disagree on a log.
-  const grade_outcome graded = grade_into(
-      to_run.file_argument, nullptr, {to_run.options.long_mode, to_run.options.debug_mode}, out);
-  return {graded.exit_status, graded.report};
+  return run_analysis(to_run.file_argument, to_run.options, out);
 }
 
 }  // namespace sift_runlog

@@ -6,9 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "analysis_state.hpp"
 #include "output_sink.hpp"
-#include "run_analysis.hpp"
+#include "sift_runlog/grade.hpp"
 
 namespace sift_runlog {
 
@@ -16,7 +15,7 @@ enum class program_mode { usage, header, analysis };
 
 struct command {
   program_mode mode = program_mode::usage;
-  run_options options;
+  grade_options options;
   std::string file_argument;  // the log to analyse, exactly as given
 };
 
@@ -28,14 +27,11 @@ inline constexpr std::string_view usage_text =
     "   -long   : display information deduced from the file name\n"
     "   -debug  : debug mode (display traces)\n";
 
-inline constexpr std::string_view header_line =
-    "#time flag,memory flag,formatted result,techniques\n";
-
 // Chooses the mode from the arguments after the program name. Never fails: an argument in the
 // file position is a file name whatever it looks like.
 [[nodiscard]] command parse_command_line(std::span<const std::string_view> arguments);
 
 // Runs the mode, writing to `out`, and says how the process ends.
-[[nodiscard]] run_outcome run_command(const command& to_run, output_sink& out);
+[[nodiscard]] grade_outcome run_command(const command& to_run, output_sink& out);
 
 }  // namespace sift_runlog

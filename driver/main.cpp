@@ -22,14 +22,8 @@ void hold_closed_standard_descriptors() {
 }
 
 void write_report(const std::string& report) {
-  std::string line = report + "\n";
-  std::string_view rest = line;
-  while (!rest.empty()) {
-    const ssize_t written = ::write(STDERR_FILENO, rest.data(), rest.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return;  // nowhere left to say it; the exit status still tells
-    rest.remove_prefix(static_cast<std::size_t>(written));
-  }
+  // Nowhere left to say it when this fails; the exit status still tells.
+  (void)sift_runlog::write_all(STDERR_FILENO, report + "\n");
 }
 
 }  // namespace
@@ -39,13 +33,14 @@ int main(int argc, char** argv) {
   std::vector<std::string_view> arguments;
   for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i]);
   sift_runlog::fd_output_sink out(STDOUT_FILENO);
-  sift_runlog::run_outcome outcome =
+  sift_runlog::grade_outcome outcome =
       sift_runlog::run_command(sift_runlog::parse_command_line(arguments), out);
   // A failed close can be the first sign that written output was lost.
   if (::close(STDOUT_FILENO) != 0 && errno != EINTR && outcome.exit_status == 0) {
-    outcome = {1, sift_runlog::failure_report(std::make_exception_ptr(
-                      sift_runlog::output_error("cannot close standard output", errno)))};
+    outcome.exit_status = 1;
+    outcome.report = sift_runlog::failure_report(
+        std::make_exception_ptr(sift_runlog::output_error("cannot close standard output", errno)));
   }
-  if (outcome.exit_status != 0) write_report(outcome.failure_report);
+  if (outcome.exit_status != 0) write_report(outcome.report);
   return outcome.exit_status;
 }

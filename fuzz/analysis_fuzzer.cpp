@@ -51,10 +51,9 @@ std::vector<reference_line> reference_lines(std::string_view log) {
     const std::size_t length = std::min(feed - begin, piece_limit);
     const std::size_t end = feed - begin > piece_limit ? begin + length : feed + 1;
     analysis_state state;
-    string_output_sink ignored;
     bool stops = false;
     try {
-      stops = handle_line(state, log.substr(begin, length), ignored) == scan::stop;
+      stops = handle_line(state, log.substr(begin, length)) == scan::stop;
     } catch (...) {
     }
     lines.push_back({log.substr(begin, length), std::min(end, log.size()), stops});
@@ -65,14 +64,15 @@ std::vector<reference_line> reference_lines(std::string_view log) {
 
 struct graded {
   std::string output;
-  run_outcome outcome;
+  grade_outcome outcome;
   bool operator==(const graded& other) const {
-    return output == other.output && outcome.failure_report == other.outcome.failure_report;
+    return output == other.output && outcome.report == other.outcome.report &&
+           outcome.line == other.outcome.line;
   }
 };
 
 // The log read from memory, or from a file read ahead from its first byte.
-graded grade(std::string_view log, const run_options& options, std::size_t block_size,
+graded grade(std::string_view log, const grade_options& options, std::size_t block_size,
              bool from_file = false) {
   memory_source memory(log);
   const int fd = from_file ? ::memfd_create("log", MFD_CLOEXEC) : -1;
@@ -85,16 +85,15 @@ graded grade(std::string_view log, const run_options& options, std::size_t block
   if (from_file) file.emplace(fd, "a_b_c_d.log", read_ahead::always);
   byte_source& source = from_file ? static_cast<byte_source&>(*file) : memory;
   string_output_sink out;
-  analysis_state state;
   graded result;
-  result.outcome = run_analysis("a_b_c_d.log", source, options, out, state, block_size);
+  result.outcome = run_analysis("a_b_c_d.log", source, options, out, block_size);
   result.output = out.text();
   file.reset();
   if (fd >= 0) ::close(fd);
   return result;
 }
 
-void check_output(const graded& result, std::string_view log, const run_options& options) {
+void check_output(const graded& result, std::string_view log, const grade_options& options) {
   std::string_view output = result.output;
   require(!output.empty() && output.back() == '\n', "the output ends with a line feed");
   const std::vector<reference_line> lines = reference_lines(log);
@@ -120,7 +119,7 @@ void check_output(const graded& result, std::string_view log, const run_options&
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
-  const run_options options{(data[0] & 1U) != 0, (data[0] & 2U) != 0};
+  const grade_options options{(data[0] & 1U) != 0, (data[0] & 2U) != 0};
   const std::size_t block_size = block_sizes[(data[0] >> 2U) & 3U];
   std::string log((data[0] & 0x80U) != 0 ? piece_limit - 8 : 0, 'x');
   log.append(reinterpret_cast<const char*>(data + 1), size - 1);

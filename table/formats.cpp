@@ -1,24 +1,13 @@
 #include "formats.hpp"
 
 #include <algorithm>
-#include <array>
 #include <vector>
-
-#include "command_line.hpp"
-#include "failures.hpp"
-#include "keywords.hpp"
-#include "slice_set.hpp"
 
 namespace sift_runlog::table {
 
 namespace {
 
 constexpr char hex_digits[] = "0123456789abcdef";
-
-void append_hex_byte(std::string& out, unsigned char byte) {
-  out += hex_digits[byte >> 4];
-  out += hex_digits[byte & 0xf];
-}
 
 // The length of the valid UTF-8 sequence at text[i] (1 to 4), or 0 when the byte there begins
 // none: overlong forms, surrogates and code points beyond U+10FFFF are not valid.
@@ -62,141 +51,101 @@ void append_utf8(std::string& out, unsigned code) {
   }
 }
 
-// The columns of a csv or jsonl row, as views into the grade and the path.
-struct row_fields {
-  std::array<std::string_view, 4> name_parts;  // tool, model, examination, run
-  std::string_view cores;
-  std::string_view time_flag;
-  std::string_view memory_flag;
-  std::string answers;  // the formatted result as the result line shows it
-  std::vector<std::pair<std::string_view, std::string_view>> answer_list;
-  const std::vector<std::string>* techniques = nullptr;
-  std::string report;
-};
+// A field of the line, or nothing where the line does not show it.
+using shown_field = std::optional<std::string_view>;
 
-constexpr std::array<std::string_view, 4> state_space_keys = {keyword::states, keyword::transitions,
-                                                              keyword::max_token_in_place,
-                                                              keyword::max_token_per_marking};
-
-// The formatted result of an answers line, found between the fields before it and the
-// techniques after it, whose texts are known from the state: so it is what the line shows,
-// whatever bytes the fields hold. Empty if the line is not built as expected.
-std::string answers_of(const grade_result& graded, const row_fields& fields, bool long_mode) {
-  std::string before;
-  if (long_mode) {
-    for (const std::string_view part : fields.name_parts) (before += part) += ',';
-  }
-  (((before += fields.cores) += ',') += fields.time_flag) += ',';
-  (before += fields.memory_flag) += ',';
-  std::string after = ",";
-  for (const std::string& technique : graded.state.techniques) (after += technique) += ' ';
-  if (graded.state.techniques.empty()) after += '-';
-  after += '\n';
-  const std::string_view line = graded.output;
-  if (line.size() < before.size() + after.size() || !line.starts_with(before) ||
-      !line.ends_with(after)) {
-    return {};
-  }
-  return std::string(line.substr(before.size(), line.size() - before.size() - after.size()));
+shown_field field_of(const std::optional<std::string>& field) {
+  return field ? shown_field(*field) : std::nullopt;
 }
 
-// Each answer's name with the value the line shows for it: the formulas in the order of their
-// declaration, or the four state-space figures.
-void list_answers(const grade_result& graded, row_fields& fields) {
-  std::vector<std::string_view> values;
-  slice_set words = slice_set::create(fields.answers, ' ');
-  for (std::size_t i = 2; words.has_slice(i); ++i) {
-    const std::string_view word = words.slice(i);
-    values.push_back(word.substr(word.find(':') + 1));
-  }
-  const bool formulas = graded.state.verdict == verdict_kind::formula_answers;
-  const std::size_t names = formulas ? graded.state.formula_names.size() : state_space_keys.size();
-  if (values.size() != names) return;
-  for (std::size_t i = 0; i < names; ++i) {
-    fields.answer_list.emplace_back(
-        formulas ? std::string_view(graded.state.formula_names[i]) : state_space_keys[i],
-        values[i]);
-  }
+shown_field name_field(const result_line& line, std::size_t i) {
+  return i < line.name_fields.size() ? shown_field(line.name_fields[i]) : std::nullopt;
 }
 
-row_fields fields_of(std::string_view path, const grade_result& graded, bool long_mode) {
-  row_fields fields;
-  slice_set directories = slice_set::create(path, '/');
-  slice_set parts = slice_set::create(directories.slice(directories.slice_count()), '_');
-  if (parts.has_slice(4)) {
-    for (std::size_t i = 0; i < 4; ++i) fields.name_parts[i] = parts.slice(i + 1);
-  }
-  fields.report = failure_text(graded);
-  if (graded.exit_status != 0) return fields;  // the state says nothing a reader could trust
-  const final_state& state = graded.state;
-  fields.cores = state.cores ? std::string_view(*state.cores) : "NO_CORE";
-  fields.time_flag = state.time_confinement_reached ? "DNF" : "OK";
-  fields.memory_flag = state.memory_overflow ? "MOVF" : "OK";
-  if (state.verdict == verdict_kind::formula_answers ||
-      state.verdict == verdict_kind::state_space) {
-    fields.answers = answers_of(graded, fields, long_mode);
-    list_answers(graded, fields);
-    fields.techniques = &state.techniques;
-  }
-  return fields;
+bool shows_answers(const result_line& line) {
+  return line.verdict == verdict_kind::formula_answers || line.verdict == verdict_kind::state_space;
 }
 
-std::string csv_row(std::string_view path, std::string_view verdict, const row_fields& fields) {
-  std::string techniques;
-  if (fields.techniques != nullptr) {
-    for (const std::string& technique : *fields.techniques) {
-      if (!techniques.empty()) techniques += ' ';
-      techniques += technique;
-    }
+// The words separated by one blank.
+std::string joined(const std::vector<std::string>& words) {
+  std::string text;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    if (i > 0) text += ' ';
+    text += words[i];
   }
+  return text;
+}
+
+std::string answer_names(const result_line& line) {
+  std::vector<std::string> names;
+  for (const answer& shown : line.answers) names.push_back(shown.key);
+  return joined(names);
+}
+
+std::string csv_row(std::string_view path, const result_line& line, std::string_view report) {
+  const bool answers = shows_answers(line);
+  const std::string formatted = line.formatted_answers();
+  const std::string techniques = answers ? joined(line.techniques) : std::string();
+  const std::string names = answers ? answer_names(line) : std::string();
   std::string row;
   append_csv_field(row, path);
-  for (const std::string_view field :
-       {fields.name_parts[0], fields.name_parts[1], fields.name_parts[2], fields.name_parts[3],
-        fields.cores, fields.time_flag, fields.memory_flag, verdict,
-        std::string_view(fields.answers), std::string_view(techniques),
-        std::string_view(fields.report)}) {
+  for (const shown_field field :
+       {name_field(line, 0), name_field(line, 1), name_field(line, 2), name_field(line, 3),
+        field_of(line.cores), field_of(line.time_flag), field_of(line.memory_flag),
+        shown_field(verdict_word(line.verdict)), shown_field(formatted), shown_field(techniques),
+        shown_field(report), shown_field(names)}) {
     row += ',';
-    append_csv_field(row, field);
+    append_csv_field(row, field.value_or(""));
   }
   row += '\n';
   return row;
 }
 
-std::string jsonl_row(std::string_view path, std::string_view verdict, const row_fields& fields) {
+void append_json_value(std::string& row, shown_field value) {
+  if (value) {
+    append_json_string(row, *value);
+  } else {
+    row += "null";
+  }
+}
+
+std::string jsonl_row(std::string_view path, const result_line& line, std::string_view report) {
   std::string row = "{";
-  const auto member = [&row](std::string_view name, std::string_view value) {
+  const auto member = [&row](std::string_view name, shown_field value) {
     ((row += '"') += name) += "\":";
-    append_json_string(row, value);
+    append_json_value(row, value);
     row += ',';
   };
   member("path", path);
-  member("tool", fields.name_parts[0]);
-  member("model", fields.name_parts[1]);
-  member("examination", fields.name_parts[2]);
-  member("run", fields.name_parts[3]);
-  member("cores", fields.cores);
-  member("time_flag", fields.time_flag);
-  member("memory_flag", fields.memory_flag);
-  member("verdict", verdict);
-  row += "\"answers\":[";
-  for (const auto& [name, value] : fields.answer_list) {
-    if (row.back() != '[') row += ',';
-    row += "{\"name\":";
-    append_json_string(row, name);
-    row += ",\"value\":";
-    append_json_string(row, value);
-    row += '}';
-  }
-  row += "],\"techniques\":[";
-  if (fields.techniques != nullptr) {
-    for (const std::string& technique : *fields.techniques) {
+  member("tool", name_field(line, 0));
+  member("model", name_field(line, 1));
+  member("examination", name_field(line, 2));
+  member("run", name_field(line, 3));
+  member("cores", field_of(line.cores));
+  member("time_flag", field_of(line.time_flag));
+  member("memory_flag", field_of(line.memory_flag));
+  member("verdict", verdict_word(line.verdict));
+  if (shows_answers(line)) {
+    row += "\"answers\":[";
+    for (const answer& shown : line.answers) {
+      if (row.back() != '[') row += ',';
+      row += "{\"name\":";
+      append_json_string(row, shown.key);
+      row += ",\"value\":";
+      append_json_string(row, shown.value);
+      row += '}';
+    }
+    row += "],\"techniques\":[";
+    for (const std::string& technique : line.techniques) {
       if (row.back() != '[') row += ',';
       append_json_string(row, technique);
     }
+    row += "],";
+  } else {
+    row += "\"answers\":null,\"techniques\":null,";
   }
-  row += "],\"report\":";
-  append_json_string(row, fields.report);
+  row += "\"report\":";
+  append_json_value(row, report.empty() ? std::nullopt : shown_field(report));
   row += "}\n";
   return row;
 }
@@ -326,62 +275,35 @@ std::string_view table_header(table_format format) {
       return header_line;
     case table_format::csv:
       return "path,tool,model,examination,run,cores,time_flag,memory_flag,verdict,answers,"
-             "techniques,report\n";
+             "techniques,report,answer_names\n";
     case table_format::jsonl:
       break;
   }
   return {};
 }
 
-std::string_view verdict_word(verdict_kind verdict) noexcept {
-  switch (verdict) {
-    case verdict_kind::do_not_compete:
-      return "DNC";
-    case verdict_kind::formula_answers:
-    case verdict_kind::state_space:
-      return "answers";
-    case verdict_kind::cannot_compute:
-    case verdict_kind::stopped_without_answer:
-      return "CC";
-    case verdict_kind::did_not_finish:
-      return "DNF";
-    case verdict_kind::bad_run:
-      return "BAD_RUN?";
-    case verdict_kind::data_error:
-      return "ERROR";
-    case verdict_kind::problem_with_file:
-      return "problem_with_file";
-    case verdict_kind::failed:
-      break;
+std::string failure_text(const grade_outcome& graded) {
+  const result_line& line = graded.line;
+  const grade_failure& failure = line.failure;
+  const std::string place =
+      failure.line != 0 ? "line " + std::to_string(failure.line) + ": " : "no log line: ";
+  if (line.verdict == verdict_kind::data_error || line.verdict == verdict_kind::problem_with_file) {
+    return place + printable(failure.reason);
   }
-  return "failed";
-}
-
-std::string failure_text(const grade_result& graded) {
   if (graded.exit_status == 0) return {};
-  std::string text = printable(graded.report);
-  // The analysis writes its PROBLEM line before it stops: that line is the reason.
-  const std::string_view output = graded.output;
-  std::size_t begin = 0;
-  std::string_view reason;
-  while (begin < output.size()) {
-    const std::size_t end = std::min(output.find('\n', begin), output.size());
-    const std::string_view line = output.substr(begin, end - begin);
-    if (line.starts_with("PROBLEM")) reason = line;
-    begin = end + 1;
-  }
-  if (!reason.empty()) (text += "; ") += printable(reason);
+  // A failure of the log has its line; one of the system (a log that cannot be read) has its
+  // reason in the program's report already.
+  std::string text = failure.line != 0 ? place + printable(failure.reason) + "; " : std::string();
+  text += printable(graded.report);
+  if (!failure.problem_line.empty()) (text += "; ") += printable(failure.problem_line);
   return text;
 }
 
-std::string format_row(table_format format, std::string_view path, const grade_result& graded,
-                       bool long_mode) {
+std::string format_row(table_format format, std::string_view path, const grade_result& graded) {
   if (format == table_format::raw) return graded.exit_status == 0 ? graded.output : std::string();
-  const std::string_view verdict =
-      verdict_word(graded.exit_status != 0 ? verdict_kind::failed : graded.state.verdict);
-  const row_fields fields = fields_of(path, graded, long_mode);
-  return format == table_format::csv ? csv_row(path, verdict, fields)
-                                     : jsonl_row(path, verdict, fields);
+  const std::string report = failure_text(graded);
+  return format == table_format::csv ? csv_row(path, graded.line, report)
+                                     : jsonl_row(path, graded.line, report);
 }
 
 }  // namespace sift_runlog::table

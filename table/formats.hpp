@@ -43,17 +43,16 @@ void append_json_string(std::string& out, std::string_view bytes);
 // for csv; empty for jsonl, which has none.
 [[nodiscard]] std::string_view table_header(table_format format);
 
-// The word of the verdict column: DNC, answers (formula answers or a state space), CC, DNF,
-// BAD_RUN?, ERROR, problem_with_file or failed.
-[[nodiscard]] std::string_view verdict_word(verdict_kind verdict) noexcept;
+// Why a grade failed, on one line, control bytes shown as \xNN; empty for a graded line. For
+// ERROR and problem_with_file rows "line N: <reason>" ("no log line: <reason>" when the file
+// name or the end of the log is at fault); for a failed grade the same when a line is at fault,
+// then the program's report and the PROBLEM line it printed, if any, separated by "; ".
+[[nodiscard]] std::string failure_text(const grade_outcome& graded);
 
-// Why a grade failed, on one line: the program's report, then "; " and the PROBLEM line the
-// grade printed when there is one; control bytes shown as \xNN. Empty when the grade succeeded.
-[[nodiscard]] std::string failure_text(const grade_result& graded);
-
-// The row of one graded log, line feed included. Raw: exactly the program's output, nothing
-// when the grade failed. Csv and jsonl: the columns of table_header (see the manual page).
+// The row of one graded log, line feed included, from the grade's result line alone. Raw:
+// exactly the program's output, nothing when the grade failed. Csv and jsonl: the columns of
+// table_header (see the manual page); a field the line does not show is empty, or null.
 [[nodiscard]] std::string format_row(table_format format, std::string_view path,
-                                     const grade_result& graded, bool long_mode);
+                                     const grade_result& graded);
 
 }  // namespace sift_runlog::table

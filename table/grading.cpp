@@ -12,7 +12,6 @@
 #include <numeric>
 #include <thread>
 
-#include "failures.hpp"
 #include "output_file.hpp"
 
 namespace sift_runlog::table {
@@ -34,15 +33,16 @@ graded_log grade_one(const found_log& log, const campaign_settings& settings) {
   graded_log done;
   try {
     const grade_result graded = grade_file(log.path, options);
-    done.verdict = graded.exit_status != 0 ? verdict_kind::failed : graded.state.verdict;
-    done.failure = failure_text(graded);
-    done.row = format_row(settings.format, log.path, graded, settings.long_mode);
+    done.verdict = graded.line.verdict;
+    if (graded.exit_status != 0) done.failure = failure_text(graded);
+    done.row = format_row(settings.format, log.path, graded);
   } catch (const std::bad_alloc&) {
     grade_result lost;
     lost.exit_status = 1;
     lost.report = "sift_runlog_table: out of memory";
-    done = {format_row(settings.format, log.path, lost, settings.long_mode), lost.report,
-            verdict_kind::failed};
+    lost.line.verdict = verdict_kind::failed;
+    lost.line.failure.reason = "out of memory";
+    done = {format_row(settings.format, log.path, lost), lost.report, verdict_kind::failed};
   }
   return done;
 }

@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstring>
 #include <mutex>
+#include <sift_runlog/grade.hpp>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -36,12 +37,8 @@ std::runtime_error failure(const std::string& what, int error_number) {
 }
 
 void write_all(int fd, std::string_view bytes, const std::string& name) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written < 0) throw failure("cannot write " + name, errno);
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
+  const int error = sift_runlog::write_all(fd, bytes);
+  if (error != 0) throw failure("cannot write " + name, error);
 }
 
 std::string_view signal_name(int signal_number) {

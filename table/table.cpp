@@ -7,7 +7,6 @@
 #include <iostream>
 #include <stdexcept>
 
-#include "failures.hpp"
 #include "grading.hpp"
 #include "merge.hpp"
 #include "output_file.hpp"

@@ -13,6 +13,7 @@
 
 #include "command_line.hpp"
 #include "program_runner.hpp"
+#include "run_analysis.hpp"
 #include "sift_runlog/grade.hpp"
 
 namespace sift_runlog {
@@ -203,11 +204,10 @@ TEST_P(log_case_test, GivesTheExactOutputInProcessAndAsAProgram) {
   const bool in_process = row.target == stdout_target::captured && log.size() <= (16 << 20);
   if (in_process && parsed.mode != program_mode::analysis) {
     string_output_sink out;
-    const run_outcome ran = run_command(parsed, out);
-    expect_graded(out.text(), ran.exit_status, ran.failure_report);
+    const grade_outcome ran = run_command(parsed, out);
+    expect_graded(out.text(), ran.exit_status, ran.report);
   } else if (in_process && has_log) {
-    const grade_result graded = grade_buffer(log, parsed.file_argument,
-                                             {parsed.options.long_mode, parsed.options.debug_mode});
+    const grade_result graded = grade_buffer(log, parsed.file_argument, parsed.options);
     expect_graded(graded.output, graded.exit_status, graded.report);
     for (const read_pattern& reads : read_patterns) {
       if (log.size() > reads.largest_log) continue;
@@ -215,10 +215,9 @@ TEST_P(log_case_test, GivesTheExactOutputInProcessAndAsAProgram) {
                    std::to_string(reads.block_size));
       chunked_source source(log, reads.chunk);
       string_output_sink out;
-      analysis_state state;
-      const run_outcome ran =
-          run_analysis(parsed.file_argument, source, parsed.options, out, state, reads.block_size);
-      expect_graded(out.text(), ran.exit_status, ran.failure_report);
+      const grade_outcome ran =
+          run_analysis(parsed.file_argument, source, parsed.options, out, reads.block_size);
+      expect_graded(out.text(), ran.exit_status, ran.report);
     }
   }
   std::string().swap(log);  // the program starts with this process's pages: keep them few

@@ -210,7 +210,8 @@ TEST(table_command, rows_are_the_programs_at_one_and_eight_jobs) {
     }
     EXPECT_EQ(one.out, rows) << long_mode;
     EXPECT_EQ(failed, 2u);
-    EXPECT_NE(one.err.find("camp/new\\x0aline_M_\"E,x\"_1.log: sift_runlog: "
+    EXPECT_NE(one.err.find("camp/new\\x0aline_M_\"E,x\"_1.log: line 2: a FORMULA_NAME line "
+                           "after RH_START; sift_runlog: "
                            "SIFT_RUNLOG.ANALYSIS_PROBLEM_ERROR: sift_runlog:242; PROBLEM with the "
                            "location of directives FORMULA_NAME (after RH_START)\n"),
               std::string::npos);

@@ -1,17 +1,19 @@
 // sift_runlog/grade.hpp: grade the log of one benchmark run from a C++ program.
 //
 // This is the call the sift_runlog program itself makes for a log, so a harness that links the
-// library gets what the program would give, byte for byte: the text it would print on standard
-// output, the exit status it would end with and the report it would write on standard error.
-// For programs that want fields rather than text, the analysis state that produced the line
-// comes with it as a plain struct.
+// library gets what the program would give: the result line as a value, field by field, and,
+// written from that value, the text the program prints, its exit status and its report.
 //
 //   #include <sift_runlog/grade.hpp>
 //
 //   const sift_runlog::grade_result graded = sift_runlog::grade_file("logs/run7.log");
 //   std::cout << graded.output;  // e.g. "4,OK,OK,4 NUM:1024 NUM:5000 NUM:1 NUM:10,PARALLEL \n"
-//   if (graded.exit_status != 0) std::cerr << graded.report << '\n';
-//   if (graded.state.verdict == sift_runlog::verdict_kind::state_space) { ... }
+//   const sift_runlog::result_line& line = graded.line;
+//   if (line.verdict == sift_runlog::verdict_kind::state_space) {
+//     for (const sift_runlog::answer& a : line.answers) std::cout << a.key << '=' << a.value;
+//   }
+//   if (line.failure.line != 0) std::cerr << "line " << line.failure.line << ": "
+//                                         << line.failure.reason << '\n';
 //
 // Every call is independent: nothing is shared between calls, so calls may run at the same time
 // on different threads. The header needs only the standard library; link the target
@@ -35,9 +37,11 @@ struct grade_options {
   bool debug_mode = false;
 };
 
-// What the result line says, or how the grade ended without one. The three failure kinds are
-// told apart by how the output ends, against the line the final state gives; only a file name
-// made to look like a result line could blur them. Output, status and report are always exact.
+// The header of the table that result lines form ("-header"), line feed included.
+inline constexpr std::string_view header_line =
+    "#time flag,memory flag,formatted result,techniques\n";
+
+// What the result line says, or how the grade ended without a whole one.
 enum class verdict_kind {
   do_not_compete,          // "DNC,-": the tool declared DO_NOT_COMPETE
   formula_answers,         // the formula answers, e.g. "3 BOOL:TRUE BOOL:FALSE BOOL:?"
@@ -46,8 +50,8 @@ enum class verdict_kind {
   stopped_without_answer,  // "CC,-": the run started and stopped without an answer
   did_not_finish,          // "DNF,-": the run started and never stopped
   bad_run,                 // "BAD_RUN?,-": the run never started
-  data_error,              // the line ends in "ERROR,-": something in the log cannot be graded
-  problem_with_file,       // the line ends in "Problem with file <file>,-": a word or part lacked
+  data_error,              // the fields reached, then "ERROR,-": something cannot be graded
+  problem_with_file,       // the fields reached, then "Problem with file <file>,-": a part lacked
   failed,                  // exit status 1: a PROBLEM line, an unreadable log, or output lost
 };
 
@@ -58,30 +62,81 @@ enum class verdict_kind {
 // The enumerator's name, e.g. "did_not_finish".
 [[nodiscard]] std::string_view verdict_name(verdict_kind verdict) noexcept;
 
-// One stored answer: a state-space figure (key "STATES", "TRANSITIONS", ...) or a formula's
-// answer (key: the formula's name). `value` is the text the result line shows for the key; an
-// empty value or "?" means the tool gave no usable value (the line shows "?").
+// The verdict in one word, as tables show it: the text the result line gives for it where it
+// has one ("DNC", "CC", "DNF", "BAD_RUN?", "ERROR"), "answers" for formula answers and a state
+// space, "problem_with_file" and "failed".
+[[nodiscard]] std::string_view verdict_word(verdict_kind verdict) noexcept;
+
+// One answer: a state-space figure (key "STATES", "TRANSITIONS", ...) or a formula's answer
+// (key: the formula's name), with its value.
 struct answer {
   std::string key;
   std::string value;
+
+  bool operator==(const answer&) const = default;
+};
+
+// Where and why a grade failed. `line` is the log's line at fault, counted from 1 (the pieces
+// of a long line share its number); 0 when no line of the log is (the file name, the end of the
+// log, a log that cannot be read). `reason` names the rule, e.g. "a 17th answer" or "word 3
+// missing from a STATE_SPACE line". `problem_line` is the PROBLEM line the program printed,
+// without its line end, if any.
+struct grade_failure {
+  std::uint64_t line = 0;
+  std::string reason;
+  std::string problem_line;
+
+  bool operator==(const grade_failure&) const = default;
+};
+
+// The program's result line as a value: what it shows, field by field, and how far it got.
+// The program's output is written from it; a field the line did not reach is absent.
+//
+// A whole line (verdict other than the last three) has every field: the name fields in the long
+// mode, cores, time_flag and memory_flag, then the verdict's text or, for formula answers and a
+// state space, "<count> " and each answer "BOOL:<value>" or "NUM:<value>" followed by " " (the
+// last by ","), then the techniques each followed by " " (none: "-"). A data error or a missing
+// part ends the line where it stopped: in the scan, before any field; in the long mode's name,
+// after the parts there are (fewer than four); in a state space without "STATES" and without a
+// tool line, after the memory flag. A failed grade has no line, only its PROBLEM line if any.
+struct result_line {
+  verdict_kind verdict = verdict_kind::bad_run;
+  std::string file;                        // the file argument, as "Problem with file" names it
+  std::vector<std::string> name_fields;    // long mode: tool, model, examination, run
+  std::optional<std::string> cores;        // as shown: the cores line's word, or "NO_CORE"
+  std::optional<std::string> time_flag;    // "OK", or "DNF" after RH_TIME_CONFINEMENT_REACHED
+  std::optional<std::string> memory_flag;  // "OK", or "MOVF" when memory ran out
+  bool boolean_answers = false;            // "BOOL:" rather than "NUM:"
+  std::vector<answer> answers;             // as shown, in line order; "?" for no value
+  std::vector<std::string> techniques;     // as shown, in line order
+  grade_failure failure;                   // for data_error, problem_with_file and failed
+
+  // The formatted result as the line shows it, without the comma after it: "<count>" then
+  // " BOOL:<value>" or " NUM:<value>" per answer (formula answers and a state space only).
+  [[nodiscard]] std::string formatted_answers() const;
+  // The bytes the program writes for this line after its debug traces, line feed included.
+  [[nodiscard]] std::string text(bool debug_mode = false) const;
+
+  bool operator==(const result_line&) const = default;
 };
 
 // The analysis state as the grade left it: at the end of the log, or where a failure stopped it.
 struct final_state {
-  verdict_kind verdict = verdict_kind::bad_run;
-  std::optional<std::string> cores;       // the word of "# Number of cores : N"; none: "NO_CORE"
-  std::optional<std::string> tool_name;   // the word of "# Executing tool NAME"
-  bool start_found = false;               // RH_START
-  bool stop_found = false;                // RH_STOP
-  bool time_confinement_reached = false;  // RH_TIME_CONFINEMENT_REACHED: time flag "DNF"
-  bool memory_overflow = false;           // memory ran out: memory flag "MOVF"
+  verdict_kind verdict = verdict_kind::bad_run;  // the same as the result line's
+  std::optional<std::string> cores;              // the word of "# Number of cores : N"
+  std::optional<std::string> tool_name;          // the word of "# Executing tool NAME"
+  bool start_found = false;                      // RH_START
+  bool stop_found = false;                       // RH_STOP
+  bool time_confinement_reached = false;         // RH_TIME_CONFINEMENT_REACHED: time flag "DNF"
+  bool memory_overflow = false;                  // memory ran out: memory flag "MOVF"
   bool cannot_compute = false;
   bool do_not_compete = false;
   bool state_space_found = false;
   bool formula_found = false;
   bool bool_vector_found = false;
   bool num_vector_found = false;
-  std::vector<answer> answers;             // in the order they were stored
+  // As stored, in the order they were stored; an empty value or "?" means no usable value.
+  std::vector<answer> answers;
   std::vector<std::string> formula_names;  // distinct names, in the order of declaration
   std::int32_t formula_name_count = 0;     // FORMULA_NAME lines read, repeats included
   std::vector<std::string> techniques;     // distinct, in the order of first declaration
@@ -91,6 +146,7 @@ struct final_state {
 struct grade_outcome {
   int exit_status = 0;  // 0, or 1 when the program would end with status 1
   std::string report;   // the program's standard error line, without its line end; "" at 0
+  result_line line;
   final_state state;
 };
 
@@ -118,5 +174,18 @@ using output_function = std::function<void(std::string_view bytes)>;
 [[nodiscard]] grade_outcome grade_buffer(std::string_view log, std::string_view file_name,
                                          const grade_options& options,
                                          const output_function& write);
+
+// Small helpers the library's programs share.
+
+// Writes every byte of `bytes` to the descriptor `fd`, again after an interruption or a partial
+// write. Returns 0, or the errno of the failure (EIO for a write that takes nothing, which
+// would loop for ever).
+[[nodiscard]] int write_all(int fd, std::string_view bytes) noexcept;
+
+// `text` with its control bytes written \xNN, so that it stays on one line whatever it holds.
+[[nodiscard]] std::string printable(std::string_view text);
+
+// Appends the two lower-case hex digits of `byte`.
+void append_hex_byte(std::string& out, unsigned char byte);
 
 }  // namespace sift_runlog
