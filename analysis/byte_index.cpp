@@ -563,10 +563,43 @@ template <bool hardware_popcount>
 }
 
 #if defined(SIFT_X86_KERNELS)
-__attribute__((target("popcnt"))) std::uint64_t count_with_popcount(const std::uint64_t* bits,
-                                                                    std::size_t begin,
-                                                                    std::size_t end) noexcept {
-  return count_between<true>(bits, begin, end);
+// The whole 256-bit steps between the edge words counted by a table of the sixteen nibbles, the
+// counts of each byte summed in bytes for up to 31 steps (at most 8 a step), then in 64-bit
+// lanes: about half the instructions of a popcount per word.
+__attribute__((target("avx2,popcnt"))) std::uint64_t count_with_avx2(const std::uint64_t* bits,
+                                                                     std::size_t begin,
+                                                                     std::size_t end) noexcept {
+  const std::size_t first = begin / 64;
+  const std::size_t last = (end - 1) / 64;
+  if (begin >= end || last - first < 9) return count_between<true>(bits, begin, end);
+  std::uint64_t total =
+      count_between<true>(bits, begin, first * 64 + 64) + count_between<true>(bits, last * 64, end);
+  const __m256i nibble_bits = _mm256_setr_epi8(0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4, 0, 1,
+                                               1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4);
+  const __m256i low_nibbles = _mm256_set1_epi8(0x0f);
+  __m256i lanes = _mm256_setzero_si256();
+  std::size_t word = first + 1;
+  std::size_t steps = (last - word) / 4;
+  while (steps != 0) {
+    const std::size_t now = std::min<std::size_t>(steps, 31);
+    __m256i bytes = _mm256_setzero_si256();
+#pragma GCC unroll 4
+    for (std::size_t step = 0; step < now; ++step, word += 4) {
+      const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bits + word));
+      const __m256i low = _mm256_shuffle_epi8(nibble_bits, _mm256_and_si256(v, low_nibbles));
+      const __m256i high =
+          _mm256_shuffle_epi8(nibble_bits, _mm256_and_si256(_mm256_srli_epi16(v, 4), low_nibbles));
+      bytes = _mm256_add_epi8(bytes, _mm256_add_epi8(low, high));
+    }
+    lanes = _mm256_add_epi64(lanes, _mm256_sad_epu8(bytes, _mm256_setzero_si256()));
+    steps -= now;
+  }
+  for (int lane = 0; lane < 4; ++lane) {
+    total += static_cast<std::uint64_t>(_mm256_extract_epi64(lanes, 0));
+    lanes = _mm256_permute4x64_epi64(lanes, 0x39);
+  }
+  for (; word < last; ++word) total += static_cast<std::uint64_t>(__builtin_popcountll(bits[word]));
+  return total;
 }
 #endif
 
@@ -575,8 +608,8 @@ __attribute__((target("popcnt"))) std::uint64_t count_with_popcount(const std::u
 std::uint64_t count_bits_between(const std::uint64_t* bits, std::size_t begin,
                                  std::size_t end) noexcept {
 #if defined(SIFT_X86_KERNELS)
-  static const bool hardware_popcount = __builtin_cpu_supports("popcnt") != 0;
-  if (hardware_popcount) return count_with_popcount(bits, begin, end);
+  static const bool avx2 = kernel_available(index_kernel::avx2);
+  if (avx2) return count_with_avx2(bits, begin, end);
 #endif
   return count_between<false>(bits, begin, end);
 }
