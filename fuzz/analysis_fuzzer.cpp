@@ -4,10 +4,12 @@
 //     and exactly one more line; a failure only after a PROBLEM line;
 //   - nothing after the RH_STOP line matters: the log cut right after it grades the same;
 //   - the size of the blocks the log is read in changes nothing;
-//   - a file read ahead on a second thread (a memfd: no disk) grades as the log in memory.
+//   - a file read ahead on a second thread (a memfd: no disk) grades as the log in memory;
+//   - a failure in the scan names one of the log's lines, the one that stopped it.
 // A property that fails aborts, so that the fuzzer keeps the input. The first byte chooses the
-// options: bit 0 long mode, bit 1 debug mode, bits 2-3 the read-block size, bit 4 the file
-// path, bit 7 a prefix that puts the first line across the first piece boundary.
+// options: bit 0 long mode, bit 1 debug mode, bits 2-3 the read-block size, bit 4 a second
+// grade from a file read ahead, bit 7 a prefix that puts the first line across the first piece
+// boundary.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -113,6 +115,17 @@ void check_output(const graded& result, std::string_view log, const grade_option
   require(output.find('\n') == output.size() - 1, "exactly one line after the traces");
   require(result.outcome.exit_status == 0 || output.starts_with("PROBLEM"),
           "status 1 only after a PROBLEM line");
+  const result_line& line = result.outcome.line;
+  if (line.verdict != verdict_kind::failed && line.verdict != verdict_kind::data_error &&
+      line.verdict != verdict_kind::problem_with_file) {
+    return;
+  }
+  // Stopped in the scan: no field reached. Its line is at most the last one traced.
+  if (line.name_fields.empty() && !line.cores.has_value()) {
+    require(line.failure.line >= 1 &&
+                line.failure.line <= (options.debug_mode ? traced : lines.size()),
+            "a failure in the scan names one of the log's lines");
+  }
 }
 
 }  // namespace

@@ -218,6 +218,8 @@ TEST_P(log_case_test, GivesTheExactOutputInProcessAndAsAProgram) {
       const grade_outcome ran =
           run_analysis(parsed.file_argument, source, parsed.options, out, reads.block_size);
       expect_graded(out.text(), ran.exit_status, ran.report);
+      // The value too, the failure's line number included, whatever the blocks.
+      EXPECT_EQ(ran.line, graded.line);
     }
   }
   std::string().swap(log);  // the program starts with this process's pages: keep them few

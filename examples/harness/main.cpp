@@ -1,6 +1,7 @@
 // grade_one LOG: a benchmark harness in miniature. It grades one log through the installed
 // library, prints exactly what `sift_runlog LOG` prints and ends with its exit status, and tells
-// the verdict and the answers, taken from the analysis as fields, on standard error.
+// the verdict, the answers and, for a failure, the log's line and the reason, taken from the
+// result line as a value, on standard error.
 #include <iostream>
 #include <sift_runlog/grade.hpp>
 
@@ -14,9 +15,12 @@ int main(int argc, char** argv) {
   std::cout << graded.output << std::flush;
   // A PROBLEM line, an unreadable log, ...: the program's report on standard error.
   if (graded.exit_status != 0) std::cerr << graded.report << '\n';
-  const sift_runlog::final_state& state = graded.state;
-  std::cerr << "verdict: " << sift_runlog::verdict_name(state.verdict) << " on "
-            << state.cores.value_or("an unknown number of") << " cores\n";
-  for (const sift_runlog::answer& a : state.answers) std::cerr << a.key << " = " << a.value << '\n';
+  const sift_runlog::result_line& line = graded.line;
+  std::cerr << "verdict: " << sift_runlog::verdict_word(line.verdict) << " on "
+            << line.cores.value_or("an unknown number of") << " cores\n";
+  for (const sift_runlog::answer& a : line.answers) std::cerr << a.key << " = " << a.value << '\n';
+  if (!line.failure.reason.empty()) {
+    std::cerr << "line " << line.failure.line << ": " << line.failure.reason << '\n';
+  }
   return graded.exit_status;
 }
