@@ -138,6 +138,16 @@ grade_outcome grade_file(const std::string& path, const grade_options& options,
   return with_caller_failure(run_analysis(path, options, out), out);
 }
 
+grade_result grade_descriptor(int fd, const std::string& path, const grade_options& options) {
+  file_source source(fd, path, read_ahead::when_large);
+  string_output_sink out;
+  grade_outcome outcome =
+      run_analysis(path, source, options, out,
+                   source.worth_reading_ahead() ? line_reader::read_ahead_block_size
+                                                : line_reader::default_block_size);
+  return {std::move(outcome), out.text()};
+}
+
 grade_result grade_buffer(std::string_view log, std::string_view file_name,
                           const grade_options& options) {
   memory_source source(log);

@@ -32,10 +32,13 @@ struct campaign_totals {
 
 // Grades `logs` (sorted by path) and hands their rows to `write` in the same order; a failure is
 // said on standard error, "PATH: REASON", when its row's turn comes. Logs of 1 MiB and more are
-// started first, largest first, so that the small ones are graded while they are. Throws what
-// `write` throws, after the graders have stopped.
+// started first, largest first, so that the small ones are graded while they are. `idle`, if
+// given, is called about ten times a second, with the rows' lock held, while the graders work.
+// Throws what `write` or `idle` throws, or std::runtime_error when the process runs out of
+// descriptors or memory (no log is then to blame), after the graders have stopped.
 [[nodiscard]] campaign_totals grade_campaign(std::span<const found_log> logs,
                                              const campaign_settings& settings,
-                                             const std::function<void(std::string_view)>& write);
+                                             const std::function<void(std::string_view)>& write,
+                                             const std::function<void()>& idle = {});
 
 }  // namespace sift_runlog::table

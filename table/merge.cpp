@@ -115,8 +115,7 @@ std::size_t join(std::vector<part>& tables, table_format format, fd_writer& out)
 
 int merge_tables(const std::vector<std::string>& tables, const std::string& output, bool quiet) {
   try {
-    std::optional<replacement_file> file;
-    if (!output.empty()) file.emplace(output);
+    table_output file("-o", output.empty() ? "-" : output);
     std::vector<part> parts(tables.size());
     std::optional<table_format> format;
     std::string empty;  // a table with no line at all: only a jsonl table can be that
@@ -140,11 +139,11 @@ int merge_tables(const std::vector<std::string>& tables, const std::string& outp
     for (part& table : parts) {
       if (format && *format != table_format::raw && !table.live) next_row(table, *format);
     }
-    fd_writer out(file ? file->fd() : 1, file ? output : "standard output");
+    fd_writer out(file.fd(), file.name());
     out.write(table_header(format.value_or(table_format::jsonl)));
     const std::size_t rows = join(parts, format.value_or(table_format::jsonl), out);
     out.flush();
-    if (file) file->commit();
+    commit_outputs(&file, nullptr);
     if (!quiet)
       say(std::to_string(tables.size()) + " tables merged, " + std::to_string(rows) + " rows");
     return 0;

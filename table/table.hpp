@@ -18,8 +18,10 @@ struct table_settings {
   unsigned jobs = 0;  // 0: as many as default_jobs()
   bool long_mode = true;
   table_format format = table_format::raw;
-  std::string output;       // -o; empty: standard output
-  std::string failed_list;  // --failed; empty: none
+  std::string output;                      // -o; empty (not given) or "-": standard output
+  std::string failed_list;                 // --failed; empty: none; "-": standard output
+  std::string output_option = "-o";        // as typed, for messages
+  std::string failed_option = "--failed";  // as typed, for messages
   std::optional<shard> part;
   bool quiet = false;
   bool merge = false;
