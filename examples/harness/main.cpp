@@ -19,8 +19,8 @@ int main(int argc, char** argv) {
   std::cerr << "verdict: " << sift_runlog::verdict_word(line.verdict) << " on "
             << line.cores.value_or("an unknown number of") << " cores\n";
   for (const sift_runlog::answer& a : line.answers) std::cerr << a.key << " = " << a.value << '\n';
-  if (!line.failure.reason.empty()) {
-    std::cerr << "line " << line.failure.line << ": " << line.failure.reason << '\n';
-  }
+  // Why a grade failed: the log's line (0: none, e.g. the file name is at fault) and the rule.
+  if (line.failure.line != 0) std::cerr << "line " << line.failure.line << ": ";
+  if (!line.failure.reason.empty()) std::cerr << line.failure.reason << '\n';
   return graded.exit_status;
 }
