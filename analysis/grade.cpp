@@ -113,10 +113,10 @@ std::string_view verdict_word(verdict_kind verdict) noexcept {
 
 std::string result_line::formatted_answers() const {
   if (verdict != verdict_kind::formula_answers && verdict != verdict_kind::state_space) return {};
-  std::string text = std::to_string(answers.size());
-  for (const answer& shown : answers) {
-    ((text += ' ') += boolean_answers ? "BOOL:" : "NUM:") += shown.value;
-  }
+  string_output_sink out;
+  write_answers(*this, out);
+  std::string text = out.text();
+  text.pop_back();  // the comma that ends the field
   return text;
 }
 

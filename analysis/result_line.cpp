@@ -65,20 +65,6 @@ void write_field(std::string_view text, output_sink& out) {
   out.write(",");
 }
 
-// "<count> " (or "<count>,"), then each answer followed by " ", the last one by ",".
-void write_answers(const result_line& line, output_sink& out) {
-  char digits[24];
-  const auto converted = std::to_chars(digits, digits + sizeof digits, line.answers.size());
-  out.write(std::string_view(digits, static_cast<std::size_t>(converted.ptr - digits)));
-  out.write(line.answers.empty() ? "," : " ");
-  const std::string_view prefix = line.boolean_answers ? "BOOL:" : "NUM:";
-  for (std::size_t i = 0; i < line.answers.size(); ++i) {
-    out.write(prefix);
-    out.write(line.answers[i].value);
-    out.write(i + 1 == line.answers.size() ? "," : " ");
-  }
-}
-
 void write_techniques(const result_line& line, output_sink& out) {
   if (line.techniques.empty()) out.write("-");
   for (const std::string& technique : line.techniques) {
@@ -98,6 +84,19 @@ verdict_kind verdict_of(const analysis_state& state) noexcept {
   if (state.start_found && state.stop_found) return verdict_kind::stopped_without_answer;
   if (state.start_found) return verdict_kind::did_not_finish;
   return verdict_kind::bad_run;
+}
+
+void write_answers(const result_line& line, output_sink& out) {
+  char digits[24];
+  const auto converted = std::to_chars(digits, digits + sizeof digits, line.answers.size());
+  out.write(std::string_view(digits, static_cast<std::size_t>(converted.ptr - digits)));
+  out.write(line.answers.empty() ? "," : " ");
+  const std::string_view prefix = line.boolean_answers ? "BOOL:" : "NUM:";
+  for (std::size_t i = 0; i < line.answers.size(); ++i) {
+    out.write(prefix);
+    out.write(line.answers[i].value);
+    out.write(i + 1 == line.answers.size() ? "," : " ");
+  }
 }
 
 void compose_result_line(const analysis_state& state, const grade_options& options,

@@ -20,6 +20,10 @@ namespace sift_runlog {
 void compose_result_line(const analysis_state& state, const grade_options& options,
                          std::string_view file_name, result_line& line);
 
+// The formatted result of formula answers or a state space: "<count> " (or "<count>," without
+// answers), then each answer followed by " ", the last one by ",".
+void write_answers(const result_line& line, output_sink& out);
+
 // Writes what the program writes for `line` after its debug traces: in debug mode
 // "printing line" when the scan completed, then the fields the line has and its end (the
 // techniques field, "ERROR,-", "Problem with file <file>,-" or the PROBLEM line).
