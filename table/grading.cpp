@@ -240,7 +240,7 @@ campaign_totals grade_campaign(std::span<const found_log> logs, const campaign_s
   // As many graders as can be started, up to the jobs asked for: a process or memory limit that
   // allows fewer threads slows the run down, it does not stop it.
   std::vector<std::thread> graders;
-  const std::size_t threads = std::min<std::size_t>(std::max(settings.jobs, 1u), logs.size());
+  const std::size_t threads = std::min<std::size_t>(settings.jobs, logs.size());
   std::string thread_problem;
   for (std::size_t i = 0; i < threads; ++i) {
     try {
@@ -250,7 +250,7 @@ campaign_totals grade_campaign(std::span<const found_log> logs, const campaign_s
       break;
     }
   }
-  if (!thread_problem.empty()) {
+  if (!thread_problem.empty() && threads > 0) {
     say("only " + std::to_string(graders.size()) + " of " + std::to_string(threads) +
         " grading threads could start (" + thread_problem + ")" +
         (graders.empty() ? "; grading on the main thread alone" : ""));

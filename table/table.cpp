@@ -1,6 +1,7 @@
 #include "table.hpp"
 
 #include <sched.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -80,6 +81,25 @@ void check_logs_against(const std::vector<found_log>& logs, const std::string& w
 
 }  // namespace
 
+unsigned jobs_that_fit(unsigned jobs) {
+  rlimit space{};
+  if (::getrlimit(RLIMIT_AS, &space) != 0 || space.rlim_cur == RLIM_INFINITY) return jobs;
+  std::ifstream statm("/proc/self/statm");
+  std::uint64_t pages = 0;
+  if (!(statm >> pages)) return jobs;
+  const std::uint64_t used = pages * static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+  rlimit stack{};
+  const std::uint64_t stack_size =
+      ::getrlimit(RLIMIT_STACK, &stack) == 0 && stack.rlim_cur != RLIM_INFINITY
+          ? stack.rlim_cur
+          : std::uint64_t{8} << 20;
+  // Each thread reserves its stack and, once it allocates, a heap arena of its own (64 MiB of
+  // address space), and a grade uses a few MiB besides.
+  const std::uint64_t per_thread = stack_size + (std::uint64_t{72} << 20);
+  const std::uint64_t room = space.rlim_cur > used ? space.rlim_cur - used : 0;
+  return static_cast<unsigned>(std::min<std::uint64_t>(jobs, room / per_thread));
+}
+
 unsigned default_jobs() {
   cpu_set_t allowed;
   CPU_ZERO(&allowed);
@@ -139,6 +159,13 @@ int run_table(const table_settings& settings) {
     grading.format = settings.format;
     grading.long_mode = settings.long_mode;
     grading.jobs = settings.jobs != 0 ? settings.jobs : default_jobs();
+    if (const unsigned fit = jobs_that_fit(grading.jobs); fit < grading.jobs) {
+      say("only " + std::to_string(fit) +
+          " grading threads fit in the address space the process "
+          "may use (ulimit -v), not " +
+          std::to_string(grading.jobs) + (fit == 0 ? "; grading on the main thread alone" : ""));
+      grading.jobs = fit;
+    }
     grading.progress = !settings.quiet && ::isatty(STDERR_FILENO) == 1;
     fd_writer out(table.fd(), table.name(), table.is_stream());
     out.write(table_header(settings.format));
