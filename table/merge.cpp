@@ -96,7 +96,14 @@ checked_part check_part(const table_part& part) {
     checked.last_path = row.path;
     checked.rows.push_back(without_record(reader, *record_text));
   }
-  if (checked.format == table_format::raw) record_text = reader.trailer_record();
+  if (checked.format == table_format::raw) {
+    record_text = reader.trailer_record();
+    if (!record_text) {
+      throw table_error(part.name +
+                        " ends without a shard trailer (a cut table, or one written without "
+                        "--shard)");
+    }
+  }
   if (!record_text) throw table_error(unsharded);
   const std::optional<shard_record> record = parse_shard_record(*record_text);
   if (!record) throw table_error(part.name + ": '" + *record_text + "' is not a shard record");

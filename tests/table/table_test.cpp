@@ -12,6 +12,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <thread>
 
 #include "campaign.hpp"
@@ -242,8 +243,120 @@ TEST(table_command, shard_parts_merged_are_the_whole_table) {
     EXPECT_EQ(table(merge, dir.path).status, 0) << format;
     EXPECT_EQ(read_file(dir.path / "merged"), read_file(dir.path / "whole")) << format;
   }
-  EXPECT_EQ(table({"--merge", "part1", "whole"}, dir.path).status, 2);  // a path twice
-  EXPECT_EQ(table({"--merge", "part1", "part2", "part1"}, dir.path).status, 2);
+}
+
+// Every refusal names the part and the reason, and leaves the old table; a complete set in any
+// order is accepted.
+TEST(table_command, merge_checks_every_part_whole_before_writing) {
+  scratch dir;
+  make_campaign(dir.path);
+  std::map<std::string, std::string> parts;  // name: bytes
+  // Writes the table `name` and keeps its bytes.
+  const auto run = [&](const std::string& name, std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), {"-q", "-o", name});
+    EXPECT_NE(table(arguments, dir.path).status, 2) << name;
+    parts[name] = read_file(dir.path / name);
+  };
+  for (const std::string format : {"raw", "csv", "jsonl"}) {
+    for (int k = 1; k <= 3; ++k) {
+      const std::string name = "p" + std::to_string(k) + "." + format;
+      run(name, {"--format", format, "--shard", std::to_string(k) + "/3", "camp"});
+    }
+  }
+  for (int k = 1; k <= 16; ++k) {
+    const std::string name = "q" + std::to_string(k) + ".csv";
+    run(name, {"--format", "csv", "--shard", std::to_string(k) + "/16", "camp"});
+  }
+  run("short2.raw", {"--short", "--shard", "2/3", "camp"});
+  run("other2.csv", {"--format", "csv", "--shard", "2/3", "camp/d0", "camp/d1"});
+  run("whole.jsonl", {"--format", "jsonl", "camp"});
+  const std::string p2raw = parts["p2.raw"];
+  const std::string p2csv = parts["p2.csv"];
+  const std::string p2jsonl = parts["p2.jsonl"];
+  parts["cut.raw"] = p2raw.substr(0, p2raw.size() - 20);
+  parts["cut.csv"] = p2csv.substr(0, p2csv.size() - 20);
+  parts["short.csv"] = p2csv.substr(0, p2csv.rfind('\n', p2csv.size() - 2) + 1);  // a row less
+  parts["cut.jsonl"] = p2jsonl.substr(0, p2jsonl.size() - 20) + "\n";
+  // A cut row, then the rows of another part: the rows glued across the cut.
+  parts["glued.raw"] =
+      parts["p1.raw"].substr(0, parts["p1.raw"].size() / 2) + p2raw.substr(p2raw.find('\n') + 1);
+  parts["copy1.raw"] = parts["p1.raw"];
+  parts["empty.csv"] = "";
+  parts["noise.raw"] = std::string(table_header(table_format::raw)) + "\x01\xff,\"\n\x7f";
+  parts["noise.csv"] = p2csv.substr(0, p2csv.find('\n') + 1) + "a,\"b\n";
+  for (const auto& [name, bytes] : parts) write_file(dir.path / name, bytes);
+  fs::create_directory(dir.path / "folder");
+
+  std::vector<std::string> missing{"--merge"};
+  for (int k = 16; k >= 1; --k) {
+    if (k != 4 && k != 9) missing.push_back("q" + std::to_string(k) + ".csv");
+  }
+  std::vector<std::string> all = missing;
+  all.insert(all.begin() + 3, {"q4.csv", "q9.csv"});
+  const struct {
+    std::vector<std::string> arguments;
+    int status;
+    std::string says;
+  } cases[] = {
+      {all, 0, "16 tables merged, 44 rows"},
+      {{"--merge", "p3.raw", "p1.raw", "p2.raw"}, 0, "3 tables merged, 42 rows"},
+      {missing, 2, "parts 4, 9 of 16 are missing"},
+      {{"--merge", "p1.raw", "p2.raw"}, 2, "part 3 of 3 is missing"},
+      {{"--merge", "p1.raw", "cut.raw", "p3.raw"},
+       2,
+       "cut.raw: line 17: the row does not end in a line feed (a cut table?)"},
+      {{"--merge", "p1.csv", "cut.csv", "p3.csv"},
+       2,
+       "cut.csv: line 16: the row does not end in a line feed (a cut table?)"},
+      {{"--merge", "p1.csv", "short.csv", "p3.csv"},
+       2,
+       "short.csv holds 14 rows, part 2 of 3 holds 15 (a cut table?)"},
+      {{"--merge", "p1.jsonl", "cut.jsonl", "p3.jsonl"},
+       2,
+       "cut.jsonl: line 15: not a JSON object of a table row: a string expected at byte 707"},
+      {{"--merge", "glued.raw", "p3.raw"},
+       2,
+       "glued.raw: line 24: the shard trailer counts 15 rows, the table has 22 (a cut or glued "
+       "table?)"},
+      {{"--merge", "p1.raw", "p2.raw", "p1.raw"}, 2, "p1.raw and p1.raw are the same file"},
+      {{"--merge", "p1.raw", "p2.raw", "copy1.raw"},
+       2,
+       "p1.raw and copy1.raw are both part 1 of 3"},
+      {{"--merge", "p1.raw", "short2.raw", "p3.raw"},
+       2,
+       "short2.raw has --short rows, p1.raw long ones"},
+      {{"--merge", "p1.csv", "other2.csv", "p3.csv"},
+       2,
+       "other2.csv is part 2 of another cut (3 parts of 24 logs, list=8a2ba1e659d25870) than "
+       "p1.csv (3 "
+       "parts of 44 logs, list=3e634e7558fc2908)"},
+      {{"--merge", "p1.csv", "p2.jsonl"}, 2, "p2.jsonl is a jsonl table, p1.csv a csv one"},
+      {{"--merge", "whole.jsonl"},
+       2,
+       "whole.jsonl is not a part of a sharded run (written without --shard)"},
+      {{"--merge", "empty.csv", "p1.csv"}, 2, "empty.csv is empty, not a part of a sharded run"},
+      {{"--merge", "folder", "p1.csv"}, 2, "cannot read folder: Is a directory"},
+      {{"--merge", "absent.csv"}, 2, "cannot read absent.csv: No such file or directory"},
+      {{"--merge", "noise.raw"},
+       2,
+       "noise.raw: line 3: the row does not end in a line feed (a cut table?)"},
+      {{"--merge", "noise.csv"}, 2, "noise.csv: line 2: a quoted field without its closing quote"},
+      {{"--merge", "-o", "p1.raw", "p1.raw", "p2.raw", "p3.raw"},
+       2,
+       "-o p1.raw is p1.raw, a table to merge"},
+  };
+  for (const auto& c : cases) {
+    write_file(dir.path / "merged", "the old table\n");
+    std::vector<std::string> arguments = c.arguments;
+    if (arguments[1] != "-o") arguments.insert(arguments.begin() + 1, {"-o", "merged"});
+    const run_result result = table(arguments, dir.path);
+    EXPECT_EQ(result.status, c.status) << c.says;
+    EXPECT_EQ(result.err, "sift_runlog_table: " + c.says + "\n");
+    if (c.status == 2) {
+      EXPECT_EQ(read_file(dir.path / "merged"), "the old table\n") << c.says;
+    }
+  }
+  for (const auto& [name, bytes] : parts) EXPECT_EQ(read_file(dir.path / name), bytes) << name;
 }
 
 TEST(table_command, failed_list_fed_back_grades_exactly_the_failed_logs) {
