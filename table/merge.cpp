@@ -46,9 +46,10 @@ struct checked_part {
 std::string_view without_record(const table_reader& reader, std::string_view record_text) {
   std::string_view row = reader.row();
   row.remove_suffix(1);  // the line feed
-  const std::string ending = reader.format() == table_format::csv
-                                 ? "," + std::string(record_text)
-                                 : ",\"shard\":\"" + std::string(record_text) + "\"}";
+  const bool csv = reader.format() == table_format::csv;
+  std::string ending(csv ? "," : ",\"shard\":\"");
+  ending += record_text;
+  if (!csv) ending += "\"}";
   if (!row.ends_with(ending)) {
     throw table_error(reader.name() + ": line " + std::to_string(reader.line()) +
                       ": the shard record is not the row's last field");
