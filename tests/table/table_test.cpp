@@ -173,6 +173,86 @@ TEST(table_encoding, csv_fields_and_json_strings_keep_every_byte) {
   EXPECT_THROW((void)read_path_list(bad), std::runtime_error);
 }
 
+// The fields a row reads as (answers as name=value, then techniques, report and shard), or
+// the error it stops at.
+std::string row_fields(std::string_view table_text) {
+  try {
+    table_reader reader("t", table_text);
+    std::string text;
+    for (table_row row; reader.next(row);) {
+      const auto shown = [](const std::optional<std::string>& field) {
+        return field ? *field : std::string("-");
+      };
+      text += row.path + '|' + shown(row.tool) + '|' + shown(row.run) + '|' + shown(row.cores) +
+              '|' + row.verdict + '|';
+      for (const named_value& answer : row.answers) text += answer.name + '=' + answer.value + ' ';
+      for (const std::string& technique : row.techniques) text += technique + ' ';
+      text += '|' + shown(row.report) + '|' + shown(row.shard) + '\n';
+    }
+    return text;
+  } catch (const table_error& e) {
+    return e.what();
+  }
+}
+
+TEST(table_encoding, the_reader_gives_each_rows_fields_or_names_the_line_and_the_fault) {
+  const std::string csv =
+      "path,tool,model,examination,run,cores,time_flag,memory_flag,verdict,"
+      "answers,techniques,report";
+  const std::string row = "a.log,t,m,e,1,4,OK,OK,answers,2 BOOL:TRUE NUM:?,X Y,";
+  const struct {
+    std::string table, fields;
+  } cases[] = {
+      {csv + ",answer_names\n" + row + ",\"A B,\"\"\"\n",
+       "a.log|t|1|4|answers|A=TRUE B,\"=? X Y |-|-\n"},
+      {csv + "\n" + row + "\n\"b\nc\",,,,,,,,failed,,,line 3: x\n",
+       "a.log|t|1|4|answers|=TRUE =? X Y |-|-\nb\nc|-|-|-|failed||line 3: x|-\n"},
+      {csv + ",shard\n" + row + ",s\n", "a.log|t|1|4|answers|=TRUE =? X Y |-|s\n"},
+      {"{\"path\":\"a\\udcff\",\"tool\":null,\"model\":null,\"examination\":null,\"run\":\"\","
+       "\"cores\":\"NO_CORE\",\"time_flag\":null,\"memory_flag\":null,\"verdict\":\"CC\","
+       "\"answers\":null,\"techniques\":[],\"report\":null}\n",
+       "a\xff|-|-|NO_CORE|CC||-|-\n"},
+      {"", ""},
+      {csv + ",answer_names\n" + row + ",A\n",
+       "t: line 2: answer_names does not name each answer once"},
+      {csv + "\n" + row + ",extra\n", "t: line 2: more fields than the header's 12"},
+      {csv + "\na,b\n", "t: line 2: 2 fields, the header has 12"},
+      {csv + "\n" + row.substr(0, 10) + "\"x\"y" + row.substr(10) + "\n",
+       "t: line 2: a byte after the closing quote of field 4"},
+      {csv + "\nb.log,,,,,,,,maybe,,,\n", "t: line 2: 'maybe' is not a verdict"},
+      {"path,tool\n",
+       "t: line 1: not a table of sift_runlog_table (neither a raw nor a csv "
+       "header, nor a JSON line)"},
+      {"{\"path\":\"a\",\"tool\":null}\n", "t: line 1: no member \"model\""},
+      {"{\"path\":\"a\",\"colour\":null}\n", "t: line 1: an unknown member \"colour\""},
+      {"{\"path\":\"a\",\"path\":\"b\"}\n", "t: line 1: the member \"path\" twice"},
+      {"{\"path\":\"a\"} x\n",
+       "t: line 1: not a JSON object of a table row: the end of the line "
+       "expected at byte 14"},
+      {std::string(table_header(table_format::raw)) + "a,b\n#shard r lines=1 digest=0\n",
+       "t: line 3: a malformed shard trailer"},
+      {std::string(table_header(table_format::raw)) + std::string("a\0b\n", 4),
+       "t: line 2: a NUL byte in the row"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(row_fields(c.table), c.fields) << c.table;
+
+  // From a file, in blocks that end inside rows (quoted line feeds included): as in memory.
+  scratch dir;
+  std::string big = csv + "\n";
+  for (int i = 0; i < 100'000; ++i) big += "\"p\n" + std::to_string(i) + "\",,,,,,,,CC,,,\n";
+  write_file(dir.path / "big.csv", big);
+  table_reader from_file((dir.path / "big.csv").string());
+  table_reader in_memory("big.csv", big);
+  table_row file_row, memory_row;
+  while (in_memory.next(memory_row)) {
+    ASSERT_TRUE(from_file.next(file_row));
+    ASSERT_EQ(from_file.row(), in_memory.row());
+    ASSERT_EQ(from_file.line(), in_memory.line());
+  }
+  EXPECT_FALSE(from_file.next(file_row));
+  EXPECT_EQ(from_file.rows(), 100'000u);
+}
+
 TEST(table_encoding, shards_cover_every_log_once_in_balanced_runs) {
   for (std::size_t count = 0; count < 30; ++count) {
     for (std::size_t parts = 1; parts < 8; ++parts) {
