@@ -169,8 +169,19 @@ TEST(table_encoding, csv_fields_and_json_strings_keep_every_byte) {
     std::istringstream list(path_list_line(c.bytes) + path_list_line("\"" + c.bytes));
     EXPECT_EQ(read_path_list(list), (std::vector<std::string>{c.bytes, "\"" + c.bytes}));
   }
-  std::istringstream bad("good\n\"no end\n");
-  EXPECT_THROW((void)read_path_list(bad), std::runtime_error);
+  for (const auto& [list, error] : std::initializer_list<std::pair<std::string, std::string>>{
+           {"good\n\"no end\n",
+            "line 2: a quoted path must end in \" and use only \\\", \\\\ and \\n"},
+           {std::string("a\n\nb\0c\n", 7), "line 3: a NUL byte in the path"},
+           {"a\n\"\"\n", "line 2: an empty path"}}) {
+    std::istringstream in(list);
+    try {
+      (void)read_path_list(in);
+      ADD_FAILURE() << list;
+    } catch (const std::runtime_error& e) {
+      EXPECT_EQ(e.what(), error);
+    }
+  }
 }
 
 // The fields a row reads as (answers as name=value, then techniques, report and shard), or
@@ -373,6 +384,8 @@ TEST(table_command, merge_checks_every_part_whole_before_writing) {
   }
   std::vector<std::string> all = missing;
   all.insert(all.begin() + 3, {"q4.csv", "q9.csv"});
+  std::vector<std::string> first_15 = all;
+  first_15.erase(std::find(first_15.begin(), first_15.end(), "q16.csv"));
   const struct {
     std::vector<std::string> arguments;
     int status;
@@ -381,6 +394,8 @@ TEST(table_command, merge_checks_every_part_whole_before_writing) {
       {all, 0, "16 tables merged, 44 rows"},
       {{"--merge", "p3.raw", "p1.raw", "p2.raw"}, 0, "3 tables merged, 42 rows"},
       {missing, 2, "parts 4, 9 of 16 are missing"},
+      {first_15, 2, "part 16 of 16 is missing"},
+      {{"--shard", "1/45", "camp"}, 2, "--shard 1/45: only 44 logs for 45 parts"},
       {{"--merge", "p1.raw", "p2.raw"}, 2, "part 3 of 3 is missing"},
       {{"--merge", "p1.raw", "cut.raw", "p3.raw"},
        2,
@@ -428,7 +443,7 @@ TEST(table_command, merge_checks_every_part_whole_before_writing) {
   for (const auto& c : cases) {
     write_file(dir.path / "merged", "the old table\n");
     std::vector<std::string> arguments = c.arguments;
-    if (arguments[1] != "-o") arguments.insert(arguments.begin() + 1, {"-o", "merged"});
+    if (arguments[1] != "-o") arguments.insert(arguments.begin(), {"-o", "merged"});
     const run_result result = table(arguments, dir.path);
     EXPECT_EQ(result.status, c.status) << c.says;
     EXPECT_EQ(result.err, "sift_runlog_table: " + c.says + "\n");
