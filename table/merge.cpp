@@ -105,6 +105,9 @@ checked_part check_part(const table_part& part) {
                         "--shard)");
     }
   }
+  if (!record_text && reader.sharded()) {
+    throw table_error(part.name + " holds no row (a cut table?)");  // a csv header alone
+  }
   if (!record_text) throw table_error(unsharded);
   const std::optional<shard_record> record = parse_shard_record(*record_text);
   if (!record) throw table_error(part.name + ": '" + *record_text + "' is not a shard record");
