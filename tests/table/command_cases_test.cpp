@@ -14,6 +14,8 @@
 #include <fstream>
 #include <thread>
 
+#include "grading.hpp"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -204,6 +206,21 @@ const command_case cases[] = {
      R"({ "$T" -o t.txt camp 2>&1; echo $? > status; } | head -1 >/dev/null)", 0, "",
      "test $(cat status) = 141 && test ! -e t.txt"},
 };
+
+TEST(table_progress, time_left_counts_bytes_and_shows_hours) {
+  using sift_runlog::table::time_left;
+  using sift_runlog::table::work_per_log;
+  const double gib = 1 << 30;
+  // A 1 GiB log graded first in 0.5 s, 20000 small logs of 4 KiB left: about 0.68 s more, where a
+  // count of logs would have promised hours.
+  const double small_logs = 20000 * (4096 + work_per_log);
+  EXPECT_EQ(time_left(gib + work_per_log, gib + work_per_log + small_logs, 0.5), "0:01");
+  // Half the small logs done, a 64 GiB log left: not "0:01" as a count of logs would say.
+  EXPECT_EQ(time_left(small_logs / 2, small_logs + 64 * gib, 1.0), "1:40");
+  EXPECT_EQ(time_left(gib, 10 * gib, 1000), "2:30:00");
+  EXPECT_EQ(time_left(0, 1, 0), "?");
+  EXPECT_EQ(time_left(1, 1, 9), "0:00");
+}
 
 TEST(table_command_cases, each_ends_as_its_row_says_and_leaves_no_temporary_file) {
   for (const command_case& c : cases) {
