@@ -149,6 +149,12 @@ const command_case cases[] = {
      "printf 'RH_START\nRH_STOP\n' > camp/.h_M_E_1.log", R"("$T" --pattern '*.log' camp)", 1,
      "3 logs graded", ""},
 
+    {false, "rows reach a pipe while a big log is still being graded",
+     "truncate -s 256G camp/z_M_E_1.log && mkfifo pipe",
+     R"sh("$T" -j2 camp > pipe & { IFS= read -r header; IFS= read -r row; } < pipe
+        kill $!; wait $!; test "$row" = t,M,E,2.log,8,OK,OK,DNC,-)sh",
+     0, "", ""},
+
     // Options.
     {false, "an empty output name", "", R"("$T" -o '' camp)", 2,
      "-o needs a value, not an empty one ('-' is standard output)", ""},
