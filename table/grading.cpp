@@ -120,14 +120,11 @@ std::vector<std::size_t> grading_order(std::span<const found_log> logs) {
 // graded first would make a count of logs promise far too long, and the reverse far too short.
 class progress_line {
  public:
-  // A small log costs about as much as reading this many bytes more (opening it, its rows).
-  static constexpr double bytes_per_log = 64 * 1024;
-
   progress_line(bool shown, std::span<const found_log> logs) : shown_(shown), total_(logs.size()) {
     for (const found_log& log : logs) work_left_ += cost(log);
   }
 
-  static double cost(const found_log& log) { return static_cast<double>(log.size) + bytes_per_log; }
+  static double cost(const found_log& log) { return static_cast<double>(log.size) + work_per_log; }
 
   void count(const found_log& log) { work_done_ += cost(log); }
 
@@ -137,20 +134,11 @@ class progress_line {
     drawn_ = now;
     const double seconds = std::chrono::duration<double>(now - start_).count();
     const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
-    const double work_rate = seconds > 0 ? work_done_ / seconds : 0;
-    const auto left = static_cast<long>(
-        work_rate > 0 ? std::max(work_left_ - work_done_, 0.0) / work_rate + 0.5 : 0);
-    char clock[32];
-    if (left >= 3600) {
-      std::snprintf(clock, sizeof clock, "%ld:%02ld:%02ld", left / 3600, left / 60 % 60, left % 60);
-    } else {
-      std::snprintf(clock, sizeof clock, "%ld:%02ld", left / 60, left % 60);
-    }
     char text[200];
-    const int length =
-        std::snprintf(text, sizeof text,
-                      "\rsift_runlog_table: %zu/%zu logs, %.0f logs/s, %s left, %zu failed\x1b[K",
-                      done, total_, rate, done > 0 ? clock : "?", failed);
+    const int length = std::snprintf(
+        text, sizeof text,
+        "\rsift_runlog_table: %zu/%zu logs, %.0f logs/s, %s left, %zu failed\x1b[K", done, total_,
+        rate, time_left(work_done_, work_left_, seconds).c_str(), failed);
     (void)!::write(STDERR_FILENO, text, static_cast<std::size_t>(std::max(length, 0)));
     erased_ = false;
   }
@@ -172,6 +160,18 @@ class progress_line {
 };
 
 }  // namespace
+
+std::string time_left(double done, double total, double seconds) {
+  if (done <= 0 || seconds <= 0) return "?";
+  const auto left = static_cast<long>(std::max(total - done, 0.0) * seconds / done + 0.5);
+  char clock[32];
+  if (left >= 3600) {
+    std::snprintf(clock, sizeof clock, "%ld:%02ld:%02ld", left / 3600, left / 60 % 60, left % 60);
+  } else {
+    std::snprintf(clock, sizeof clock, "%ld:%02ld", left / 60, left % 60);
+  }
+  return clock;
+}
 
 campaign_totals grade_campaign(std::span<const found_log> logs, const campaign_settings& settings,
                                const std::function<void(std::string_view)>& write,
@@ -241,7 +241,7 @@ campaign_totals grade_campaign(std::span<const found_log> logs, const campaign_s
   // As many graders as can be started, up to the jobs asked for: a process or memory limit that
   // allows fewer threads slows the run down, it does not stop it.
   std::vector<std::thread> graders;
-  const std::size_t threads = std::min<std::size_t>(std::max(settings.jobs, 1u), logs.size());
+  const std::size_t threads = std::min<std::size_t>(settings.jobs, logs.size());
   std::string thread_problem;
   for (std::size_t i = 0; i < threads; ++i) {
     try {
@@ -251,7 +251,7 @@ campaign_totals grade_campaign(std::span<const found_log> logs, const campaign_s
       break;
     }
   }
-  if (!thread_problem.empty()) {
+  if (!thread_problem.empty() && threads > 0) {
     say("only " + std::to_string(graders.size()) + " of " + std::to_string(threads) +
         " grading threads could start (" + thread_problem + ")" +
         (graders.empty() ? "; grading on the main thread alone" : ""));

@@ -1,6 +1,7 @@
 #include "table.hpp"
 
 #include <sched.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -10,6 +11,7 @@
 #include "grading.hpp"
 #include "merge.hpp"
 #include "output_file.hpp"
+#include "shard_record.hpp"
 
 namespace sift_runlog::table {
 
@@ -79,6 +81,25 @@ void check_logs_against(const std::vector<found_log>& logs, const std::string& w
 
 }  // namespace
 
+unsigned jobs_that_fit(unsigned jobs) {
+  rlimit space{};
+  if (::getrlimit(RLIMIT_AS, &space) != 0 || space.rlim_cur == RLIM_INFINITY) return jobs;
+  std::ifstream statm("/proc/self/statm");
+  std::uint64_t pages = 0;
+  if (!(statm >> pages)) return jobs;
+  const std::uint64_t used = pages * static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+  rlimit stack{};
+  const std::uint64_t stack_size =
+      ::getrlimit(RLIMIT_STACK, &stack) == 0 && stack.rlim_cur != RLIM_INFINITY
+          ? stack.rlim_cur
+          : std::uint64_t{8} << 20;
+  // Each thread reserves its stack and, once it allocates, a heap arena of its own (64 MiB of
+  // address space), and a grade uses a few MiB besides.
+  const std::uint64_t per_thread = stack_size + (std::uint64_t{72} << 20);
+  const std::uint64_t room = space.rlim_cur > used ? space.rlim_cur - used : 0;
+  return static_cast<unsigned>(std::min<std::uint64_t>(jobs, room / per_thread));
+}
+
 unsigned default_jobs() {
   cpu_set_t allowed;
   CPU_ZERO(&allowed);
@@ -131,6 +152,18 @@ int run_table(const table_settings& settings) {
     if (settings.output.empty()) {
       check_logs_against(found.logs, "standard output", standard_output_identity());
     }
+    // Every part must be able to say which it is: a part without rows could not.
+    std::optional<shard_writer> sharded;
+    if (const auto part = settings.part) {
+      if (found.logs.size() < part->parts) {
+        say("--shard " + std::to_string(part->part) + '/' + std::to_string(part->parts) +
+            ": only " + std::to_string(found.logs.size()) + " logs for " +
+            std::to_string(part->parts) + " parts");
+        return 2;
+      }
+      sharded.emplace(settings.format, shard_record{part->part, part->parts, found.logs.size(),
+                                                    list_digest(found.logs), settings.long_mode});
+    }
     const auto [begin, end] = shard_range(found.logs.size(), settings.part.value_or(shard{}));
     const std::span<const found_log> logs(found.logs.data() + begin, end - begin);
 
@@ -138,12 +171,23 @@ int run_table(const table_settings& settings) {
     grading.format = settings.format;
     grading.long_mode = settings.long_mode;
     grading.jobs = settings.jobs != 0 ? settings.jobs : default_jobs();
+    if (const unsigned fit = jobs_that_fit(grading.jobs); fit < grading.jobs) {
+      say("only " + std::to_string(fit) +
+          " grading threads fit in the address space the process "
+          "may use (ulimit -v), not " +
+          std::to_string(grading.jobs) + (fit == 0 ? "; grading on the main thread alone" : ""));
+      grading.jobs = fit;
+    }
     grading.progress = !settings.quiet && ::isatty(STDERR_FILENO) == 1;
     fd_writer out(table.fd(), table.name(), table.is_stream());
-    out.write(table_header(settings.format));
+    out.write(sharded ? sharded->header() : table_header(settings.format));
     const campaign_totals totals = grade_campaign(
-        logs, grading, [&out](std::string_view row) { out.write(row); },
+        logs, grading,
+        [&out, &sharded](std::string_view row) {
+          out.write(sharded ? std::string_view(sharded->row(row)) : row);
+        },
         [&out] { out.flush_if_stale(); });
+    if (sharded) out.write(sharded->trailer());
     out.flush();
     if (failed_list) {
       fd_writer list(failed_list->fd(), failed_list->name());

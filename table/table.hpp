@@ -30,6 +30,11 @@ struct table_settings {
 // The processors this process may run on (sched_getaffinity), at least 1.
 [[nodiscard]] unsigned default_jobs();
 
+// How many of `jobs` grading threads fit in the address space the process may use
+// (RLIMIT_AS), each with its stack, heap arena and working memory: all of them when it is
+// unlimited.
+[[nodiscard]] unsigned jobs_that_fit(unsigned jobs);
+
 // Runs the command and returns its exit status: 0 every log graded, 1 some failed (or a folder
 // could not be searched), 2 no table written. Messages go to standard error.
 [[nodiscard]] int run_table(const table_settings& settings);
