@@ -396,7 +396,7 @@ TEST(table_command, merge_checks_every_part_whole_before_writing) {
        "short.csv holds 14 rows, part 2 of 3 holds 15 (a cut table?)"},
       {{"--merge", "p1.jsonl", "cut.jsonl", "p3.jsonl"},
        2,
-       "cut.jsonl: line 15: not a JSON object of a table row: a string expected at byte 707"},
+       "cut.jsonl: line 15: not a JSON object of a table row: a string expected at byte 709"},
       {{"--merge", "glued.raw", "p3.raw"},
        2,
        "glued.raw: line 24: the shard trailer counts 15 rows, the table has 22 (a cut or glued "
