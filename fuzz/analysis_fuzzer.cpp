@@ -69,7 +69,8 @@ struct graded {
   grade_outcome outcome;
   bool operator==(const graded& other) const {
     return output == other.output && outcome.report == other.outcome.report &&
-           outcome.line == other.outcome.line;
+           outcome.line.failure.line == other.outcome.line.failure.line &&
+           outcome.line.failure.reason == other.outcome.line.failure.reason;
   }
 };
 

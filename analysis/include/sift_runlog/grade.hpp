@@ -72,8 +72,6 @@ enum class verdict_kind {
 struct answer {
   std::string key;
   std::string value;
-
-  bool operator==(const answer&) const = default;
 };
 
 // Where and why a grade failed. `line` is the log's line at fault, counted from 1 (the pieces
@@ -85,8 +83,6 @@ struct grade_failure {
   std::uint64_t line = 0;
   std::string reason;
   std::string problem_line;
-
-  bool operator==(const grade_failure&) const = default;
 };
 
 // The program's result line as a value: what it shows, field by field, and how far it got.
@@ -116,8 +112,6 @@ struct result_line {
   [[nodiscard]] std::string formatted_answers() const;
   // The bytes the program writes for this line after its debug traces, line feed included.
   [[nodiscard]] std::string text(bool debug_mode = false) const;
-
-  bool operator==(const result_line&) const = default;
 };
 
 // The analysis state as the grade left it: at the end of the log, or where a failure stopped it.
