@@ -1,0 +1,221 @@
+#!/usr/bin/env bash
+# The README's cluster recipes, run as written on a generated campaign: the Slurm array job and
+# its chained merge job on a single-node Slurm started here on localhost (munged, slurmctld,
+# slurmd), then the GNU parallel recipe on this machine (-S :). Each merged table must equal one
+# whole run's table byte for byte, and a merge with a part missing must fail with exit 2.
+# Needs root (the daemons); installs Debian's slurm-wlm, munge and parallel if they are missing.
+# Every daemon started here is stopped by its pid when the script ends, whatever the way.
+#
+#   LOGS  logs in the generated campaign (default 400, with 2.5% of failed logs)
+set -euo pipefail
+shopt -s inherit_errexit
+cd "$(dirname "$0")/.."
+export LC_ALL=C
+
+logs=${LOGS:-400}
+scratch=$PWD/build/cluster
+work=$scratch/work
+fail() {
+  echo "cluster.sh: $*" >&2
+  exit 1
+}
+note() { echo "cluster.sh: $*"; }
+
+[ "$(id -u)" = 0 ] || fail "the Slurm and munge daemons need root"
+
+packages=(slurmctld slurmd slurm-client munge parallel)
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+    missing+=("$package")
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+  note "installing: ${missing[*]}"
+  apt-get update
+  DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends slurm-wlm munge parallel
+fi
+
+note "building sift_runlog_table and make_campaign (preset bench)"
+cmake --preset bench >/dev/null
+cmake --build --preset bench -j "${JOBS:-2}" --target sift_runlog_table make_campaign >/dev/null
+
+# The recipes call sift_runlog_table by name, as users do once it is installed.
+export PATH=$PWD/build/bench:$PATH
+
+# A code block of the README, found by the comment that names it: the block the README shows is
+# the very text run here.
+recipe() {
+  awk -v name="$1" '
+    $0 == "<!-- recipe: " name " -->" { found = 1; next }
+    found && /^```/ { if (inside) exit; inside = 1; next }
+    inside { print }
+  ' README.md
+}
+
+# The daemons' pids, stopped in reverse order at the end; a daemon that outlives SIGTERM for ten
+# seconds gets SIGKILL. Jobs still queued or running are cancelled first, so that no task goes on
+# without its slurmd.
+pids=()
+stop_daemons() {
+  local index pid
+  if [ -n "${SLURM_CONF:-}" ] && squeue -h >/dev/null 2>&1; then
+    scancel --partition=ci 2>/dev/null || true
+    for _ in $(seq 50); do
+      [ -z "$(squeue -h 2>/dev/null)" ] && break
+      sleep 0.2
+    done
+  fi
+  for ((index = ${#pids[@]} - 1; index >= 0; index--)); do
+    pid=${pids[index]}
+    kill -TERM "$pid" 2>/dev/null || continue
+    for _ in $(seq 100); do
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    kill -KILL "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  pids=()
+}
+trap stop_daemons EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+trap 'exit 129' HUP
+
+# The private munged's key stays from one run to the next; the rest starts afresh.
+rm -rf "$scratch/slurm" "$work" "$scratch"/whole.*
+mkdir -p "$scratch/munge" "$scratch/slurm/state" "$scratch/slurm/spool" "$work"
+chmod 755 "$scratch/munge"
+
+# A daemon that has stopped on its own: its log says why.
+check_daemons() {
+  local pid
+  for pid in "${pids[@]}"; do
+    kill -0 "$pid" 2>/dev/null && continue
+    tail -n 20 "$scratch"/munge/munged.log "$scratch"/slurm/*.log 2>/dev/null >&2 || true
+    fail "a daemon (pid $pid) has stopped; its log is above"
+  done
+}
+
+note "starting munged, slurmctld and slurmd on localhost"
+# A munged of its own, on its own socket and key, so that one already running is left alone.
+key=$scratch/munge/munge.key
+[ -s "$key" ] || mungekey --create --keyfile="$key"
+munged --foreground --force --socket="$scratch/munge/socket" --key-file="$key" \
+  --pid-file="$scratch/munge/munged.pid" --log-file="$scratch/munge/munged.log" \
+  --seed-file="$scratch/munge/seed" >/dev/null 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do
+  munge -n -S "$scratch/munge/socket" 2>/dev/null |
+    unmunge -S "$scratch/munge/socket" >/dev/null 2>&1 && break
+  sleep 0.1
+done
+check_daemons
+
+# Ports away from Slurm's defaults, for a machine that runs a Slurm of its own. Batch jobs are
+# scheduled at once (batch_sched_delay=0), not up to 3 s later: the array's 16 tasks run one
+# after the other on the one node.
+conf=$scratch/slurm/slurm.conf
+cat >"$conf" <<EOF
+ClusterName=ci
+SlurmctldHost=localhost
+SlurmctldPort=16817
+SlurmdPort=16818
+SlurmUser=root
+AuthType=auth/munge
+AuthInfo=socket=$scratch/munge/socket
+StateSaveLocation=$scratch/slurm/state
+SlurmdSpoolDir=$scratch/slurm/spool
+SlurmctldPidFile=$scratch/slurm/slurmctld.pid
+SlurmdPidFile=$scratch/slurm/slurmd.pid
+SlurmctldLogFile=$scratch/slurm/slurmctld.log
+SlurmdLogFile=$scratch/slurm/slurmd.log
+ProctrackType=proctrack/linuxproc
+TaskPlugin=task/none
+SelectType=select/cons_tres
+SelectTypeParameters=CR_Core
+SchedulerParameters=batch_sched_delay=0
+JobAcctGatherType=jobacct_gather/none
+AccountingStorageType=accounting_storage/none
+MpiDefault=none
+ReturnToService=2
+NodeName=localhost CPUs=2 State=UNKNOWN
+PartitionName=ci Nodes=localhost Default=YES MaxTime=INFINITE State=UP
+EOF
+export SLURM_CONF=$conf
+slurmctld -D -f "$conf" >"$scratch/slurm/slurmctld.out" 2>&1 &
+pids+=($!)
+slurmd -D -N localhost -f "$conf" >"$scratch/slurm/slurmd.out" 2>&1 &
+pids+=($!)
+state=
+for _ in $(seq 100); do
+  check_daemons
+  state=$(sinfo -h -n localhost -o %t 2>/dev/null || true)
+  [ "$state" = idle ] && break
+  sleep 0.3
+done
+[ "$state" = idle ] || fail "the node is '$state', not idle, after 30 s; logs in $scratch/slurm"
+
+note "making a campaign of $logs logs and grading it whole, for reference"
+build/bench/bench/make_campaign "$work/logs" "$logs" >/dev/null
+status=0
+(cd "$work" && sift_runlog_table -q --failed ../whole.failed -o ../whole.txt logs) \
+  2>"$scratch/whole.err" || status=$?
+[ "$status" = 1 ] || fail "the whole run ended with $status, not 1: the campaign has failed logs"
+
+# The recipes' merged table against the whole run, their failed lists against its list, and a
+# merge that lacks one part: exit 2, nothing written.
+check_tables() {
+  local name=$1 parts missing_status=0
+  cmp "$work/campaign.txt" "$scratch/whole.txt" ||
+    fail "$name: the merged table differs from the whole run's"
+  cat "$work"/tables/failed-*.txt | cmp - "$scratch/whole.failed" ||
+    fail "$name: the failed lists differ from the whole run's"
+  parts=("$work"/tables/part-*.txt)
+  [ "${#parts[@]}" = 16 ] || fail "$name: ${#parts[@]} parts, not 16"
+  (cd "$work" && sift_runlog_table --merge -o missing.txt "${parts[@]:0:4}" "${parts[@]:5}") \
+    2>"$scratch/missing.err" || missing_status=$?
+  [ "$missing_status" = 2 ] ||
+    fail "$name: a merge without part 5 ended with $missing_status, not 2: $(cat "$scratch/missing.err")"
+  [ ! -e "$work/missing.txt" ] || fail "$name: a merge without part 5 wrote its table"
+  note "$name: the merged table is the whole run's ($(wc -l <"$work/campaign.txt") lines);" \
+    "without part 5: $(cat "$scratch/missing.err")"
+}
+
+note "Slurm: the README's array script and merge job"
+recipe grade.sh >"$work/grade.sh"
+recipe slurm >"$scratch/slurm.sh"
+[ -s "$work/grade.sh" ] && [ -s "$scratch/slurm.sh" ] || fail "README.md has no Slurm recipe"
+(cd "$work" && sh -e "$scratch/slurm.sh") >"$scratch/slurm.out" 2>&1 ||
+  fail "the Slurm recipe's commands failed: $(cat "$scratch/slurm.out")"
+# Slurm keeps ended jobs in view for minutes (MinJobAge), so their states can be read back.
+for _ in $(seq 600); do
+  [ -z "$(squeue -h)" ] && break
+  check_daemons
+  sleep 0.2
+done
+[ -z "$(squeue -h)" ] || fail "jobs still queued after 2 minutes: $(squeue)"
+jobs=$(scontrol -o show job)
+tasks=$(grep -c ' ArrayTaskId=' <<<"$jobs") || true
+[ "$tasks" = 16 ] || fail "$tasks array tasks, not 16: $jobs"
+# A task with failed logs has written its table, exits 1 and shows FAILED; the merge job runs
+# after it all the same.
+grep ' ArrayTaskId=' <<<"$jobs" | grep -v -e 'JobState=COMPLETED .* ExitCode=0:0' \
+  -e 'JobState=FAILED .* ExitCode=1:0' && fail "array tasks that ended otherwise (above)"
+grep ' ArrayTaskId=' <<<"$jobs" | grep -q 'JobState=FAILED' ||
+  fail "no task had failed logs: the chaining after a failed task is not shown"
+merge=$(grep -v ' ArrayTaskId=' <<<"$jobs") || true
+grep -q 'JobState=COMPLETED .* ExitCode=0:0' <<<"$merge" || fail "the merge job: $merge"
+check_tables Slurm
+
+note "GNU parallel: the README's recipe on this machine"
+rm -rf "$work/tables" "$work/campaign.txt"
+recipe parallel >"$scratch/parallel.sh"
+[ -s "$scratch/parallel.sh" ] || fail "README.md has no GNU parallel recipe"
+# Not sh -e: parallel's exit status counts the tasks with failed logs, and the merge runs anyway.
+(cd "$work" && sh "$scratch/parallel.sh" </dev/null) >"$scratch/parallel.out" 2>&1 ||
+  fail "the GNU parallel recipe's merge failed: $(tail -n 20 "$scratch/parallel.out")"
+check_tables "GNU parallel"
+
+stop_daemons
+note "all good in $SECONDS s; the daemons are stopped"
