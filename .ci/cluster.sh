@@ -21,6 +21,30 @@ fail() {
 }
 note() { echo "cluster.sh: $*"; }
 
+# A code block of the README, found by the comment that names it: the block the README shows is
+# the very text run here.
+recipe() {
+  awk -v name="$1" '
+    $0 == "<!-- recipe: " name " -->" { found = 1; next }
+    found && /^```/ { if (inside) exit; inside = 1; next }
+    inside { print }
+  ' README.md
+}
+# The same block in the manual page, its escapes undone: the two must not drift apart.
+man_recipe() {
+  awk -v name="$1" '
+    $0 == ".\\\" recipe: " name { found = 1; next }
+    found && $0 == ".EX" { inside = 1; next }
+    inside && $0 == ".EE" { exit }
+    inside { print }
+  ' doc/sift_runlog_table.1 | sed -e "s/\\\\(aq/'/g" -e 's/\\-/-/g' -e 's/\\e/\\/g'
+}
+for name in grade.sh slurm rerun parallel; do
+  [ -n "$(recipe "$name")" ] || fail "README.md has no recipe named $name"
+  diff <(recipe "$name") <(man_recipe "$name") >&2 ||
+    fail "the recipe $name differs between README.md and doc/sift_runlog_table.1 (above)"
+done
+
 [ "$(id -u)" = 0 ] || fail "the Slurm and munge daemons need root"
 
 packages=(slurmctld slurmd slurm-client munge parallel)
@@ -42,23 +66,14 @@ cmake --build --preset bench -j "${JOBS:-2}" --target sift_runlog_table make_cam
 # The recipes call sift_runlog_table by name, as users do once it is installed.
 export PATH=$PWD/build/bench:$PATH
 
-# A code block of the README, found by the comment that names it: the block the README shows is
-# the very text run here.
-recipe() {
-  awk -v name="$1" '
-    $0 == "<!-- recipe: " name " -->" { found = 1; next }
-    found && /^```/ { if (inside) exit; inside = 1; next }
-    inside { print }
-  ' README.md
-}
-
 # The daemons' pids, stopped in reverse order at the end; a daemon that outlives SIGTERM for ten
 # seconds gets SIGKILL. Jobs still queued or running are cancelled first, so that no task goes on
 # without its slurmd.
 pids=()
+slurmctld=
 stop_daemons() {
   local index pid
-  if [ -n "${SLURM_CONF:-}" ] && squeue -h >/dev/null 2>&1; then
+  if [ -n "$slurmctld" ] && kill -0 "$slurmctld" 2>/dev/null; then
     scancel --partition=ci 2>/dev/null || true
     for _ in $(seq 50); do
       [ -z "$(squeue -h 2>/dev/null)" ] && break
@@ -76,6 +91,7 @@ stop_daemons() {
     wait "$pid" 2>/dev/null || true
   done
   pids=()
+  slurmctld=
 }
 trap stop_daemons EXIT
 trap 'exit 130' INT
@@ -144,7 +160,8 @@ PartitionName=ci Nodes=localhost Default=YES MaxTime=INFINITE State=UP
 EOF
 export SLURM_CONF=$conf
 slurmctld -D -f "$conf" >"$scratch/slurm/slurmctld.out" 2>&1 &
-pids+=($!)
+slurmctld=$!
+pids+=("$slurmctld")
 slurmd -D -N localhost -f "$conf" >"$scratch/slurm/slurmd.out" 2>&1 &
 pids+=($!)
 state=
@@ -182,19 +199,23 @@ check_tables() {
     "without part 5: $(cat "$scratch/missing.err")"
 }
 
+wait_for_jobs() {
+  for _ in $(seq 600); do
+    [ -z "$(squeue -h)" ] && return
+    check_daemons
+    sleep 0.2
+  done
+  fail "jobs still queued after 2 minutes: $(squeue)"
+}
+
 note "Slurm: the README's array script and merge job"
 recipe grade.sh >"$work/grade.sh"
 recipe slurm >"$scratch/slurm.sh"
 [ -s "$work/grade.sh" ] && [ -s "$scratch/slurm.sh" ] || fail "README.md has no Slurm recipe"
 (cd "$work" && sh -e "$scratch/slurm.sh") >"$scratch/slurm.out" 2>&1 ||
   fail "the Slurm recipe's commands failed: $(cat "$scratch/slurm.out")"
+wait_for_jobs
 # Slurm keeps ended jobs in view for minutes (MinJobAge), so their states can be read back.
-for _ in $(seq 600); do
-  [ -z "$(squeue -h)" ] && break
-  check_daemons
-  sleep 0.2
-done
-[ -z "$(squeue -h)" ] || fail "jobs still queued after 2 minutes: $(squeue)"
 jobs=$(scontrol -o show job)
 tasks=$(grep -c ' ArrayTaskId=' <<<"$jobs") || true
 [ "$tasks" = 16 ] || fail "$tasks array tasks, not 16: $jobs"
@@ -207,6 +228,16 @@ grep ' ArrayTaskId=' <<<"$jobs" | grep -q 'JobState=FAILED' ||
 merge=$(grep -v ' ArrayTaskId=' <<<"$jobs") || true
 grep -q 'JobState=COMPLETED .* ExitCode=0:0' <<<"$merge" || fail "the merge job: $merge"
 check_tables Slurm
+
+note "Slurm: part 5 lost, then graded again by the README's command for one task"
+rm "$work/tables/part-05.txt" "$work/tables/failed-05.txt" "$work/campaign.txt"
+recipe rerun >"$scratch/rerun.sh"
+(cd "$work" && sh -e "$scratch/rerun.sh") >>"$scratch/slurm.out" 2>&1 ||
+  fail "the README's command for one task failed: $(cat "$scratch/slurm.out")"
+wait_for_jobs
+(cd "$work" && sift_runlog_table --merge -o campaign.txt tables/part-*.txt) \
+  2>>"$scratch/slurm.out" || fail "the merge after part 5 again failed: $(cat "$scratch/slurm.out")"
+check_tables "Slurm, part 5 again"
 
 note "GNU parallel: the README's recipe on this machine"
 rm -rf "$work/tables" "$work/campaign.txt"
