@@ -249,4 +249,19 @@ recipe parallel >"$scratch/parallel.sh"
 check_tables "GNU parallel"
 
 stop_daemons
-note "all good in $SECONDS s; the daemons are stopped"
+# What could outlive the daemons: a process whose command names the scratch folder (a daemon) or
+# that runs in it (a task). Read from /proc by the shell itself, so that no probe matches itself.
+leftovers() {
+  local proc cwd args
+  for proc in /proc/[0-9]*; do
+    args=()
+    mapfile -d '' args 2>/dev/null <"$proc/cmdline" || continue
+    cwd=$(readlink "$proc/cwd" 2>/dev/null) || cwd=
+    if [[ "${args[*]}" == *"$scratch"* || $cwd == "$scratch"* ]]; then
+      echo "${proc#/proc/} ${args[*]}"
+    fi
+  done
+}
+rest=$(leftovers)
+[ -z "$rest" ] || fail "still running after the daemons were stopped: $rest"
+note "all good in $SECONDS s; every daemon is stopped, nothing is left running"
