@@ -1,10 +1,9 @@
 // The table formats of sift_runlog_table: the program's own lines (raw), CSV with one row for
-// every log, and JSON Lines; the encoders their fields are made of, and the decoders that
-// --merge needs to find a row's path again.
+// every log, and JSON Lines, and the encoders their fields are made of (table_reader.hpp reads
+// them back).
 #pragma once
 
 #include <cstddef>
-#include <istream>
 #include <optional>
 #include <sift_runlog/grade.hpp>
 #include <string>
@@ -26,18 +25,6 @@ void append_csv_field(std::string& out, std::string_view field);
 // byte, 80 to ff), a lone surrogate that a reader can turn back into the byte (Python:
 // errors="surrogateescape"), so that the path is never lost.
 void append_json_string(std::string& out, std::string_view bytes);
-
-// The bytes of the JSON string that begins at text[position] (its opening quote), \udcXX turned
-// back into byte XX; `position` is left after the closing quote. Nothing when malformed.
-[[nodiscard]] std::optional<std::string> read_json_string(std::string_view text,
-                                                          std::size_t& position);
-
-// Reads one CSV record, without its line end, into `record`; a quoted field may span lines.
-// Returns false at the end of the input.
-[[nodiscard]] bool read_csv_record(std::istream& in, std::string& record);
-
-// The first field of a CSV record, unquoted. Nothing when its quotes are malformed.
-[[nodiscard]] std::optional<std::string> first_csv_field(std::string_view record);
 
 // The table's first line, line feed included: the program's header for raw, the column names
 // for csv; empty for jsonl, which has none.
