@@ -181,19 +181,23 @@ status=0
 [ "$status" = 1 ] || fail "the whole run ended with $status, not 1: the campaign has failed logs"
 
 # The recipes' merged table against the whole run, their failed lists against its list, and a
-# merge that lacks one part: exit 2, nothing written.
+# merge that lacks part 5: exit 2, the part named, nothing written.
 check_tables() {
-  local name=$1 parts missing_status=0
+  local name=$1 part kept=() missing_status=0
   cmp "$work/campaign.txt" "$scratch/whole.txt" ||
     fail "$name: the merged table differs from the whole run's"
-  cat "$work"/tables/failed-*.txt | cmp - "$scratch/whole.failed" ||
+  sort "$work"/tables/failed-*.txt | cmp - <(sort "$scratch/whole.failed") ||
     fail "$name: the failed lists differ from the whole run's"
-  parts=("$work"/tables/part-*.txt)
-  [ "${#parts[@]}" = 16 ] || fail "$name: ${#parts[@]} parts, not 16"
-  (cd "$work" && sift_runlog_table --merge -o missing.txt "${parts[@]:0:4}" "${parts[@]:5}") \
+  for part in "$work"/tables/part-*.txt; do
+    [ "$part" = "$work/tables/part-5.txt" ] || kept+=("$part")
+  done
+  [ "${#kept[@]}" = 15 ] || fail "$name: the parts are not part-1.txt to part-16.txt"
+  (cd "$work" && sift_runlog_table --merge -o missing.txt "${kept[@]}") \
     2>"$scratch/missing.err" || missing_status=$?
   [ "$missing_status" = 2 ] ||
     fail "$name: a merge without part 5 ended with $missing_status, not 2: $(cat "$scratch/missing.err")"
+  grep -q 'part 5 of 16 is missing' "$scratch/missing.err" ||
+    fail "$name: a merge without part 5 says: $(cat "$scratch/missing.err")"
   [ ! -e "$work/missing.txt" ] || fail "$name: a merge without part 5 wrote its table"
   note "$name: the merged table is the whole run's ($(wc -l <"$work/campaign.txt") lines);" \
     "without part 5: $(cat "$scratch/missing.err")"
@@ -230,7 +234,7 @@ grep -q 'JobState=COMPLETED .* ExitCode=0:0' <<<"$merge" || fail "the merge job:
 check_tables Slurm
 
 note "Slurm: part 5 lost, then graded again by the README's command for one task"
-rm "$work/tables/part-05.txt" "$work/tables/failed-05.txt" "$work/campaign.txt"
+rm "$work/tables/part-5.txt" "$work/tables/failed-5.txt" "$work/campaign.txt"
 recipe rerun >"$scratch/rerun.sh"
 (cd "$work" && sh -e "$scratch/rerun.sh") >>"$scratch/slurm.out" 2>&1 ||
   fail "the README's command for one task failed: $(cat "$scratch/slurm.out")"
