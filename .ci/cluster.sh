@@ -221,15 +221,17 @@ recipe slurm >"$scratch/slurm.sh"
 wait_for_jobs
 # Slurm keeps ended jobs in view for minutes (MinJobAge), so their states can be read back.
 jobs=$(scontrol -o show job)
-tasks=$(grep -c ' ArrayTaskId=' <<<"$jobs") || true
-[ "$tasks" = 16 ] || fail "$tasks array tasks, not 16: $jobs"
+# Read whole before grep -q looks at them: grep -q stops early, and a writer cut off would fail
+# the pipeline.
+tasks=$(grep ' ArrayTaskId=' <<<"$jobs") || true
+merge=$(grep -v ' ArrayTaskId=' <<<"$jobs") || true
+[ "$(grep -c . <<<"$tasks")" = 16 ] || fail "not 16 array tasks: $jobs"
 # A task with failed logs has written its table, exits 1 and shows FAILED; the merge job runs
 # after it all the same.
-grep ' ArrayTaskId=' <<<"$jobs" | grep -v -e 'JobState=COMPLETED .* ExitCode=0:0' \
-  -e 'JobState=FAILED .* ExitCode=1:0' && fail "array tasks that ended otherwise (above)"
-grep ' ArrayTaskId=' <<<"$jobs" | grep -q 'JobState=FAILED' ||
+grep -v -e 'JobState=COMPLETED .* ExitCode=0:0' -e 'JobState=FAILED .* ExitCode=1:0' <<<"$tasks" &&
+  fail "array tasks that ended otherwise (above)"
+grep -q 'JobState=FAILED' <<<"$tasks" ||
   fail "no task had failed logs: the chaining after a failed task is not shown"
-merge=$(grep -v ' ArrayTaskId=' <<<"$jobs") || true
 grep -q 'JobState=COMPLETED .* ExitCode=0:0' <<<"$merge" || fail "the merge job: $merge"
 check_tables Slurm
 
