@@ -1,12 +1,20 @@
 #!/usr/bin/env bash
-# The README's cluster recipes, run as written on a generated campaign: the Slurm array job and
-# its chained merge job on a single-node Slurm started here on localhost (munged, slurmctld,
-# slurmd), then the GNU parallel recipe on this machine (-S :). Each merged table must equal one
-# whole run's table byte for byte, and a merge with a part missing must fail with exit 2.
+# The README's cluster recipes, run as written on a generated campaign (the manual page must show
+# the same blocks):
+#   - Slurm: the array script and its chained merge job, on a single-node Slurm started here on
+#     localhost (munged, slurmctld, slurmd, with a private socket, key, ports and state folder);
+#     then task 5 made to write no table, so that the merge job must fail and name part 5; then
+#     the README's command for one task, to grade part 5 again; and a job asking for more
+#     processors than the node has, which must stay pending for the reason the README gives;
+#   - GNU parallel on this machine (-S :), whole and with task 5 writing no table.
+# Each merged table must equal one whole run's byte for byte, the failed lists its list, and a
+# merge with a part missing must fail with exit 2, naming the part and writing nothing.
 # Needs root (the daemons); installs Debian's slurm-wlm, munge and parallel if they are missing.
-# Every daemon started here is stopped by its pid when the script ends, whatever the way.
+# Every daemon started here is stopped by its pid when the script ends, whatever the way, and
+# nothing it started may be left running. Takes well under a minute once built.
 #
-#   LOGS  logs in the generated campaign (default 400, with 2.5% of failed logs)
+#   LOGS  logs in the generated campaign (default 400, 2.5% of them failing; at least 40, so
+#         that some task has a failed log)
 set -euo pipefail
 shopt -s inherit_errexit
 cd "$(dirname "$0")/.."
@@ -212,31 +220,53 @@ wait_for_jobs() {
   fail "jobs still queued after 2 minutes: $(squeue)"
 }
 
+# The README's Slurm recipe as written, with one line more that tells the checks the array's
+# job id; the merge job's is the one sbatch prints. Once the jobs have ended, their states are
+# read back: Slurm keeps ended jobs in view for minutes (MinJobAge). Read whole into variables
+# before grep -q looks at them: grep -q stops early, and a writer cut off fails a pipeline.
+run_slurm_recipe() {
+  recipe grade.sh >"$work/grade.sh"
+  # shellcheck disable=SC2016 # $array is the recipe's variable, expanded when it runs
+  { recipe slurm && echo 'echo "array job $array"'; } >"$scratch/slurm.sh"
+  (cd "$work" && sh -e "$scratch/slurm.sh") >"$scratch/slurm.out" 2>&1 ||
+    fail "the Slurm recipe's commands failed: $(cat "$scratch/slurm.out")"
+  array=$(sed -n 's/^array job //p' "$scratch/slurm.out")
+  merge=$(sed -n 's/^Submitted batch job //p' "$scratch/slurm.out")
+  if [ -z "$array" ] || [ -z "$merge" ]; then
+    fail "no job ids from sbatch: $(cat "$scratch/slurm.out")"
+  fi
+  wait_for_jobs
+  tasks=$(scontrol -o show job "$array")
+  merge_state=$(scontrol -o show job "$merge")
+  [ "$(grep -c ' ArrayTaskId=' <<<"$tasks")" = 16 ] || fail "not 16 array tasks: $tasks"
+}
+
 note "Slurm: the README's array script and merge job"
-recipe grade.sh >"$work/grade.sh"
-recipe slurm >"$scratch/slurm.sh"
-[ -s "$work/grade.sh" ] && [ -s "$scratch/slurm.sh" ] || fail "README.md has no Slurm recipe"
-(cd "$work" && sh -e "$scratch/slurm.sh") >"$scratch/slurm.out" 2>&1 ||
-  fail "the Slurm recipe's commands failed: $(cat "$scratch/slurm.out")"
-wait_for_jobs
-# Slurm keeps ended jobs in view for minutes (MinJobAge), so their states can be read back.
-jobs=$(scontrol -o show job)
-# Read whole before grep -q looks at them: grep -q stops early, and a writer cut off would fail
-# the pipeline.
-tasks=$(grep ' ArrayTaskId=' <<<"$jobs") || true
-merge=$(grep -v ' ArrayTaskId=' <<<"$jobs") || true
-[ "$(grep -c . <<<"$tasks")" = 16 ] || fail "not 16 array tasks: $jobs"
+run_slurm_recipe
 # A task with failed logs has written its table, exits 1 and shows FAILED; the merge job runs
 # after it all the same.
 grep -v -e 'JobState=COMPLETED .* ExitCode=0:0' -e 'JobState=FAILED .* ExitCode=1:0' <<<"$tasks" &&
   fail "array tasks that ended otherwise (above)"
 grep -q 'JobState=FAILED' <<<"$tasks" ||
   fail "no task had failed logs: the chaining after a failed task is not shown"
-grep -q 'JobState=COMPLETED .* ExitCode=0:0' <<<"$merge" || fail "the merge job: $merge"
+grep -q 'JobState=COMPLETED .* ExitCode=0:0' <<<"$merge_state" || fail "the merge job: $merge_state"
 check_tables Slurm
 
-note "Slurm: part 5 lost, then graded again by the README's command for one task"
-rm "$work/tables/part-5.txt" "$work/tables/failed-5.txt" "$work/campaign.txt"
+note "Slurm: task 5 writes no table (its failed list is a folder); the merge job must fail"
+rm -rf "$work/tables"
+mkdir -p "$work/tables/failed-5.txt"
+run_slurm_recipe
+task=$(grep ' ArrayTaskId=5 ' <<<"$tasks") || true
+grep -q 'JobState=FAILED .* ExitCode=2:0' <<<"$task" || fail "task 5: $task"
+grep -q 'JobState=FAILED .* ExitCode=2:0' <<<"$merge_state" || fail "the merge job: $merge_state"
+grep -q 'part 5 of 16 is missing' "$work/slurm-$merge.out" ||
+  fail "the merge job says: $(cat "$work/slurm-$merge.out")"
+cmp "$work/campaign.txt" "$scratch/whole.txt" || fail "the failed merge job changed campaign.txt"
+note "Slurm: the merge job without part 5: $(cat "$work/slurm-$merge.out")"
+
+note "Slurm: part 5 graded again by the README's command for one task, then merged"
+rmdir "$work/tables/failed-5.txt"
+rm "$work/campaign.txt"
 recipe rerun >"$scratch/rerun.sh"
 (cd "$work" && sh -e "$scratch/rerun.sh") >>"$scratch/slurm.out" 2>&1 ||
   fail "the README's command for one task failed: $(cat "$scratch/slurm.out")"
@@ -244,6 +274,20 @@ wait_for_jobs
 (cd "$work" && sift_runlog_table --merge -o campaign.txt tables/part-*.txt) \
   2>>"$scratch/slurm.out" || fail "the merge after part 5 again failed: $(cat "$scratch/slurm.out")"
 check_tables "Slurm, part 5 again"
+
+# The README's word on --cpus-per-task: more than any node has leaves the job pending, and
+# squeue --me shows why.
+note "Slurm: a job asking for more processors than the node has"
+big=$(sbatch --parsable --cpus-per-task=3 --wrap true)
+reason=
+for _ in $(seq 50); do
+  reason=$(squeue --me -h -j "$big" -o %r)
+  [ "$reason" = PartitionConfig ] && break
+  sleep 0.2
+done
+scancel "$big"
+wait_for_jobs
+[ "$reason" = PartitionConfig ] || fail "a job asking for 3 processors is pending for '$reason'"
 
 note "GNU parallel: the README's recipe on this machine"
 rm -rf "$work/tables" "$work/campaign.txt"
@@ -253,6 +297,16 @@ recipe parallel >"$scratch/parallel.sh"
 (cd "$work" && sh "$scratch/parallel.sh" </dev/null) >"$scratch/parallel.out" 2>&1 ||
   fail "the GNU parallel recipe's merge failed: $(tail -n 20 "$scratch/parallel.out")"
 check_tables "GNU parallel"
+
+note "GNU parallel: task 5 writes no table; the recipe's merge must fail"
+rm -rf "$work/tables"
+mkdir -p "$work/tables/failed-5.txt"
+status=0
+(cd "$work" && sh "$scratch/parallel.sh" </dev/null) >"$scratch/parallel.out" 2>&1 || status=$?
+[ "$status" = 2 ] || fail "the recipe's merge ended with $status: $(tail -n 20 "$scratch/parallel.out")"
+grep -q 'part 5 of 16 is missing' "$scratch/parallel.out" ||
+  fail "the recipe's merge says: $(tail -n 20 "$scratch/parallel.out")"
+cmp "$work/campaign.txt" "$scratch/whole.txt" || fail "the failed merge changed campaign.txt"
 
 stop_daemons
 # What could outlive the daemons: a process whose command names the scratch folder (a daemon) or
