@@ -181,8 +181,12 @@ std::string row_fields(std::string_view table_text) {
       const auto shown = [](const std::optional<std::string>& field) {
         return field ? *field : std::string("-");
       };
-      text += row.path + '|' + shown(row.tool) + '|' + shown(row.run) + '|' + shown(row.cores) +
-              '|' + row.verdict + '|';
+      text += row.path + '|';
+      for (const auto* field : {&row.tool, &row.model, &row.examination, &row.run, &row.cores,
+                                &row.time_flag, &row.memory_flag}) {
+        text += shown(*field) + (field == &row.memory_flag ? '|' : ',');
+      }
+      text += row.verdict + '|';
       for (const named_value& answer : row.answers) text += answer.name + '=' + answer.value + ' ';
       for (const std::string& technique : row.techniques) text += technique + ' ';
       text += '|' + shown(row.report) + '|' + shown(row.shard) + '\n';
@@ -202,14 +206,22 @@ TEST(table_encoding, the_reader_gives_each_rows_fields_or_names_the_line_and_the
     std::string table, fields;
   } cases[] = {
       {csv + ",answer_names\n" + row + ",\"A B,\"\"\"\n",
-       "a.log|t|1|4|answers|A=TRUE B,\"=? X Y |-|-\n"},
+       "a.log|t,m,e,1,4,OK,OK|answers|A=TRUE B,\"=? X Y |-|-\n"},
       {csv + "\n" + row + "\n\"b\nc\",,,,,,,,failed,,,line 3: x\n",
-       "a.log|t|1|4|answers|=TRUE =? X Y |-|-\nb\nc|-|-|-|failed||line 3: x|-\n"},
-      {csv + ",shard\n" + row + ",s\n", "a.log|t|1|4|answers|=TRUE =? X Y |-|s\n"},
-      {"{\"path\":\"a\\udcff\",\"tool\":null,\"model\":null,\"examination\":null,\"run\":\"\","
-       "\"cores\":\"NO_CORE\",\"time_flag\":null,\"memory_flag\":null,\"verdict\":\"CC\","
-       "\"answers\":null,\"techniques\":[],\"report\":null}\n",
-       "a\xff|-|-|NO_CORE|CC||-|-\n"},
+       "a.log|t,m,e,1,4,OK,OK|answers|=TRUE =? X Y |-|-\nb\nc|-,-,-,-,-,-,-|failed||line 3: "
+       "x|-\n"},
+      {csv + ",shard\n" + row + ",s\n", "a.log|t,m,e,1,4,OK,OK|answers|=TRUE =? X Y |-|s\n"},
+      {csv + ",colour\n",
+       "t: line 1: not a table of sift_runlog_table (neither a raw nor a csv header, nor a JSON "
+       "line)"},
+      {"{\"path\":\"a\",\"answers\":[{\"name\":\"n\",\"colour\":\"b\"}]}\n",
+       "t: line 1: not a JSON object of a table row: an answer is {\"name\": ..., \"value\": ...} "
+       "at byte 45"},
+      {"{\"path\":\"a\\udcff\\u00e9\\u0080\\u0800\\ud83d\\ude00\",\"tool\":null,\"model\":null,"
+       "\"examination\":null,\"run\":\"\",\"cores\":\"NO_CORE\",\"time_flag\":\"DNF\","
+       "\"memory_flag\":null,\"verdict\":\"CC\",\"answers\":[{\"value\":\"1\",\"name\":\"n\"}],"
+       "\"techniques\":[],\"report\":null}\n",
+       "a\xff\xc3\xa9\xc2\x80\xe0\xa0\x80\xf0\x9f\x98\x80|-,-,-,-,NO_CORE,DNF,-|CC|n=1 |-|-\n"},
       {"", ""},
       {csv + ",answer_names\n" + row + ",A\n",
        "t: line 2: answer_names does not name each answer once"},
