@@ -17,7 +17,7 @@ bool repetition_at(std::string_view field, std::size_t i) {
   return field[i] == '{' && star > i + 1 && star < field.size() && field[star] == '*';
 }
 
-// \n, \t, \xNN, \\ and \| stand for their bytes; {N*text} for text N times.
+// \n stands for a line feed, \\ for a backslash, \| for "|"; {N*text} for text N times.
 std::string expanded(std::string_view field) {
   std::string bytes;
   for (std::size_t i = 0; i < field.size(); ++i) {
@@ -31,15 +31,8 @@ std::string expanded(std::string_view field) {
       i = end;
     } else if (field[i] != '\\') {
       bytes += field[i];
-    } else if (field[++i] == 'n') {
-      bytes += '\n';
-    } else if (field[i] == 't') {
-      bytes += '\t';
-    } else if (field[i] == 'x') {
-      bytes += static_cast<char>(std::stoi(std::string(field.substr(i + 1, 2)), nullptr, 16));
-      i += 2;
     } else {
-      bytes += field[i];
+      bytes += field[++i] == 'n' ? '\n' : field[i];
     }
   }
   return bytes;
