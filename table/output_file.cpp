@@ -8,6 +8,7 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstring>
 #include <sift_runlog/grade.hpp>
@@ -18,9 +19,14 @@ namespace sift_runlog::table {
 namespace {
 
 // The temporary files not yet committed, for the signal handler to remove. A handler may run at
-// any instant, on any thread: each entry is a pointer taken by an atomic exchange, to a copy of
-// the path that is never freed (a run has at most a few).
-std::array<std::atomic<const char*>, 8> temporaries{};
+// any instant, on any thread: each place holds a path in static storage, never freed nor reused
+// (a run makes at most a few), and is taken by an atomic flag.
+struct temporary_place {
+  std::atomic<bool> taken{false};  // reserved by a table_output
+  std::atomic<bool> live{false};   // the path names a file to remove
+  char path[PATH_MAX]{};
+};
+std::array<temporary_place, 8> temporaries;
 
 // The action each handled signal had before, which the handler restores before it raises the
 // signal again: the default action, or a sanitizer's handler of a fault.
@@ -79,9 +85,9 @@ const char* signal_name(int signal_number) {
 extern "C" void on_terminating_signal(int signal_number) {
   const int saved_errno = errno;
   bool removed = false;
-  for (std::atomic<const char*>& entry : temporaries) {
-    if (const char* path = entry.exchange(nullptr)) {
-      ::unlink(path);
+  for (temporary_place& place : temporaries) {
+    if (place.live.exchange(false)) {
+      ::unlink(place.path);
       removed = true;
     }
   }
@@ -113,19 +119,20 @@ extern "C" void on_terminating_signal(int signal_number) {
 
 // Keeps a copy of `path` where the handler finds it; returns its place.
 int remember_temporary(const std::string& path) {
-  char* copy = new char[path.size() + 1];
-  std::memcpy(copy, path.c_str(), path.size() + 1);
+  if (path.size() >= PATH_MAX) throw failure(path, ENAMETOOLONG);
   for (std::size_t slot = 0; slot < temporaries.size(); ++slot) {
-    const char* expected = nullptr;
-    if (temporaries[slot].compare_exchange_strong(expected, copy)) return static_cast<int>(slot);
+    temporary_place& place = temporaries[slot];
+    if (place.taken.exchange(true)) continue;
+    std::memcpy(place.path, path.c_str(), path.size() + 1);
+    place.live.store(true);
+    return static_cast<int>(slot);
   }
-  delete[] copy;
   throw std::runtime_error("too many temporary files at once");
 }
 
-// Forgets the temporary file of `slot` (the copy is kept: a handler may be reading it).
+// Forgets the temporary file of `slot`: it was renamed or removed.
 void forget_temporary(int slot) {
-  if (slot >= 0) temporaries[static_cast<std::size_t>(slot)].store(nullptr);
+  if (slot >= 0) temporaries[static_cast<std::size_t>(slot)].live.store(false);
 }
 
 std::string folder_of(const std::string& path) {
