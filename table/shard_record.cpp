@@ -10,8 +10,10 @@ namespace sift_runlog::table {
 namespace {
 
 std::string hex16(std::uint64_t value) {
-  std::string text(16, '0');
-  for (std::size_t i = 16; i-- > 0; value >>= 4) text[i] = "0123456789abcdef"[value & 0xf];
+  std::string text;
+  for (int shift = 56; shift >= 0; shift -= 8) {
+    append_hex_byte(text, static_cast<unsigned char>(value >> shift));
+  }
   return text;
 }
 
