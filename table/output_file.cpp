@@ -78,8 +78,15 @@ std::string_view signal_name(int signal_number) {
 
 }  // namespace
 
+namespace {
+std::string_view program_name = "sift_runlog_table";
+}  // namespace
+
+void set_program_name(std::string_view name) { program_name = name; }
+
 void say(std::string_view line) {
-  std::string text = "sift_runlog_table: ";
+  std::string text(program_name);
+  text += ": ";
   (text += line) += '\n';
   try {
     write_all(STDERR_FILENO, text, "standard error");

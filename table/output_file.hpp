@@ -8,8 +8,10 @@
 
 namespace sift_runlog::table {
 
-// Writes `line` and a line feed to standard error in one write, "sift_runlog_table: " in front.
+// Writes `line` and a line feed to standard error in one write, the program's name and ": " in
+// front: "sift_runlog_table" unless the program names itself with set_program_name.
 void say(std::string_view line);
+void set_program_name(std::string_view name);
 
 // Collects output in large blocks for one descriptor. The calls throw std::runtime_error naming
 // `name` and the system's reason when a write fails.

@@ -1,0 +1,88 @@
+// Reading a reference: a csv of known answers, or a trusted campaign's table.
+#include <algorithm>
+#include <fstream>
+
+#include "campaign_digest.hpp"
+#include "exact_number.hpp"
+#include "formats.hpp"
+#include "output_file.hpp"
+#include "table_rows.hpp"
+
+namespace sift_runlog::report {
+
+constexpr std::string_view reference_header = "model,examination,formula,value";
+
+class reference_builder {
+ public:
+  explicit reference_builder(reference_answers& reference) : reference_(reference) {}
+
+  // A known answer from line `line` of `file`; the same formula twice must have the same value.
+  void add_known(const std::string& file, std::size_t line, std::string_view model,
+                 std::string_view examination, std::string_view formula, std::string value) {
+    if (value.empty() || value == "?") return;
+    formula_key(key_, model, examination, formula);
+    std::string key = comparison_key(value);
+    const auto [place, added] =
+        reference_.answers_.try_emplace(key_, reference_answers::known{std::move(value), key});
+    if (!added && place->second.key != key) {
+      throw input_error(file + ": line " + std::to_string(line) + ": a second value, '" +
+                        std::string(value) + "', for the formula '" + std::string(formula) +
+                        "' of " + std::string(model) + " " + std::string(examination) +
+                        ", whose value is '" + place->second.value + "'");
+    }
+  }
+
+  // The definite answers of a trusted campaign; a formula its logs disagree on is left out.
+  void add_campaign(const std::string& file) {
+    campaign_digest digest;
+    table_rows rows({file});
+    table::table_row row;
+    while (rows.next(row)) digest.add(row);
+    digest.finish();
+    const std::size_t left_out = digest.for_each_agreed_answer(
+        [&](std::string_view key, std::string_view value) {
+          reference_.answers_.try_emplace(
+              std::string(key), reference_answers::known{std::string(value), comparison_key(value)});
+        });
+    if (left_out != 0) {
+      table::say(file + ": " + std::to_string(left_out) +
+                                              " formula(s) left out of the reference: the "
+                                              "campaign's logs disagree on them");
+    }
+  }
+
+ private:
+  reference_answers& reference_;
+  std::string key_;
+};
+
+reference_answers reference_answers::load(const std::string& file) {
+  reference_answers reference;
+  reference_builder builder(reference);
+  std::ifstream in(file, std::ios::binary);
+  if (!in) throw input_error("cannot read the reference " + file);
+  std::string record;
+  if (!table::read_csv_record(in, record)) throw input_error(file + ": the reference is empty");
+  if (record.ends_with('\r')) record.pop_back();
+  if (record != reference_header) {
+    in.close();
+    builder.add_campaign(file);
+    return reference;
+  }
+  std::size_t line = 2;
+  for (; table::read_csv_record(in, record); line += static_cast<std::size_t>(std::count(
+                                                 record.begin(), record.end(), '\n')) + 1) {
+    if (record.ends_with('\r')) record.pop_back();
+    auto fields = table::split_csv_record(record);
+    if (!fields || fields->size() != 4) {
+      throw input_error(file + ": line " + std::to_string(line) +
+                        ": not a csv record of the four fields " + std::string(reference_header));
+    }
+    builder.add_known(file, line, (*fields)[0], (*fields)[1], (*fields)[2],
+                      std::move((*fields)[3]));
+  }
+  if (in.bad()) throw input_error("cannot read the reference " + file);
+  return reference;
+}
+
+}  // namespace sift_runlog::report

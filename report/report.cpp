@@ -1,0 +1,102 @@
+#include "report.hpp"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <exception>
+#include <memory>
+#include <utility>
+
+#include "campaign_digest.hpp"
+#include "html_page.hpp"
+#include "output_file.hpp"
+#include "table_rows.hpp"
+
+namespace sift_runlog::report {
+namespace {
+
+// The same file by device and inode: the report must not replace one of its inputs.
+bool same_file(const std::string& a, const std::string& b) {
+  struct stat first {}, second {};
+  return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
+         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+void check_output(const report_settings& settings) {
+  if (settings.output.empty()) return;
+  for (const std::string& input : settings.tables) {
+    if (input != "-" && same_file(input, settings.output)) {
+      throw input_error(settings.output + " is also a table read: the report never replaces "
+                                          "its input");
+    }
+  }
+  if (!settings.reference.empty() && same_file(settings.reference, settings.output)) {
+    throw input_error(settings.output + " is also the reference: the report never replaces "
+                                        "its input");
+  }
+}
+
+void make_report(const report_settings& settings, const byte_sink& sink) {
+  std::optional<reference_answers> reference;
+  if (!settings.reference.empty()) reference = reference_answers::load(settings.reference);
+  table_rows rows(settings.tables);
+  table::table_row row;
+  const output_format format = settings.format.value_or(output_format::csv);
+
+  if (settings.chosen == view::answers) {
+    table_writer out(format, view_columns(view::answers), sink);
+    const auto add = [&out](const std::vector<cell>& cells) { out.add_row(cells); };
+    while (rows.next(row)) for_each_answer_row(row, add);
+    out.finish();
+    return;
+  }
+  if (settings.chosen == view::wrong) {
+    table_writer out(format, view_columns(view::wrong), sink);
+    campaign_digest digest(&*reference,
+                           [&out](const wrong_answer& wrong) { out.add_row(wrong_row(wrong)); });
+    while (rows.next(row)) digest.add(row);
+    out.finish();
+    return;
+  }
+
+  std::vector<std::vector<cell>> wrong_rows;
+  campaign_digest digest(reference ? &*reference : nullptr, [&wrong_rows](const wrong_answer& w) {
+    wrong_rows.push_back(wrong_row(w));
+  });
+  while (rows.next(row)) digest.add(row);
+  digest.finish();
+  if (settings.chosen == view::html) {
+    sink(html_page(digest, reference ? &wrong_rows : nullptr));
+    return;
+  }
+  table_writer out(format, view_columns(settings.chosen), sink);
+  for_each_digest_row(settings.chosen, digest,
+                      [&out](const std::vector<cell>& cells) { out.add_row(cells); });
+  out.finish();
+}
+
+}  // namespace
+
+int run_report(const report_settings& settings) {
+  try {
+    check_output(settings);
+    std::unique_ptr<table::replacement_file> file;
+    if (!settings.output.empty()) {
+      file = std::make_unique<table::replacement_file>(settings.output);
+    }
+    const std::string name = file ? settings.output : std::string("standard output");
+    table::fd_writer writer(file ? file->fd() : STDOUT_FILENO, name);
+    make_report(settings, [&writer](std::string_view bytes) { writer.write(bytes); });
+    writer.flush();
+    if (file) file->commit();
+    return 0;
+  } catch (const std::bad_alloc&) {
+    table::say("out of memory; no report written");
+  } catch (const std::exception& error) {
+    table::say(error.what());
+  }
+  return 2;
+}
+
+}  // namespace sift_runlog::report
