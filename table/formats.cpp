@@ -49,19 +49,6 @@ std::size_t utf8_length(std::string_view text, std::size_t i) {
   return length;
 }
 
-void append_utf8(std::string& out, unsigned code) {
-  if (code < 0x80) {
-    out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    out += static_cast<char>(0xc0 | (code >> 6));
-    out += static_cast<char>(0x80 | (code & 0x3f));
-  } else {
-    out += static_cast<char>(0xe0 | (code >> 12));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3f));
-    out += static_cast<char>(0x80 | (code & 0x3f));
-  }
-}
-
 // The columns of a csv or jsonl row, as views into the grade and the path.
 struct row_fields {
   std::array<std::string_view, 4> name_parts;  // tool, model, examination, run
@@ -248,76 +235,6 @@ void append_json_string(std::string& out, std::string_view bytes) {
     }
   }
   out += '"';
-}
-
-std::optional<std::string> read_json_string(std::string_view text, std::size_t& position) {
-  if (position >= text.size() || text[position] != '"') return std::nullopt;
-  std::string bytes;
-  for (std::size_t i = position + 1; i < text.size();) {
-    const char c = text[i++];
-    if (c == '"') {
-      position = i;
-      return bytes;
-    }
-    if (c != '\\') {
-      bytes += c;
-      continue;
-    }
-    if (i >= text.size()) break;
-    const char escape = text[i++];
-    const std::string_view simple = "\"\\/bfnrt";
-    const std::string_view meaning = "\"\\/\b\f\n\r\t";
-    if (const std::size_t known = simple.find(escape); known != std::string_view::npos) {
-      bytes += meaning[known];
-    } else if (escape == 'u' && i + 4 <= text.size()) {
-      unsigned code = 0;
-      for (std::size_t k = 0; k < 4; ++k) {
-        const std::size_t digit = std::string_view(hex_digits)
-                                      .find(static_cast<char>(text[i + k] | 0x20));  // either case
-        if (digit == std::string_view::npos) return std::nullopt;
-        code = code * 16 + static_cast<unsigned>(digit);
-      }
-      i += 4;
-      if (code >= 0xdc80 && code <= 0xdcff) {
-        bytes += static_cast<char>(code & 0xff);
-      } else {
-        append_utf8(bytes, code);
-      }
-    } else {
-      return std::nullopt;
-    }
-  }
-  return std::nullopt;
-}
-
-bool read_csv_record(std::istream& in, std::string& record) {
-  if (!std::getline(in, record)) return false;
-  // Quotes come in pairs in a complete record, doubled ones included: an odd count means a
-  // quoted field goes on in the next line.
-  auto quotes = std::count(record.begin(), record.end(), '"');
-  std::string line;
-  while (quotes % 2 != 0 && std::getline(in, line)) {
-    (record += '\n') += line;
-    quotes += std::count(line.begin(), line.end(), '"');
-  }
-  return true;
-}
-
-std::optional<std::string> first_csv_field(std::string_view record) {
-  if (!record.starts_with('"')) return std::string(record.substr(0, record.find(',')));
-  std::string field;
-  for (std::size_t i = 1; i < record.size(); ++i) {
-    if (record[i] != '"') {
-      field += record[i];
-    } else if (i + 1 < record.size() && record[i + 1] == '"') {
-      field += record[++i];
-    } else if (i + 1 == record.size() || record[i + 1] == ',') {
-      return field;
-    } else {
-      return std::nullopt;
-    }
-  }
-  return std::nullopt;
 }
 
 std::string_view table_header(table_format format) {

@@ -1,10 +1,9 @@
 // The table formats of sift_runlog_table: the program's own lines (raw), CSV with one row for
-// every log, and JSON Lines; the encoders their fields are made of, and the decoders that
-// --merge needs to find a row's path again.
+// every log, and JSON Lines, and the encoders their fields are made of (table_reader.hpp reads
+// them back).
 #pragma once
 
 #include <cstddef>
-#include <istream>
 #include <optional>
 #include <sift_runlog/grade.hpp>
 #include <string>
@@ -30,18 +29,6 @@ void append_json_string(std::string& out, std::string_view bytes);
 // The length of the valid UTF-8 sequence at text[i] (1 to 4), or 0 when the byte there begins
 // none (overlong forms, surrogates and code points beyond U+10FFFF are not valid).
 [[nodiscard]] std::size_t valid_utf8_length(std::string_view text, std::size_t i);
-
-// The bytes of the JSON string that begins at text[position] (its opening quote), \udcXX turned
-// back into byte XX; `position` is left after the closing quote. Nothing when malformed.
-[[nodiscard]] std::optional<std::string> read_json_string(std::string_view text,
-                                                          std::size_t& position);
-
-// Reads one CSV record, without its line end, into `record`; a quoted field may span lines.
-// Returns false at the end of the input.
-[[nodiscard]] bool read_csv_record(std::istream& in, std::string& record);
-
-// The first field of a CSV record, unquoted. Nothing when its quotes are malformed.
-[[nodiscard]] std::optional<std::string> first_csv_field(std::string_view record);
 
 // The table's first line, line feed included: the program's header for raw, the column names
 // for csv; empty for jsonl, which has none.

@@ -1,14 +1,18 @@
 #include "merge.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <optional>
-#include <stdexcept>
 
-#include "formats.hpp"
+#include "campaign.hpp"
 #include "output_file.hpp"
+#include "shard_record.hpp"
+#include "table_reader.hpp"
 
 namespace sift_runlog::table {
 
@@ -18,131 +22,238 @@ std::string_view format_name(table_format format) {
   return format == table_format::raw ? "raw" : format == table_format::csv ? "csv" : "jsonl";
 }
 
-// One of the tables being joined, with its next row and that row's path.
-struct part {
-  std::string name;
-  std::ifstream in;
-  std::string record;
-  std::string path;
-  std::size_t rows = 0;
-  bool live = false;  // `record` holds a row not yet written
+// "16 parts of 5210 logs, list=0123456789abcdef"
+std::string cut_text(const shard_record& record) {
+  const std::string text = format_shard_record(record);
+  const std::size_t list = text.find("list=");
+  return std::to_string(record.parts) + " parts of " + std::to_string(record.logs) + " logs, " +
+         text.substr(list, text.find(' ', list) - list);
+}
+
+// A part read and checked on its own: its record, its header and its rows without the record.
+struct checked_part {
+  const table_part* source = nullptr;
+  table_format format = table_format::raw;
+  shard_record record;
+  std::string header;                  // the whole table's header: csv without the shard column
+  std::vector<std::string_view> rows;  // each without its record and its line end
+  std::string first_path;
+  std::string last_path;
 };
 
-// Takes the path of the row in `record`, checking that it comes after the part's last one.
-void take_row(part& table, table_format format) {
-  ++table.rows;
-  std::optional<std::string> path;
-  if (format == table_format::csv) {
-    path = first_csv_field(table.record);
-  } else if (std::size_t position = 8; table.record.starts_with("{\"path\":")) {
-    path = read_json_string(table.record, position);
+// The row without the shard record that ends it; refused when it is not written as --shard
+// writes it.
+std::string_view without_record(const table_reader& reader, std::string_view record_text) {
+  std::string_view row = reader.row();
+  row.remove_suffix(1);  // the line feed
+  const std::string ending = reader.format() == table_format::csv
+                                 ? "," + std::string(record_text)
+                                 : ",\"shard\":\"" + std::string(record_text) + "\"}";
+  if (!row.ends_with(ending)) {
+    throw table_error(reader.name() + ": line " + std::to_string(reader.line()) +
+                      ": the shard record is not the row's last field");
   }
-  const std::string where = table.name + ": row " + std::to_string(table.rows);
-  if (!path)
-    throw std::runtime_error(where + " is not a row of a " + std::string(format_name(format)) +
-                             " table");
-  if (table.live && *path <= table.path) throw std::runtime_error(where + " is not in path order");
-  table.path = std::move(*path);
-  table.live = true;
+  row.remove_suffix(ending.size());
+  return row;
 }
 
-void next_row(part& table, table_format format) {
-  const bool read = format == table_format::csv
-                        ? read_csv_record(table.in, table.record)
-                        : static_cast<bool>(std::getline(table.in, table.record));
-  if (table.in.bad()) throw std::runtime_error("cannot read " + table.name);
-  if (read) {
-    take_row(table, format);
+checked_part check_part(const table_part& part) {
+  if (part.bytes.empty()) {
+    throw table_error(part.name + " is empty, not a part of a sharded run");
+  }
+  table_reader reader(part.name, part.bytes);
+  checked_part checked;
+  checked.source = &part;
+  checked.format = reader.format();
+  const std::string unsharded =
+      part.name + " is not a part of a sharded run (written without --shard)";
+  if (checked.format == table_format::csv) {
+    if (!reader.sharded()) throw table_error(unsharded);
+    checked.header = reader.header();
+    checked.header.erase(checked.header.size() - 7, 6);  // ",shard"
   } else {
-    table.live = false;
+    checked.header = reader.header();
+  }
+  std::optional<std::string> record_text;
+  table_row row;
+  while (reader.next(row)) {
+    if (checked.format == table_format::raw) {
+      checked.rows.push_back(reader.row().substr(0, reader.row().size() - 1));
+      continue;
+    }
+    if (!row.shard) throw table_error(unsharded);
+    const std::string where = part.name + ": line " + std::to_string(reader.line()) + ": ";
+    if (!record_text) {
+      record_text = row.shard;
+    } else if (*row.shard != *record_text) {
+      throw table_error(where + "the shard record is not the one of the first row");
+    }
+    if (checked.rows.empty()) {
+      checked.first_path = row.path;
+    } else if (row.path <= checked.last_path) {
+      throw table_error(where + "the row is not in path order");
+    }
+    checked.last_path = row.path;
+    checked.rows.push_back(without_record(reader, *record_text));
+  }
+  if (checked.format == table_format::raw) record_text = reader.trailer_record();
+  if (!record_text) throw table_error(unsharded);
+  const std::optional<shard_record> record = parse_shard_record(*record_text);
+  if (!record) throw table_error(part.name + ": '" + *record_text + "' is not a shard record");
+  checked.record = *record;
+  if (checked.format != table_format::raw) {
+    const auto [begin, end] = shard_range(record->logs, {record->part, record->parts});
+    if (checked.rows.size() != end - begin) {
+      throw table_error(part.name + " holds " + std::to_string(checked.rows.size()) +
+                        " rows, part " + std::to_string(record->part) + " of " +
+                        std::to_string(record->parts) + " holds " + std::to_string(end - begin) +
+                        " (a cut table?)");
+    }
+  }
+  return checked;
+}
+
+// The parts as one set: one format, one mode, one cut, each part of it once; sorted by part.
+void check_set(std::vector<checked_part>& parts) {
+  const checked_part& first = parts.front();
+  const std::string& first_name = first.source->name;
+  for (const checked_part& part : parts) {
+    const std::string& name = part.source->name;
+    if (part.format != first.format) {
+      throw table_error(name + " is a " + std::string(format_name(part.format)) + " table, " +
+                        first_name + " a " + std::string(format_name(first.format)) + " one");
+    }
+    if (part.header != first.header) {
+      throw table_error(name + " has another header than " + first_name);
+    }
+    if (part.record.long_mode != first.record.long_mode) {
+      throw table_error(name + " has " + (part.record.long_mode ? "long" : "--short") + " rows, " +
+                        first_name + " " + (first.record.long_mode ? "long" : "--short") + " ones");
+    }
+    if (part.record.parts != first.record.parts || part.record.logs != first.record.logs ||
+        part.record.list_digest != first.record.list_digest) {
+      throw table_error(name + " is part " + std::to_string(part.record.part) +
+                        " of another cut (" + cut_text(part.record) + ") than " + first_name +
+                        " (" + cut_text(first.record) + ")");
+    }
+  }
+  std::sort(parts.begin(), parts.end(), [](const checked_part& a, const checked_part& b) {
+    return a.record.part < b.record.part;
+  });
+  for (std::size_t i = 1; i < parts.size(); ++i) {
+    if (parts[i].record.part == parts[i - 1].record.part) {
+      throw table_error(parts[i - 1].source->name + " and " + parts[i].source->name +
+                        " are both part " + std::to_string(parts[i].record.part) + " of " +
+                        std::to_string(parts[i].record.parts));
+    }
+  }
+  std::string missing;
+  std::size_t missing_count = 0;
+  for (std::size_t part = 1, i = 0; part <= first.record.parts; ++part) {
+    if (i < parts.size() && parts[i].record.part == part) {
+      ++i;
+      continue;
+    }
+    if (++missing_count <= 20) {
+      if (!missing.empty()) missing += ", ";
+      missing += std::to_string(part);
+    }
+  }
+  if (missing_count > 20) missing += ", ...";
+  if (missing_count != 0) {
+    throw table_error(
+        (missing_count == 1 ? "part " + missing + " of " : "parts " + missing + " of ") +
+        std::to_string(first.record.parts) + (missing_count == 1 ? " is" : " are") + " missing");
+  }
+  // One cut: consecutive runs of the sorted paths, which a path in two parts would break.
+  for (std::size_t i = 1; i < parts.size(); ++i) {
+    if (first.format != table_format::raw && parts[i].first_path <= parts[i - 1].last_path) {
+      throw table_error(parts[i].source->name + " and " + parts[i - 1].source->name +
+                        " overlap: they are not parts of one cut");
+    }
   }
 }
 
-// Opens the table and reads its first line; returns its format, nothing when it is empty.
-std::optional<table_format> open_table(part& table) {
-  table.in.open(table.name, std::ios::binary);
-  if (!table.in)
-    throw std::runtime_error("cannot read " + table.name + ": " + std::strerror(errno));
-  std::string first;
-  if (!std::getline(table.in, first)) return std::nullopt;
-  first += '\n';
-  for (const table_format format : {table_format::raw, table_format::csv}) {
-    if (first == table_header(format)) return format;
-  }
-  if (!first.starts_with('{')) {
-    throw std::runtime_error(table.name + " is not a table of sift_runlog_table");
-  }
-  first.pop_back();
-  table.record = std::move(first);
-  take_row(table, table_format::jsonl);
-  return table_format::jsonl;
-}
-
-std::size_t join(std::vector<part>& tables, table_format format, fd_writer& out) {
-  std::size_t rows = 0;
-  if (format == table_format::raw) {
-    char block[64 * 1024];
-    for (part& table : tables) {
-      while (table.in.read(block, sizeof block) || table.in.gcount() > 0) {
-        const std::string_view bytes(block, static_cast<std::size_t>(table.in.gcount()));
-        out.write(bytes);
-        rows += static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n'));
+// Reads the whole file: a part is checked whole before anything is written.
+std::string read_part(const std::string& name, struct stat& status) {
+  const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) throw table_error("cannot read " + name + ": " + std::strerror(errno));
+  std::string bytes;
+  int error = 0;
+  if (::fstat(fd, &status) != 0) {
+    error = errno;
+  } else if (S_ISDIR(status.st_mode)) {
+    error = EISDIR;
+  } else if (!S_ISREG(status.st_mode)) {
+    ::close(fd);
+    throw table_error(name + " is not a regular file, not a table");
+  } else {
+    bytes.reserve(static_cast<std::size_t>(status.st_size));
+    char block[1 << 16];
+    for (;;) {
+      const ssize_t got = ::read(fd, block, sizeof block);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) {
+        error = got < 0 ? errno : 0;
+        break;
       }
-      if (table.in.bad()) throw std::runtime_error("cannot read " + table.name);
+      bytes.append(block, static_cast<std::size_t>(got));
     }
-    return rows;
   }
-  std::optional<std::string> last;
-  for (;;) {
-    part* first = nullptr;
-    for (part& table : tables) {
-      if (table.live && (first == nullptr || table.path < first->path)) first = &table;
-    }
-    if (first == nullptr) return rows;
-    if (last == first->path) {
-      throw std::runtime_error(first->name + ": row " + std::to_string(first->rows) +
-                               " has a path that another table has too");
-    }
-    last = first->path;
-    out.write(first->record);
-    out.write("\n");
-    ++rows;
-    next_row(*first, format);
-  }
+  ::close(fd);
+  if (error != 0) throw table_error("cannot read " + name + ": " + std::strerror(error));
+  return bytes;
 }
 
 }  // namespace
 
+std::size_t merge_parts(std::span<const table_part> parts,
+                        const std::function<void(std::string_view)>& write) {
+  std::vector<checked_part> checked;
+  checked.reserve(parts.size());
+  for (const table_part& part : parts) checked.push_back(check_part(part));
+  if (checked.empty()) return 0;
+  check_set(checked);
+  write(checked.front().header);
+  std::size_t rows = 0;
+  const std::string_view end = checked.front().format == table_format::jsonl ? "}\n" : "\n";
+  for (const checked_part& part : checked) {
+    for (const std::string_view row : part.rows) {
+      write(row);
+      write(end);
+    }
+    rows += part.rows.size();
+  }
+  return rows;
+}
+
 int merge_tables(const std::vector<std::string>& tables, const std::string& output, bool quiet) {
   try {
-    std::optional<replacement_file> file;
-    if (!output.empty()) file.emplace(output);
-    std::vector<part> parts(tables.size());
-    std::optional<table_format> format;
-    std::string empty;  // a table with no line at all: only a jsonl table can be that
+    std::vector<std::string> contents;
+    std::vector<table_part> parts;
+    std::vector<struct stat> identities(tables.size());
+    struct stat target {};
+    const bool target_exists = !output.empty() && ::stat(output.c_str(), &target) == 0;
     for (std::size_t i = 0; i < tables.size(); ++i) {
-      parts[i].name = tables[i];
-      const std::optional<table_format> found = open_table(parts[i]);
-      if (!found) {
-        empty = tables[i];
-      } else if (format && *format != *found) {
-        throw std::runtime_error(tables[i] + " is a " + std::string(format_name(*found)) +
-                                 " table, " + tables[0] + " a " +
-                                 std::string(format_name(*format)) + " one");
-      } else {
-        format = found;
+      contents.push_back(read_part(tables[i], identities[i]));
+      for (std::size_t k = 0; k < i; ++k) {
+        if (identities[k].st_dev == identities[i].st_dev &&
+            identities[k].st_ino == identities[i].st_ino) {
+          throw table_error(tables[k] + " and " + tables[i] + " are the same file");
+        }
+      }
+      if (target_exists && target.st_dev == identities[i].st_dev &&
+          target.st_ino == identities[i].st_ino) {
+        throw table_error("-o " + output + " is " + tables[i] + ", a table to merge");
       }
     }
-    if (format && *format != table_format::jsonl && !empty.empty()) {
-      throw std::runtime_error(empty + " is empty, not a " + std::string(format_name(*format)) +
-                               " table");
-    }
-    for (part& table : parts) {
-      if (format && *format != table_format::raw && !table.live) next_row(table, *format);
-    }
-    fd_writer out(file ? file->fd() : 1, file ? output : "standard output");
-    out.write(table_header(format.value_or(table_format::jsonl)));
-    const std::size_t rows = join(parts, format.value_or(table_format::jsonl), out);
+    for (std::size_t i = 0; i < tables.size(); ++i) parts.push_back({tables[i], contents[i]});
+
+    std::optional<replacement_file> file;
+    if (!output.empty()) file.emplace(output);
+    fd_writer out(file ? file->fd() : STDOUT_FILENO, file ? output : "standard output");
+    const std::size_t rows =
+        merge_parts(parts, [&out](std::string_view bytes) { out.write(bytes); });
     out.flush();
     if (file) file->commit();
     if (!quiet)

@@ -11,6 +11,7 @@
 #include "grading.hpp"
 #include "merge.hpp"
 #include "output_file.hpp"
+#include "shard_record.hpp"
 
 namespace sift_runlog::table {
 
@@ -85,6 +86,18 @@ int run_table(const table_settings& settings) {
       say("no log found (the pattern is '" + printable(settings.pattern) + "')");
       return 2;
     }
+    // Every part must be able to say which it is: a part without rows could not.
+    std::optional<shard_writer> sharded;
+    if (const auto part = settings.part) {
+      if (found.logs.size() < part->parts) {
+        say("--shard " + std::to_string(part->part) + '/' + std::to_string(part->parts) +
+            ": only " + std::to_string(found.logs.size()) + " logs for " +
+            std::to_string(part->parts) + " parts");
+        return 2;
+      }
+      sharded.emplace(settings.format, shard_record{part->part, part->parts, found.logs.size(),
+                                                    list_digest(found.logs), settings.long_mode});
+    }
     const auto [begin, end] = shard_range(found.logs.size(), settings.part.value_or(shard{}));
     const std::span<const found_log> logs(found.logs.data() + begin, end - begin);
 
@@ -94,9 +107,12 @@ int run_table(const table_settings& settings) {
     grading.jobs = settings.jobs != 0 ? settings.jobs : default_jobs();
     grading.progress = !settings.quiet && ::isatty(STDERR_FILENO) == 1;
     fd_writer out(table ? table->fd() : STDOUT_FILENO, table ? settings.output : "standard output");
-    out.write(table_header(settings.format));
+    out.write(sharded ? sharded->header() : table_header(settings.format));
     const campaign_totals totals =
-        grade_campaign(logs, grading, [&out](std::string_view row) { out.write(row); });
+        grade_campaign(logs, grading, [&out, &sharded](std::string_view row) {
+          out.write(sharded ? std::string_view(sharded->row(row)) : row);
+        });
+    if (sharded) out.write(sharded->trailer());
     out.flush();
     if (table) table->commit();
 

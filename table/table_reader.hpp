@@ -23,6 +23,16 @@ class table_error : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// 64-bit FNV-1a of `bytes`, continuing from `hash` (the offset basis to begin a digest).
+constexpr std::uint64_t fnv1a_basis = 0xcbf29ce484222325ULL;
+[[nodiscard]] std::uint64_t fnv1a(std::string_view bytes, std::uint64_t hash = fnv1a_basis);
+
+// Decodes into `bytes` the JSON string that begins at text[position] (its opening quote), \udcXX
+// turned back into byte XX (see append_json_string); `position` is left after the closing quote.
+// False when it is malformed.
+[[nodiscard]] bool read_json_string(std::string_view text, std::size_t& position,
+                                    std::string& bytes);
+
 struct named_value {
   std::string name;   // empty when the table does not name it (csv without answer_names)
   std::string value;  // as the result line shows it after the type: "TRUE", "20", "?" ...
@@ -101,13 +111,9 @@ class table_reader {
   std::size_t next_line_ = 1;
   std::size_t row_line_ = 0;
   std::size_t rows_ = 0;
-  std::uint64_t raw_digest_ = 0;
+  std::uint64_t raw_digest_ = fnv1a_basis;
   std::optional<std::string> trailer_;
   std::vector<std::string> fields_;  // the decoded fields of the last csv record
 };
-
-// 64-bit FNV-1a of `bytes`, continuing from `hash` (the offset basis to begin a digest).
-constexpr std::uint64_t fnv1a_basis = 0xcbf29ce484222325ULL;
-[[nodiscard]] std::uint64_t fnv1a(std::string_view bytes, std::uint64_t hash = fnv1a_basis);
 
 }  // namespace sift_runlog::table
