@@ -56,8 +56,8 @@ void group_counts::add(const group_counts& other) {
 }
 
 const reference_answers::known* reference_answers::find(std::string_view model,
-                                                         std::string_view examination,
-                                                         std::string_view formula) const {
+                                                        std::string_view examination,
+                                                        std::string_view formula) const {
   std::string key;
   formula_key(key, model, examination, formula);
   const auto found = answers_.find(key);

@@ -6,9 +6,9 @@
 #pragma once
 
 #include <array>
-#include <functional>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -75,7 +75,7 @@ class reference_answers {
     std::string key;  // comparison_key(value)
   };
   [[nodiscard]] const known* find(std::string_view model, std::string_view examination,
-                                   std::string_view formula) const;
+                                  std::string_view formula) const;
   [[nodiscard]] std::size_t size() const { return answers_.size(); }
 
  private:

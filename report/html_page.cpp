@@ -72,10 +72,11 @@ struct bar_part {
 
 // One chart: a stacked horizontal bar per tool, the parts in the order of `parts`, each bar as
 // long as its largest total allows, the counts written after it, and a legend.
-void append_chart(std::string& out, std::string_view title,
-                  const std::vector<std::pair<const std::optional<std::string>*,
-                                              std::vector<std::uint64_t>>>& bars,
-                  const std::vector<bar_part>& parts) {
+void append_chart(
+    std::string& out, std::string_view title,
+    const std::vector<std::pair<const std::optional<std::string>*, std::vector<std::uint64_t>>>&
+        bars,
+    const std::vector<bar_part>& parts) {
   constexpr int label_width = 160;
   constexpr int bar_width = 640;
   constexpr int bar_height = 18;
@@ -114,7 +115,8 @@ void append_chart(std::string& out, std::string_view title,
       before += counts[i];
     }
     sum = before;
-    out += "<text x=\"" + std::to_string(label_width + static_cast<int>(sum * bar_width / largest) + 6) +
+    out += "<text x=\"" +
+           std::to_string(label_width + static_cast<int>(sum * bar_width / largest) + 6) +
            "\" y=\"" + std::to_string(y + 13) + "\">";
     std::string figures;
     for (std::size_t i = 0; i < counts.size(); ++i) {
@@ -148,7 +150,8 @@ std::set<std::optional<std::string>> examinations_of(const campaign_digest& dige
 void append_charts(std::string& out, const campaign_digest& digest, bool scores) {
   std::vector<bar_part> parts;
   if (scores) {
-    for (std::size_t i = 0; i < score_names.size(); ++i) parts.push_back({score_names[i], score_colours[i]});
+    for (std::size_t i = 0; i < score_names.size(); ++i)
+      parts.push_back({score_names[i], score_colours[i]});
   } else {
     for (std::size_t i = 0; i < verdict_words.size(); ++i) {
       parts.push_back({verdict_words[i], verdict_colours[i]});

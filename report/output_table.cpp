@@ -73,7 +73,8 @@ table_writer::table_writer(output_format format, std::vector<std::string> column
       break;
     case output_format::markdown:
       buffer_ += '|';
-      for (const std::string& column : columns_) ((buffer_ += ' ') += shown_text(column, true)) += " |";
+      for (const std::string& column : columns_)
+        ((buffer_ += ' ') += shown_text(column, true)) += " |";
       buffer_ += "\n|";
       for (std::size_t i = 0; i < columns_.size(); ++i) buffer_ += "---|";
       buffer_ += '\n';

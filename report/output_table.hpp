@@ -28,6 +28,7 @@ struct cell {
     return value ? cell{kind::text, *value, 0} : cell{};
   }
   static cell of(std::string_view value) { return cell{kind::text, std::string(value), 0}; }
+  static cell of(const std::string& value) { return cell{kind::text, value, 0}; }
   static cell of(std::uint64_t value) { return cell{kind::count, {}, value}; }
 };
 

@@ -39,15 +39,15 @@ class reference_builder {
     table::table_row row;
     while (rows.next(row)) digest.add(row);
     digest.finish();
-    const std::size_t left_out = digest.for_each_agreed_answer(
-        [&](std::string_view key, std::string_view value) {
-          reference_.answers_.try_emplace(
-              std::string(key), reference_answers::known{std::string(value), comparison_key(value)});
-        });
+    const std::size_t left_out = digest.for_each_agreed_answer([&](std::string_view key,
+                                                                   std::string_view value) {
+      reference_.answers_.try_emplace(
+          std::string(key), reference_answers::known{std::string(value), comparison_key(value)});
+    });
     if (left_out != 0) {
       table::say(file + ": " + std::to_string(left_out) +
-                                              " formula(s) left out of the reference: the "
-                                              "campaign's logs disagree on them");
+                 " formula(s) left out of the reference: the "
+                 "campaign's logs disagree on them");
     }
   }
 
@@ -56,30 +56,44 @@ class reference_builder {
   std::string key_;
 };
 
+namespace {
+
+// Reads one csv record, without its line end, into `record`: a line, and the lines after it while
+// a quoted field is open (an odd count of quotes). Returns false at the end of the input.
+bool read_record(std::istream& in, std::string& record) {
+  if (!std::getline(in, record)) return false;
+  auto quotes = std::count(record.begin(), record.end(), '"');
+  std::string line;
+  while (quotes % 2 != 0 && std::getline(in, line)) {
+    (record += '\n') += line;
+    quotes += std::count(line.begin(), line.end(), '"');
+  }
+  if (record.ends_with('\r')) record.pop_back();
+  return true;
+}
+
+}  // namespace
+
 reference_answers reference_answers::load(const std::string& file) {
   reference_answers reference;
   reference_builder builder(reference);
   std::ifstream in(file, std::ios::binary);
   if (!in) throw input_error("cannot read the reference " + file);
   std::string record;
-  if (!table::read_csv_record(in, record)) throw input_error(file + ": the reference is empty");
-  if (record.ends_with('\r')) record.pop_back();
-  if (record != reference_header) {
+  if (!read_record(in, record) || record != reference_header) {
     in.close();
     builder.add_campaign(file);
     return reference;
   }
-  std::size_t line = 2;
-  for (; table::read_csv_record(in, record); line += static_cast<std::size_t>(std::count(
-                                                 record.begin(), record.end(), '\n')) + 1) {
-    if (record.ends_with('\r')) record.pop_back();
-    auto fields = table::split_csv_record(record);
-    if (!fields || fields->size() != 4) {
-      throw input_error(file + ": line " + std::to_string(line) +
-                        ": not a csv record of the four fields " + std::string(reference_header));
+  std::vector<std::string> fields;
+  for (std::size_t line = 2; read_record(in, record);
+       line += static_cast<std::size_t>(std::count(record.begin(), record.end(), '\n')) + 1) {
+    const auto error = table::split_csv_record(record, fields, 4);
+    if (error || fields.size() != 4) {
+      throw input_error(file + ": line " + std::to_string(line) + ": " +
+                        error.value_or("not the four fields " + std::string(reference_header)));
     }
-    builder.add_known(file, line, (*fields)[0], (*fields)[1], (*fields)[2],
-                      std::move((*fields)[3]));
+    builder.add_known(file, line, fields[0], fields[1], fields[2], std::move(fields[3]));
   }
   if (in.bad()) throw input_error("cannot read the reference " + file);
   return reference;

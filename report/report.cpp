@@ -18,7 +18,8 @@ namespace {
 
 // The same file by device and inode: the report must not replace one of its inputs.
 bool same_file(const std::string& a, const std::string& b) {
-  struct stat first {}, second {};
+  struct stat first {
+  }, second{};
   return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
          first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
@@ -27,13 +28,15 @@ void check_output(const report_settings& settings) {
   if (settings.output.empty()) return;
   for (const std::string& input : settings.tables) {
     if (input != "-" && same_file(input, settings.output)) {
-      throw input_error(settings.output + " is also a table read: the report never replaces "
-                                          "its input");
+      throw input_error(settings.output +
+                        " is also a table read: the report never replaces "
+                        "its input");
     }
   }
   if (!settings.reference.empty() && same_file(settings.reference, settings.output)) {
-    throw input_error(settings.output + " is also the reference: the report never replaces "
-                                        "its input");
+    throw input_error(settings.output +
+                      " is also the reference: the report never replaces "
+                      "its input");
   }
 }
 
