@@ -8,123 +8,12 @@
 namespace sift_runlog::report {
 namespace {
 
-void append_with_length(std::string& key, std::string_view part) {
-  const auto size = static_cast<std::uint32_t>(part.size());
-  char bytes[sizeof size];
-  std::memcpy(bytes, &size, sizeof size);
-  key.append(bytes, sizeof size);
-  key += part;
-}
-
-std::string_view take_with_length(std::string_view& key) {
-  std::uint32_t size = 0;
-  std::memcpy(&size, key.data(), sizeof size);
-  const std::string_view part = key.substr(sizeof size, size);
-  key.remove_prefix(sizeof size + size);
-  return part;
-}
-
 std::size_t verdict_index(std::string_view verdict) {
   const auto* found = std::find(verdict_words.begin(), verdict_words.end(), verdict);
   return static_cast<std::size_t>(found - verdict_words.begin());
 }
 
 bool definite(std::string_view value) { return !value.empty() && value != "?"; }
-
-}  // namespace
-
-void formula_key(std::string& key, std::string_view model, std::string_view examination,
-                 std::string_view formula) {
-  key.clear();
-  append_with_length(key, model);
-  append_with_length(key, examination);
-  key += formula;
-}
-
-void group_counts::add(const group_counts& other) {
-  logs += other.logs;
-  formulas += other.formulas;
-  answered += other.answered;
-  disputed += other.disputed;
-  for (std::size_t i = 0; i < verdicts.size(); ++i) verdicts[i] += other.verdicts[i];
-  time_flag_dnf += other.time_flag_dnf;
-  memory_flag_movf += other.memory_flag_movf;
-  right += other.right;
-  wrong += other.wrong;
-  unanswered += other.unanswered;
-  not_in_reference += other.not_in_reference;
-}
-
-const reference_answers::known* reference_answers::find(std::string_view model,
-                                                        std::string_view examination,
-                                                        std::string_view formula) const {
-  std::string key;
-  formula_key(key, model, examination, formula);
-  const auto found = answers_.find(key);
-  return found == answers_.end() ? nullptr : &found->second;
-}
-
-campaign_digest::campaign_digest(const reference_answers* reference,
-                                 std::function<void(const wrong_answer&)> on_wrong)
-    : reference_(reference), on_wrong_(std::move(on_wrong)) {}
-
-void campaign_digest::add(const table::table_row& row) {
-  auto group = groups_.try_emplace(group_key{row.tool, row.examination}).first;
-  group_counts& counts = group->second;
-  ++counts.logs;
-  const std::size_t verdict = verdict_index(row.verdict);
-  if (verdict < counts.verdicts.size()) ++counts.verdicts[verdict];
-  if (row.time_flag == "DNF") ++counts.time_flag_dnf;
-  if (row.memory_flag == "MOVF") ++counts.memory_flag_movf;
-
-  // A formula is known by its model, examination and name: an answer without them is counted,
-  // never compared.
-  const bool comparable = row.model && row.examination;
-  std::uint32_t log = 0;
-  bool log_known = false;
-  for (const table::named_value& answer : row.answers) {
-    ++counts.formulas;
-    if (!definite(answer.value)) {
-      if (reference_ != nullptr) score(row, answer, counts);
-      continue;
-    }
-    ++counts.answered;
-    if (reference_ != nullptr) score(row, answer, counts);
-    if (!comparable || answer.name.empty()) continue;
-    if (!log_known) {
-      log = static_cast<std::uint32_t>(logs_.size());
-      logs_.push_back({&counts, &group->first, paths_.size(), row.path.size()});
-      paths_ += row.path;
-      log_known = true;
-    }
-    formula_key(key_, *row.model, *row.examination, answer.name);
-    formula_answers& formula = formulas_[key_];
-    const auto known = std::find(formula.values.begin(), formula.values.end(), answer.value);
-    const auto value = static_cast<std::uint32_t>(known - formula.values.begin());
-    if (known == formula.values.end()) formula.values.push_back(answer.value);
-    formula.by.emplace_back(log, value);
-  }
-}
-
-void campaign_digest::score(const table::table_row& row, const table::named_value& answer,
-                            group_counts& group) {
-  const reference_answers::known* expected =
-      row.model && row.examination && !answer.name.empty()
-          ? reference_->find(*row.model, *row.examination, answer.name)
-          : nullptr;
-  if (expected == nullptr) {
-    ++group.not_in_reference;
-  } else if (!definite(answer.value)) {
-    ++group.unanswered;
-  } else if (answer.value == expected->value || comparison_key(answer.value) == expected->key) {
-    ++group.right;
-  } else {
-    ++group.wrong;
-    if (on_wrong_) on_wrong_({&row, answer.name, expected->value, answer.value});
-  }
-}
-
-namespace {
 
 // The same value in other notations: each distinct text's class (texts of one value share it).
 std::vector<std::uint32_t> value_classes(const std::vector<std::string>& values) {
@@ -141,12 +30,121 @@ std::vector<std::uint32_t> value_classes(const std::vector<std::string>& values)
 
 }  // namespace
 
+void examination_key(std::string& key, std::string_view model, std::string_view examination) {
+  const auto size = static_cast<std::uint32_t>(model.size());
+  char bytes[sizeof size];
+  std::memcpy(bytes, &size, sizeof size);
+  key.assign(bytes, sizeof size);
+  key += model;
+  key += examination;
+}
+
+void group_counts::add(const group_counts& other) {
+  logs += other.logs;
+  formulas += other.formulas;
+  answered += other.answered;
+  disputed += other.disputed;
+  for (std::size_t i = 0; i < verdicts.size(); ++i) verdicts[i] += other.verdicts[i];
+  time_flag_dnf += other.time_flag_dnf;
+  memory_flag_movf += other.memory_flag_movf;
+  right += other.right;
+  wrong += other.wrong;
+  unanswered += other.unanswered;
+  not_in_reference += other.not_in_reference;
+}
+
+const std::vector<reference_answers::known>* reference_answers::find(
+    std::string_view model, std::string_view examination) const {
+  std::string key;
+  examination_key(key, model, examination);
+  const auto found = answers_.find(key);
+  return found == answers_.end() ? nullptr : &found->second;
+}
+
+campaign_digest::campaign_digest(const reference_answers* reference,
+                                 std::function<void(const wrong_answer&)> on_wrong)
+    : reference_(reference), on_wrong_(std::move(on_wrong)) {}
+
+void campaign_digest::add(const table::table_row& row) {
+  auto group = groups_.try_emplace(group_key{row.tool, row.examination}).first;
+  group_counts& counts = group->second;
+  ++counts.logs;
+  const std::size_t verdict = verdict_index(row.verdict);
+  if (verdict < counts.verdicts.size()) ++counts.verdicts[verdict];
+  if (row.time_flag == "DNF") ++counts.time_flag_dnf;
+  if (row.memory_flag == "MOVF") ++counts.memory_flag_movf;
+  if (row.answers.empty()) return;
+
+  // A formula is known by its model, examination and name: an answer without them is counted,
+  // never compared.
+  const bool comparable = row.model && row.examination;
+  const std::vector<reference_answers::known>* known = nullptr;
+  if (reference_ != nullptr && comparable) known = reference_->find(*row.model, *row.examination);
+  examination_answers* answers = nullptr;
+  std::uint32_t log = 0;
+  for (std::size_t i = 0; i < row.answers.size(); ++i) {
+    const table::named_value& answer = row.answers[i];
+    ++counts.formulas;
+    if (reference_ != nullptr) score(row, answer, known, i, counts);
+    if (!definite(answer.value)) continue;
+    ++counts.answered;
+    if (!comparable || answer.name.empty()) continue;
+    if (answers == nullptr) {
+      examination_key(key_, *row.model, *row.examination);
+      answers = &examinations_[key_];
+      if (answers->formulas.empty()) {
+        answers->model = *row.model;
+        answers->examination = *row.examination;
+      }
+      log = static_cast<std::uint32_t>(logs_.size());
+      logs_.push_back({&counts, &group->first, paths_.size(), row.path.size()});
+      paths_ += row.path;
+    }
+    formula_answers* formula = find_formula(answers->formulas, answer.name, i);
+    if (formula == nullptr) {
+      formula = &answers->formulas.emplace_back();
+      formula->formula = answer.name;
+    }
+    const auto seen = std::find(formula->values.begin(), formula->values.end(), answer.value);
+    const auto value = static_cast<std::uint32_t>(seen - formula->values.begin());
+    if (seen == formula->values.end()) formula->values.push_back(answer.value);
+    formula->by.emplace_back(log, value);
+  }
+}
+
+void campaign_digest::score(const table::table_row& row, const table::named_value& answer,
+                            const std::vector<reference_answers::known>* known, std::size_t hint,
+                            group_counts& group) {
+  const reference_answers::known* expected =
+      known != nullptr && !answer.name.empty() ? find_formula(*known, answer.name, hint) : nullptr;
+  if (expected == nullptr) {
+    ++group.not_in_reference;
+  } else if (!definite(answer.value)) {
+    ++group.unanswered;
+  } else if (answer.value == expected->value || comparison_key(answer.value) == expected->key) {
+    ++group.right;
+  } else {
+    ++group.wrong;
+    if (on_wrong_) on_wrong_({&row, answer.name, expected->value, answer.value});
+  }
+}
+
+void campaign_digest::for_each_contested(
+    const std::function<void(const examination_answers&, const formula_answers&,
+                             const std::vector<std::uint32_t>&)>& visit) const {
+  for (const auto& [key, answers] : examinations_) {
+    for (const formula_answers& formula : answers.formulas) {
+      if (formula.values.size() < 2) continue;
+      const std::vector<std::uint32_t> classes = value_classes(formula.values);
+      if (*std::max_element(classes.begin(), classes.end()) != 0) visit(answers, formula, classes);
+    }
+  }
+}
+
 void campaign_digest::finish() {
-  for (auto& [key, formula] : formulas_) {
-    if (formula.values.size() < 2) continue;
-    const std::vector<std::uint32_t> classes = value_classes(formula.values);
+  for_each_contested([this](const examination_answers&, const formula_answers& formula,
+                            const std::vector<std::uint32_t>& classes) {
     const std::uint32_t class_count = *std::max_element(classes.begin(), classes.end()) + 1;
-    if (class_count < 2) continue;
     std::vector<std::size_t> in_class(class_count, 0);
     for (const auto& [log, value] : formula.by) ++in_class[classes[value]];
     // An answer is disputed when a log other than its own gave another value: the answers in
@@ -167,7 +165,7 @@ void campaign_digest::finish() {
       }
       begin = end;
     }
-  }
+  });
 }
 
 group_counts campaign_digest::total() const {
@@ -178,55 +176,53 @@ group_counts campaign_digest::total() const {
 
 void campaign_digest::for_each_disagreement(
     const std::function<void(const disagreement&)>& visit) const {
-  struct disputed_formula {
-    std::string_view model, examination, formula;
-    const formula_answers* answers;
+  struct contested {
+    const examination_answers* answers;
+    const formula_answers* formula;
     std::vector<std::uint32_t> classes;
   };
-  std::vector<disputed_formula> disputed;
-  for (const auto& [key, formula] : formulas_) {
-    if (formula.values.size() < 2) continue;
-    std::vector<std::uint32_t> classes = value_classes(formula.values);
-    if (*std::max_element(classes.begin(), classes.end()) == 0) continue;
-    std::string_view rest = key;
-    const std::string_view model = take_with_length(rest);
-    const std::string_view examination = take_with_length(rest);
-    disputed.push_back({model, examination, rest, &formula, std::move(classes)});
-  }
-  std::sort(disputed.begin(), disputed.end(), [](const auto& a, const auto& b) {
-    return std::tie(a.model, a.examination, a.formula) <
-           std::tie(b.model, b.examination, b.formula);
+  std::vector<contested> formulas;
+  for_each_contested([&formulas](const examination_answers& answers, const formula_answers& formula,
+                                 const std::vector<std::uint32_t>& classes) {
+    formulas.push_back({&answers, &formula, classes});
   });
-  for (const disputed_formula& formula : disputed) {
+  std::sort(formulas.begin(), formulas.end(), [](const contested& a, const contested& b) {
+    return std::tie(a.answers->model, a.answers->examination, a.formula->formula) <
+           std::tie(b.answers->model, b.answers->examination, b.formula->formula);
+  });
+  for (const contested& entry : formulas) {
     const std::uint32_t class_count =
-        *std::max_element(formula.classes.begin(), formula.classes.end()) + 1;
+        *std::max_element(entry.classes.begin(), entry.classes.end()) + 1;
     std::vector<std::size_t> in_class(class_count, 0);
-    for (const auto& [log, value] : formula.answers->by) ++in_class[formula.classes[value]];
+    for (const auto& [log, value] : entry.formula->by) ++in_class[entry.classes[value]];
     const auto most = std::max_element(in_class.begin(), in_class.end());
     std::optional<std::string_view> majority;
     if (std::count(in_class.begin(), in_class.end(), *most) == 1) {
       const auto majority_class = static_cast<std::uint32_t>(most - in_class.begin());
-      const auto first = std::find(formula.classes.begin(), formula.classes.end(), majority_class);
-      majority = formula.answers->values[static_cast<std::size_t>(first - formula.classes.begin())];
+      const auto first = std::find(entry.classes.begin(), entry.classes.end(), majority_class);
+      majority = entry.formula->values[static_cast<std::size_t>(first - entry.classes.begin())];
     }
-    for (const auto& [log, value] : formula.answers->by) {
-      const log_entry& entry = logs_[log];
-      visit({formula.model, formula.examination, formula.formula, formula.answers->values[value],
-             &entry.key->tool, std::string_view(paths_).substr(entry.path_begin, entry.path_size),
-             majority});
+    for (const auto& [log, value] : entry.formula->by) {
+      const log_entry& from = logs_[log];
+      visit({entry.answers->model, entry.answers->examination, entry.formula->formula,
+             entry.formula->values[value], &from.key->tool,
+             std::string_view(paths_).substr(from.path_begin, from.path_size), majority});
     }
   }
 }
 
 std::size_t campaign_digest::for_each_agreed_answer(
-    const std::function<void(std::string_view key, std::string_view value)>& visit) const {
+    const std::function<void(std::string_view model, std::string_view examination,
+                             std::string_view formula, std::string_view value)>& visit) const {
   std::size_t left_out = 0;
-  for (const auto& [key, formula] : formulas_) {
-    const std::vector<std::uint32_t> classes = value_classes(formula.values);
-    if (*std::max_element(classes.begin(), classes.end()) != 0) {
-      ++left_out;
-    } else {
-      visit(key, formula.values.front());
+  for (const auto& [key, answers] : examinations_) {
+    for (const formula_answers& formula : answers.formulas) {
+      const std::vector<std::uint32_t> classes = value_classes(formula.values);
+      if (*std::max_element(classes.begin(), classes.end()) != 0) {
+        ++left_out;
+      } else {
+        visit(answers.model, answers.examination, formula.formula, formula.values.front());
+      }
     }
   }
   return left_out;

@@ -71,17 +71,29 @@ class reference_answers {
   static reference_answers load(const std::string& file);
 
   struct known {
+    std::string formula;
     std::string value;
     std::string key;  // comparison_key(value)
   };
-  [[nodiscard]] const known* find(std::string_view model, std::string_view examination,
-                                  std::string_view formula) const;
-  [[nodiscard]] std::size_t size() const { return answers_.size(); }
+  // The known answers of a model's examination, or null.
+  [[nodiscard]] const std::vector<known>* find(std::string_view model,
+                                               std::string_view examination) const;
 
  private:
-  std::unordered_map<std::string, known> answers_;
+  std::unordered_map<std::string, std::vector<known>> answers_;  // by examination_key
   friend class reference_builder;
 };
+
+// The formula named `name` among `list` (anything with a member `formula`), looked for at
+// `hint` first (the answers of a model's examination come in the same order in every log).
+template <typename List>
+auto* find_formula(List& list, std::string_view name, std::size_t hint) {
+  if (hint < list.size() && list[hint].formula == name) return &list[hint];
+  for (auto& entry : list) {
+    if (entry.formula == name) return &entry;
+  }
+  return static_cast<decltype(&list[0])>(nullptr);
+}
 
 class campaign_digest {
  public:
@@ -100,15 +112,24 @@ class campaign_digest {
   [[nodiscard]] group_counts total() const;
   // The rows of the disagreements view, in the order of model, examination, formula, then path.
   void for_each_disagreement(const std::function<void(const disagreement&)>& visit) const;
-  // Every formula whose definite answers all agree, by its formula_key, with its first value.
-  // Returns the number of formulas left out because their answers disagree.
+  // Every formula whose definite answers all agree, with its first value. Returns the number of
+  // formulas left out because their answers disagree.
   std::size_t for_each_agreed_answer(
-      const std::function<void(std::string_view key, std::string_view value)>& visit) const;
+      const std::function<void(std::string_view model, std::string_view examination,
+                               std::string_view formula, std::string_view value)>& visit) const;
 
  private:
+  // The answers to one formula: its distinct texts, and which log gave which, in log order.
   struct formula_answers {
-    std::vector<std::string> values;                          // distinct texts, first seen first
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> by;  // (log, value), in log order
+    std::string formula;
+    std::vector<std::string> values;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> by;  // (log, value)
+  };
+  // The formulas of one model's examination, first seen first.
+  struct examination_answers {
+    std::string model;
+    std::string examination;
+    std::vector<formula_answers> formulas;
   };
   struct log_entry {
     group_counts* group;
@@ -116,19 +137,26 @@ class campaign_digest {
     std::size_t path_begin;
     std::size_t path_size;
   };
-  void score(const table::table_row& row, const table::named_value& answer, group_counts& group);
+  void score(const table::table_row& row, const table::named_value& answer,
+             const std::vector<reference_answers::known>* known, std::size_t hint,
+             group_counts& group);
+  // Calls visit(examination, formula, classes) for each formula with two values or more;
+  // classes[v] is the value class of text v (texts of one value share one).
+  void for_each_contested(
+      const std::function<void(const examination_answers&, const formula_answers&,
+                               const std::vector<std::uint32_t>&)>& visit) const;
 
   const reference_answers* reference_;
   std::function<void(const wrong_answer&)> on_wrong_;
   std::map<group_key, group_counts> groups_;
-  std::unordered_map<std::string, formula_answers> formulas_;
+  std::unordered_map<std::string, examination_answers> examinations_;  // by examination_key
   std::vector<log_entry> logs_;
   std::string paths_;  // every path with answers, one after another
   std::string key_;    // reused for lookups
 };
 
-// The key of a formula: its three names, each after its length, so that no two triples share one.
-void formula_key(std::string& key, std::string_view model, std::string_view examination,
-                 std::string_view formula);
+// The key of a model's examination: both names, the first after its length, so that no two
+// pairs share one.
+void examination_key(std::string& key, std::string_view model, std::string_view examination);
 
 }  // namespace sift_runlog::report

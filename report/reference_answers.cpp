@@ -20,16 +20,17 @@ class reference_builder {
   void add_known(const std::string& file, std::size_t line, std::string_view model,
                  std::string_view examination, std::string_view formula, std::string value) {
     if (value.empty() || value == "?") return;
-    formula_key(key_, model, examination, formula);
+    examination_key(key_, model, examination);
+    std::vector<reference_answers::known>& list = reference_.answers_[key_];
     std::string key = comparison_key(value);
-    const auto [place, added] =
-        reference_.answers_.try_emplace(key_, reference_answers::known{std::move(value), key});
-    if (!added && place->second.key != key) {
-      throw input_error(file + ": line " + std::to_string(line) + ": a second value, '" +
-                        std::string(value) + "', for the formula '" + std::string(formula) +
-                        "' of " + std::string(model) + " " + std::string(examination) +
-                        ", whose value is '" + place->second.value + "'");
+    if (const auto* known = find_formula(list, formula, list.size())) {
+      if (known->key == key) return;
+      throw input_error(file + ": line " + std::to_string(line) + ": a second value, '" + value +
+                        "', for the formula '" + std::string(formula) + "' of " +
+                        std::string(model) + " " + std::string(examination) + ", whose value is '" +
+                        known->value + "'");
     }
+    list.push_back({std::string(formula), std::move(value), std::move(key)});
   }
 
   // The definite answers of a trusted campaign; a formula its logs disagree on is left out.
@@ -38,16 +39,16 @@ class reference_builder {
     table_rows rows({file});
     table::table_row row;
     while (rows.next(row)) digest.add(row);
-    digest.finish();
-    const std::size_t left_out = digest.for_each_agreed_answer([&](std::string_view key,
-                                                                   std::string_view value) {
-      reference_.answers_.try_emplace(
-          std::string(key), reference_answers::known{std::string(value), comparison_key(value)});
-    });
+    const std::size_t left_out =
+        digest.for_each_agreed_answer([&](std::string_view model, std::string_view examination,
+                                          std::string_view formula, std::string_view value) {
+          examination_key(key_, model, examination);
+          reference_.answers_[key_].push_back(
+              {std::string(formula), std::string(value), comparison_key(value)});
+        });
     if (left_out != 0) {
       table::say(file + ": " + std::to_string(left_out) +
-                 " formula(s) left out of the reference: the "
-                 "campaign's logs disagree on them");
+                 " formula(s) left out of the reference: the campaign's logs disagree on them");
     }
   }
 
