@@ -1,5 +1,7 @@
 // Reading a reference: a csv of known answers, or a trusted campaign's table.
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 
 #include "campaign_digest.hpp"
@@ -79,7 +81,7 @@ reference_answers reference_answers::load(const std::string& file) {
   reference_answers reference;
   reference_builder builder(reference);
   std::ifstream in(file, std::ios::binary);
-  if (!in) throw input_error("cannot read the reference " + file);
+  if (!in) throw input_error("cannot read the reference " + file + ": " + std::strerror(errno));
   std::string record;
   if (!read_record(in, record) || record != reference_header) {
     in.close();
