@@ -18,7 +18,7 @@ table{border-collapse:collapse;font-size:0.85em;margin:0.5em 0}
 th,td{border:1px solid #bbb;padding:2px 6px;text-align:left}
 td.n{text-align:right}tr.total td{font-weight:bold;background:#eee}
 th{background:#dde}.note{color:#555;font-size:0.9em}
-svg{display:block;margin:0.4em 0 1em 0}svg text{font-family:sans-serif;font-size:12px}
+.wide{overflow-x:auto}svg{display:block;margin:0.4em 0 1em 0}svg text{font-family:sans-serif;font-size:12px}
 )";
 
 // The colour of each verdict of the summary, and of right, wrong and unanswered.
@@ -45,10 +45,13 @@ void append_cell(std::string& out, const cell& value) {
 
 void append_table(std::string& out, const std::vector<std::string>& columns,
                   const std::vector<std::vector<cell>>& rows, bool last_is_total) {
-  out += "<table>\n<tr>";
+  out += "<div class=\"wide\"><table>\n<tr>";
   for (const std::string& column : columns) {
+    // The long column names may break after their underscores.
     out += "<th>";
-    append_html_text(out, column);
+    std::string name;
+    append_html_text(name, column);
+    for (const char c : name) (out += c) += c == '_' ? "<wbr>" : "";
     out += "</th>";
   }
   out += "</tr>\n";
@@ -58,7 +61,7 @@ void append_table(std::string& out, const std::vector<std::string>& columns,
     for (const cell& value : rows[i]) append_cell(out, value);
     out += "</tr>\n";
   }
-  out += "</table>\n";
+  out += "</table></div>\n";
   if (rows.size() > count) {
     out += "<p class=\"note\">The first " + std::to_string(count) + " of " +
            std::to_string(rows.size()) + " rows; the csv view gives them all.</p>\n";
@@ -78,7 +81,7 @@ void append_chart(
         bars,
     const std::vector<bar_part>& parts) {
   constexpr int label_width = 160;
-  constexpr int bar_width = 640;
+  constexpr int bar_width = 600;
   constexpr int bar_height = 18;
   constexpr int row_height = 24;
   std::uint64_t largest = 1;
@@ -89,7 +92,7 @@ void append_chart(
   }
   const int height = 30 + static_cast<int>(bars.size()) * row_height + 24;
   out += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
-         std::to_string(label_width + bar_width + 120) + "\" height=\"" + std::to_string(height) +
+         std::to_string(label_width + bar_width + 300) + "\" height=\"" + std::to_string(height) +
          "\" role=\"img\"><title>";
   append_html_text(out, title);
   out += "</title>\n<text x=\"0\" y=\"16\" font-weight=\"bold\">";
@@ -124,7 +127,7 @@ void append_chart(
       if (!figures.empty()) figures += ' ';
       figures += std::string(parts[i].name) + " " + std::to_string(counts[i]);
     }
-    append_html_text(out, figures.empty() ? std::string("no logs") : figures);
+    append_html_text(out, figures.empty() ? std::string("none") : figures);
     out += "</text>\n";
     y += row_height;
   }
