@@ -91,7 +91,7 @@ void append_chart(
     largest = std::max(largest, sum);
   }
   const int height = 30 + static_cast<int>(bars.size()) * row_height + 24;
-  out += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
+  out += "<svg width=\"" +
          std::to_string(label_width + bar_width + 300) + "\" height=\"" + std::to_string(height) +
          "\" role=\"img\"><title>";
   append_html_text(out, title);
