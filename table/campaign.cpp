@@ -30,9 +30,10 @@ class searcher {
     std::vector<std::pair<std::string, struct stat>> subdirectories;
     if (!read(directory, subdirectories)) found_.unsearched.push_back(directory);
     for (const auto& [path, child] : subdirectories) {
-      const auto loop = std::find_if(ancestors_.begin(), ancestors_.end(), [&](const auto& a) {
-        return a.device == child.st_dev && a.inode == child.st_ino;
-      });
+      const auto loop =
+          std::find_if(ancestors_.begin(), ancestors_.end(), [&child = child](const auto& a) {
+            return a.device == child.st_dev && a.inode == child.st_ino;
+          });
       if (loop != ancestors_.end()) {
         note_(path, "a symbolic link loop back to " + loop->path + ", not followed");
       } else {
@@ -140,6 +141,10 @@ std::vector<std::string> read_path_list(std::istream& in) {
   std::string line;
   for (std::size_t number = 1; std::getline(in, line); ++number) {
     if (line.empty()) continue;
+    // A path cannot hold a NUL: cut there, it would name another file.
+    if (line.find('\0') != std::string::npos) {
+      throw std::runtime_error("line " + std::to_string(number) + ": a NUL byte in the path");
+    }
     if (!line.starts_with('"')) {
       paths.push_back(line);
       continue;
@@ -163,6 +168,8 @@ std::vector<std::string> read_path_list(std::istream& in) {
       throw std::runtime_error("line " + std::to_string(number) +
                                ": a quoted path must end in \" and use only \\\", \\\\ and \\n");
     }
+    if (path.empty())
+      throw std::runtime_error("line " + std::to_string(number) + ": an empty path");
     paths.push_back(path);
   }
   return paths;

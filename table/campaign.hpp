@@ -41,7 +41,8 @@ using search_note = std::function<void(const std::string& path, const std::strin
 [[nodiscard]] std::string path_list_line(std::string_view path);
 
 // The paths of a list written by path_list_line (or by hand: one path a line, empty lines
-// skipped). Throws std::runtime_error naming the line of a malformed quoted path.
+// skipped). Throws std::runtime_error naming the line of a malformed quoted path, an empty
+// quoted path or a NUL byte.
 [[nodiscard]] std::vector<std::string> read_path_list(std::istream& in);
 
 struct shard {

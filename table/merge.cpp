@@ -46,9 +46,10 @@ struct checked_part {
 std::string_view without_record(const table_reader& reader, std::string_view record_text) {
   std::string_view row = reader.row();
   row.remove_suffix(1);  // the line feed
-  const std::string ending = reader.format() == table_format::csv
-                                 ? "," + std::string(record_text)
-                                 : ",\"shard\":\"" + std::string(record_text) + "\"}";
+  const bool csv = reader.format() == table_format::csv;
+  std::string ending(csv ? "," : ",\"shard\":\"");
+  ending += record_text;
+  if (!csv) ending += "\"}";
   if (!row.ends_with(ending)) {
     throw table_error(reader.name() + ": line " + std::to_string(reader.line()) +
                       ": the shard record is not the row's last field");
@@ -96,7 +97,17 @@ checked_part check_part(const table_part& part) {
     checked.last_path = row.path;
     checked.rows.push_back(without_record(reader, *record_text));
   }
-  if (checked.format == table_format::raw) record_text = reader.trailer_record();
+  if (checked.format == table_format::raw) {
+    record_text = reader.trailer_record();
+    if (!record_text) {
+      throw table_error(part.name +
+                        " ends without a shard trailer (a cut table, or one written without "
+                        "--shard)");
+    }
+  }
+  if (!record_text && reader.sharded()) {
+    throw table_error(part.name + " holds no row (a cut table?)");  // a csv header alone
+  }
   if (!record_text) throw table_error(unsharded);
   const std::optional<shard_record> record = parse_shard_record(*record_text);
   if (!record) throw table_error(part.name + ": '" + *record_text + "' is not a shard record");

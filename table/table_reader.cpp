@@ -14,6 +14,8 @@ namespace {
 
 constexpr std::string_view hex_digits = "0123456789abcdef";
 constexpr std::size_t block_size = 1 << 20;
+// Far beyond any row (a million answers make 40 MB); reached at once on /dev/zero.
+constexpr std::size_t longest_row = std::size_t{256} << 20;
 
 // The columns of a csv table, in their places; answer_names and shard may follow.
 constexpr std::array<std::string_view, 12> csv_columns = {
@@ -224,6 +226,10 @@ std::optional<std::string_view> table_reader::take_line(bool csv_record) {
       continue;
     }
     const std::size_t scanned = from;
+    if (data_.size() > longest_row) {
+      fail(next_line_,
+           "a row longer than " + std::to_string(longest_row >> 20) + " MiB (not a table?)");
+    }
     if (!fill()) {
       if (data_.empty()) return std::nullopt;
       from = data_.size();

@@ -12,6 +12,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <thread>
 
 #include "campaign.hpp"
@@ -168,8 +169,111 @@ TEST(table_encoding, csv_fields_and_json_strings_keep_every_byte) {
     std::istringstream list(path_list_line(c.bytes) + path_list_line("\"" + c.bytes));
     EXPECT_EQ(read_path_list(list), (std::vector<std::string>{c.bytes, "\"" + c.bytes}));
   }
-  std::istringstream bad("good\n\"no end\n");
-  EXPECT_THROW((void)read_path_list(bad), std::runtime_error);
+  for (const auto& [list, error] : std::initializer_list<std::pair<std::string, std::string>>{
+           {"good\n\"no end\n",
+            "line 2: a quoted path must end in \" and use only \\\", \\\\ and \\n"},
+           {std::string("a\n\nb\0c\n", 7), "line 3: a NUL byte in the path"},
+           {"a\n\"\"\n", "line 2: an empty path"}}) {
+    std::istringstream in(list);
+    try {
+      (void)read_path_list(in);
+      ADD_FAILURE() << list;
+    } catch (const std::runtime_error& e) {
+      EXPECT_EQ(e.what(), error);
+    }
+  }
+}
+
+// The fields a row reads as (answers as name=value, then techniques, report and shard), or
+// the error it stops at.
+std::string row_fields(std::string_view table_text) {
+  try {
+    table_reader reader("t", table_text);
+    std::string text;
+    for (table_row row; reader.next(row);) {
+      const auto shown = [](const std::optional<std::string>& field) {
+        return field ? *field : std::string("-");
+      };
+      text += row.path + '|';
+      for (const auto* field : {&row.tool, &row.model, &row.examination, &row.run, &row.cores,
+                                &row.time_flag, &row.memory_flag}) {
+        text += shown(*field) + (field == &row.memory_flag ? '|' : ',');
+      }
+      text += row.verdict + '|';
+      for (const named_value& answer : row.answers) text += answer.name + '=' + answer.value + ' ';
+      for (const std::string& technique : row.techniques) text += technique + ' ';
+      text += '|' + shown(row.report) + '|' + shown(row.shard) + '\n';
+    }
+    return text;
+  } catch (const table_error& e) {
+    return e.what();
+  }
+}
+
+TEST(table_encoding, the_reader_gives_each_rows_fields_or_names_the_line_and_the_fault) {
+  const std::string csv =
+      "path,tool,model,examination,run,cores,time_flag,memory_flag,verdict,"
+      "answers,techniques,report";
+  const std::string row = "a.log,t,m,e,1,4,OK,OK,answers,2 BOOL:TRUE NUM:?,X Y,";
+  const struct {
+    std::string table, fields;
+  } cases[] = {
+      {csv + ",answer_names\n" + row + ",\"A B,\"\"\"\n",
+       "a.log|t,m,e,1,4,OK,OK|answers|A=TRUE B,\"=? X Y |-|-\n"},
+      {csv + "\n" + row + "\n\"b\nc\",,,,,,,,failed,,,line 3: x\n",
+       "a.log|t,m,e,1,4,OK,OK|answers|=TRUE =? X Y |-|-\nb\nc|-,-,-,-,-,-,-|failed||line 3: "
+       "x|-\n"},
+      {csv + ",shard\n" + row + ",s\n", "a.log|t,m,e,1,4,OK,OK|answers|=TRUE =? X Y |-|s\n"},
+      {csv + ",colour\n",
+       "t: line 1: not a table of sift_runlog_table (neither a raw nor a csv header, nor a JSON "
+       "line)"},
+      {"{\"path\":\"a\",\"answers\":[{\"name\":\"n\",\"colour\":\"b\"}]}\n",
+       "t: line 1: not a JSON object of a table row: an answer is {\"name\": ..., \"value\": ...} "
+       "at byte 45"},
+      {"{\"path\":\"a\\udcff\\u00e9\\u0080\\u0800\\ud83d\\ude00\",\"tool\":null,\"model\":null,"
+       "\"examination\":null,\"run\":\"\",\"cores\":\"NO_CORE\",\"time_flag\":\"DNF\","
+       "\"memory_flag\":null,\"verdict\":\"CC\",\"answers\":[{\"value\":\"1\",\"name\":\"n\"}],"
+       "\"techniques\":[],\"report\":null}\n",
+       "a\xff\xc3\xa9\xc2\x80\xe0\xa0\x80\xf0\x9f\x98\x80|-,-,-,-,NO_CORE,DNF,-|CC|n=1 |-|-\n"},
+      {"", ""},
+      {csv + ",answer_names\n" + row + ",A\n",
+       "t: line 2: answer_names does not name each answer once"},
+      {csv + "\n" + row + ",extra\n", "t: line 2: more fields than the header's 12"},
+      {csv + "\na,b\n", "t: line 2: 2 fields, the header has 12"},
+      {csv + "\n" + row.substr(0, 10) + "\"x\"y" + row.substr(10) + "\n",
+       "t: line 2: a byte after the closing quote of field 4"},
+      {csv + "\nb.log,,,,,,,,maybe,,,\n", "t: line 2: 'maybe' is not a verdict"},
+      {"path,tool\n",
+       "t: line 1: not a table of sift_runlog_table (neither a raw nor a csv "
+       "header, nor a JSON line)"},
+      {"{\"path\":\"a\",\"tool\":null}\n", "t: line 1: no member \"model\""},
+      {"{\"path\":\"a\",\"colour\":null}\n", "t: line 1: an unknown member \"colour\""},
+      {"{\"path\":\"a\",\"path\":\"b\"}\n", "t: line 1: the member \"path\" twice"},
+      {"{\"path\":\"a\"} x\n",
+       "t: line 1: not a JSON object of a table row: the end of the line "
+       "expected at byte 14"},
+      {std::string(table_header(table_format::raw)) + "a,b\n#shard r lines=1 digest=0\n",
+       "t: line 3: a malformed shard trailer"},
+      {std::string(table_header(table_format::raw)) + std::string("a\0b\n", 4),
+       "t: line 2: a NUL byte in the row"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(row_fields(c.table), c.fields) << c.table;
+
+  // From a file, in blocks that end inside rows (quoted line feeds included): as in memory.
+  scratch dir;
+  std::string big = csv + "\n";
+  for (int i = 0; i < 100'000; ++i) big += "\"p\n" + std::to_string(i) + "\",,,,,,,,CC,,,\n";
+  write_file(dir.path / "big.csv", big);
+  table_reader from_file((dir.path / "big.csv").string());
+  table_reader in_memory("big.csv", big);
+  table_row file_row, memory_row;
+  while (in_memory.next(memory_row)) {
+    ASSERT_TRUE(from_file.next(file_row));
+    ASSERT_EQ(from_file.row(), in_memory.row());
+    ASSERT_EQ(from_file.line(), in_memory.line());
+  }
+  EXPECT_FALSE(from_file.next(file_row));
+  EXPECT_EQ(from_file.rows(), 100'000u);
 }
 
 TEST(table_encoding, shards_cover_every_log_once_in_balanced_runs) {
@@ -242,8 +346,124 @@ TEST(table_command, shard_parts_merged_are_the_whole_table) {
     EXPECT_EQ(table(merge, dir.path).status, 0) << format;
     EXPECT_EQ(read_file(dir.path / "merged"), read_file(dir.path / "whole")) << format;
   }
-  EXPECT_EQ(table({"--merge", "part1", "whole"}, dir.path).status, 2);  // a path twice
-  EXPECT_EQ(table({"--merge", "part1", "part2", "part1"}, dir.path).status, 2);
+}
+
+// Every refusal names the part and the reason, and leaves the old table; a complete set in any
+// order is accepted.
+TEST(table_command, merge_checks_every_part_whole_before_writing) {
+  scratch dir;
+  make_campaign(dir.path);
+  std::map<std::string, std::string> parts;  // name: bytes
+  // Writes the table `name` and keeps its bytes.
+  const auto run = [&](const std::string& name, std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), {"-q", "-o", name});
+    EXPECT_NE(table(arguments, dir.path).status, 2) << name;
+    parts[name] = read_file(dir.path / name);
+  };
+  for (const std::string format : {"raw", "csv", "jsonl"}) {
+    for (int k = 1; k <= 3; ++k) {
+      const std::string name = "p" + std::to_string(k) + "." + format;
+      run(name, {"--format", format, "--shard", std::to_string(k) + "/3", "camp"});
+    }
+  }
+  for (int k = 1; k <= 16; ++k) {
+    const std::string name = "q" + std::to_string(k) + ".csv";
+    run(name, {"--format", "csv", "--shard", std::to_string(k) + "/16", "camp"});
+  }
+  run("short2.raw", {"--short", "--shard", "2/3", "camp"});
+  run("other2.csv", {"--format", "csv", "--shard", "2/3", "camp/d0", "camp/d1"});
+  run("whole.jsonl", {"--format", "jsonl", "camp"});
+  const std::string p2raw = parts["p2.raw"];
+  const std::string p2csv = parts["p2.csv"];
+  const std::string p2jsonl = parts["p2.jsonl"];
+  parts["cut.raw"] = p2raw.substr(0, p2raw.size() - 20);
+  parts["cut.csv"] = p2csv.substr(0, p2csv.size() - 20);
+  parts["short.csv"] = p2csv.substr(0, p2csv.rfind('\n', p2csv.size() - 2) + 1);  // a row less
+  parts["cut.jsonl"] = p2jsonl.substr(0, p2jsonl.size() - 20) + "\n";
+  // A cut row, then the rows of another part: the rows glued across the cut.
+  parts["glued.raw"] =
+      parts["p1.raw"].substr(0, parts["p1.raw"].size() / 2) + p2raw.substr(p2raw.find('\n') + 1);
+  parts["copy1.raw"] = parts["p1.raw"];
+  parts["empty.csv"] = "";
+  parts["noise.raw"] = std::string(table_header(table_format::raw)) + "\x01\xff,\"\n\x7f";
+  parts["noise.csv"] = p2csv.substr(0, p2csv.find('\n') + 1) + "a,\"b\n";
+  for (const auto& [name, bytes] : parts) write_file(dir.path / name, bytes);
+  fs::create_directory(dir.path / "folder");
+
+  std::vector<std::string> missing{"--merge"};
+  for (int k = 16; k >= 1; --k) {
+    if (k != 4 && k != 9) missing.push_back("q" + std::to_string(k) + ".csv");
+  }
+  std::vector<std::string> all = missing;
+  all.insert(all.begin() + 3, {"q4.csv", "q9.csv"});
+  std::vector<std::string> first_15 = all;
+  first_15.erase(std::find(first_15.begin(), first_15.end(), "q16.csv"));
+  const struct {
+    std::vector<std::string> arguments;
+    int status;
+    std::string says;
+  } cases[] = {
+      {all, 0, "16 tables merged, 44 rows"},
+      {{"--merge", "p3.raw", "p1.raw", "p2.raw"}, 0, "3 tables merged, 42 rows"},
+      {missing, 2, "parts 4, 9 of 16 are missing"},
+      {first_15, 2, "part 16 of 16 is missing"},
+      {{"--shard", "1/45", "camp"}, 2, "--shard 1/45: only 44 logs for 45 parts"},
+      {{"--merge", "p1.raw", "p2.raw"}, 2, "part 3 of 3 is missing"},
+      {{"--merge", "p1.raw", "cut.raw", "p3.raw"},
+       2,
+       "cut.raw: line 17: the row does not end in a line feed (a cut table?)"},
+      {{"--merge", "p1.csv", "cut.csv", "p3.csv"},
+       2,
+       "cut.csv: line 16: the row does not end in a line feed (a cut table?)"},
+      {{"--merge", "p1.csv", "short.csv", "p3.csv"},
+       2,
+       "short.csv holds 14 rows, part 2 of 3 holds 15 (a cut table?)"},
+      {{"--merge", "p1.jsonl", "cut.jsonl", "p3.jsonl"},
+       2,
+       "cut.jsonl: line 15: not a JSON object of a table row: a string expected at byte 707"},
+      {{"--merge", "glued.raw", "p3.raw"},
+       2,
+       "glued.raw: line 24: the shard trailer counts 15 rows, the table has 22 (a cut or glued "
+       "table?)"},
+      {{"--merge", "p1.raw", "p2.raw", "p1.raw"}, 2, "p1.raw and p1.raw are the same file"},
+      {{"--merge", "p1.raw", "p2.raw", "copy1.raw"},
+       2,
+       "p1.raw and copy1.raw are both part 1 of 3"},
+      {{"--merge", "p1.raw", "short2.raw", "p3.raw"},
+       2,
+       "short2.raw has --short rows, p1.raw long ones"},
+      {{"--merge", "p1.csv", "other2.csv", "p3.csv"},
+       2,
+       "other2.csv is part 2 of another cut (3 parts of 24 logs, list=8a2ba1e659d25870) than "
+       "p1.csv (3 "
+       "parts of 44 logs, list=3e634e7558fc2908)"},
+      {{"--merge", "p1.csv", "p2.jsonl"}, 2, "p2.jsonl is a jsonl table, p1.csv a csv one"},
+      {{"--merge", "whole.jsonl"},
+       2,
+       "whole.jsonl is not a part of a sharded run (written without --shard)"},
+      {{"--merge", "empty.csv", "p1.csv"}, 2, "empty.csv is empty, not a part of a sharded run"},
+      {{"--merge", "folder", "p1.csv"}, 2, "cannot read folder: Is a directory"},
+      {{"--merge", "absent.csv"}, 2, "cannot read absent.csv: No such file or directory"},
+      {{"--merge", "noise.raw"},
+       2,
+       "noise.raw: line 3: the row does not end in a line feed (a cut table?)"},
+      {{"--merge", "noise.csv"}, 2, "noise.csv: line 2: a quoted field without its closing quote"},
+      {{"--merge", "-o", "p1.raw", "p1.raw", "p2.raw", "p3.raw"},
+       2,
+       "-o p1.raw is p1.raw, a table to merge"},
+  };
+  for (const auto& c : cases) {
+    write_file(dir.path / "merged", "the old table\n");
+    std::vector<std::string> arguments = c.arguments;
+    if (arguments[1] != "-o") arguments.insert(arguments.begin(), {"-o", "merged"});
+    const run_result result = table(arguments, dir.path);
+    EXPECT_EQ(result.status, c.status) << c.says;
+    EXPECT_EQ(result.err, "sift_runlog_table: " + c.says + "\n");
+    if (c.status == 2) {
+      EXPECT_EQ(read_file(dir.path / "merged"), "the old table\n") << c.says;
+    }
+  }
+  for (const auto& [name, bytes] : parts) EXPECT_EQ(read_file(dir.path / name), bytes) << name;
 }
 
 TEST(table_command, failed_list_fed_back_grades_exactly_the_failed_logs) {
