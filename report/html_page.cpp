@@ -91,20 +91,18 @@ void append_chart(
     largest = std::max(largest, sum);
   }
   const int height = 30 + static_cast<int>(bars.size()) * row_height + 24;
-  out += "<svg width=\"" +
-         std::to_string(label_width + bar_width + 300) + "\" height=\"" + std::to_string(height) +
-         "\" role=\"img\"><title>";
+  out += "<svg width=\"" + std::to_string(label_width + bar_width + 300) + "\" height=\"" +
+         std::to_string(height) + "\" role=\"img\"><title>";
   append_html_text(out, title);
-  out += "</title>\n<text x=\"0\" y=\"16\" font-weight=\"bold\">";
+  out += "</title><text x=\"0\" y=\"16\" font-weight=\"bold\">";
   append_html_text(out, title);
-  out += "</text>\n";
+  out += "</text>\n";  // one line per bar, then one for the legend
   int y = 30;
   for (const auto& [tool, counts] : bars) {
     out += "<text x=\"0\" y=\"" + std::to_string(y + 13) + "\">";
     append_html_text(out, *tool ? **tool : std::string("(no tool)"));
-    out += "</text>\n";
-    std::uint64_t before = 0;
-    std::uint64_t sum = 0;
+    out += "</text>";
+    std::uint64_t before = 0;  // the counts drawn so far
     for (std::size_t i = 0; i < counts.size(); ++i) {
       if (counts[i] == 0) continue;
       const auto x = label_width + static_cast<int>(before * bar_width / largest);
@@ -114,12 +112,11 @@ void append_chart(
              std::to_string(std::max(width, 1)) + "\" height=\"" + std::to_string(bar_height) +
              "\" fill=\"" + std::string(parts[i].colour) + "\"><title>";
       append_html_text(out, parts[i].name);
-      out += ": " + std::to_string(counts[i]) + "</title></rect>\n";
+      out += ": " + std::to_string(counts[i]) + "</title></rect>";
       before += counts[i];
     }
-    sum = before;
     out += "<text x=\"" +
-           std::to_string(label_width + static_cast<int>(sum * bar_width / largest) + 6) +
+           std::to_string(label_width + static_cast<int>(before * bar_width / largest) + 6) +
            "\" y=\"" + std::to_string(y + 13) + "\">";
     std::string figures;
     for (std::size_t i = 0; i < counts.size(); ++i) {
@@ -137,10 +134,10 @@ void append_chart(
            "\" width=\"10\" height=\"10\" fill=\"" + std::string(part.colour) + "\"/>";
     out += "<text x=\"" + std::to_string(x + 14) + "\" y=\"" + std::to_string(y + 15) + "\">";
     append_html_text(out, part.name);
-    out += "</text>\n";
+    out += "</text>";
     x += 14 + static_cast<int>(part.name.size()) * 8 + 16;
   }
-  out += "</svg>\n";
+  out += "\n</svg>\n";
 }
 
 // The examinations in byte order, none (a table of --short rows) first.
