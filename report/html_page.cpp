@@ -227,7 +227,8 @@ std::string html_page(const campaign_digest& digest, const std::vector<std::vect
     out += "<h2 id=\"scores\">Scores against the reference</h2>\n";
     rows.clear();
     for_each_digest_row(view::scores, digest, collect);
-    append_table(out, view_columns(view::scores), rows, false);
+    rows.back()[0] = cell::of(std::string_view("total"));
+    append_table(out, view_columns(view::scores), rows, true);
     append_charts(out, digest, true);
     out += "<h2 id=\"wrong\">Wrong answers</h2>\n";
     if (wrong->empty()) {

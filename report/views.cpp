@@ -16,6 +16,11 @@ std::vector<cell> summary_row(const group_key& key, const group_counts& counts) 
   return row;
 }
 
+std::vector<cell> score_row(const group_key& key, const group_counts& counts) {
+  return {cell::of(key.tool),     cell::of(key.examination),   cell::of(counts.right),
+          cell::of(counts.wrong), cell::of(counts.unanswered), cell::of(counts.not_in_reference)};
+}
+
 }  // namespace
 
 std::optional<view> parse_view(std::string_view name) {
@@ -85,11 +90,8 @@ void for_each_digest_row(view chosen, const campaign_digest& digest,
       });
       return;
     case view::scores:
-      for (const auto& [key, counts] : digest.groups()) {
-        visit({cell::of(key.tool), cell::of(key.examination), cell::of(counts.right),
-               cell::of(counts.wrong), cell::of(counts.unanswered),
-               cell::of(counts.not_in_reference)});
-      }
+      for (const auto& [key, counts] : digest.groups()) visit(score_row(key, counts));
+      visit(score_row(group_key{}, digest.total()));
       return;
     case view::answers:
     case view::wrong:

@@ -27,8 +27,8 @@ void for_each_answer_row(const table::table_row& row,
 
 [[nodiscard]] std::vector<cell> wrong_row(const wrong_answer& wrong);
 
-// The rows of the summary (the total row last, with no tool and no examination), of the
-// disagreements or of the scores.
+// The rows of the summary or of the scores (each with a total row last, with no tool and no
+// examination), or of the disagreements.
 void for_each_digest_row(view chosen, const campaign_digest& digest,
                          const std::function<void(const std::vector<cell>&)>& visit);
 
