@@ -123,8 +123,11 @@ grade_outcome grade_into(const std::string& file_argument, byte_source* log,
                          const grade_options& options, output_sink& out) {
   const run_options run{options.long_mode, options.debug_mode};
   analysis_state state;
-  const run_outcome ran = log != nullptr ? run_analysis(file_argument, *log, run, out, state)
-                                         : run_analysis(file_argument, run, out, state);
+  const run_outcome ran =
+      log != nullptr ? run_analysis(file_argument, *log, run, out, state,
+                                    log->worth_reading_ahead() ? line_reader::read_ahead_block_size
+                                                               : line_reader::default_block_size)
+                     : run_analysis(file_argument, run, out, state);
   grade_outcome outcome;
   outcome.exit_status = ran.exit_status;
   outcome.report = ran.failure_report;
@@ -184,6 +187,15 @@ grade_outcome grade_file(const std::string& path, const grade_options& options,
                          const output_function& write) {
   function_output_sink out(write);
   return with_caller_failure(grade_into(path, nullptr, options, out), out);
+}
+
+grade_result grade_descriptor(int fd, const std::string& path, const grade_options& options) {
+  file_source source(fd, path, read_ahead::when_large);
+  string_output_sink out;
+  grade_result result;
+  static_cast<grade_outcome&>(result) = grade_into(path, &source, options, out);
+  result.output = out.text();
+  return result;
 }
 
 grade_result grade_buffer(std::string_view log, std::string_view file_name,

@@ -3,13 +3,18 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <numeric>
+#include <set>
 #include <stdexcept>
+#include <tuple>
 
 namespace sift_runlog::table {
 
@@ -19,16 +24,49 @@ std::string joined(const std::string& directory, const char* name) {
   return directory.ends_with('/') ? directory + name : directory + '/' + name;
 }
 
+// The kernel's own file systems: no logs there, and files that never end or block a reader.
+bool kernel_file_system(const char* path) {
+  struct statfs system {};
+  if (::statfs(path, &system) != 0) return false;
+  switch (static_cast<unsigned long>(system.f_type)) {
+    case PROC_SUPER_MAGIC:
+    case SYSFS_MAGIC:
+    case DEVPTS_SUPER_MAGIC:
+    case CGROUP_SUPER_MAGIC:
+    case CGROUP2_SUPER_MAGIC:
+    case DEBUGFS_MAGIC:
+    case TRACEFS_MAGIC:
+    case SECURITYFS_MAGIC:
+    case BPF_FS_MAGIC:
+    case PSTOREFS_MAGIC:
+    case SELINUX_MAGIC:
+    case BINFMTFS_MAGIC:
+    case EFIVARFS_MAGIC:
+      return true;
+    default:
+      return false;
+  }
+}
+
 class searcher {
  public:
   searcher(const std::string& pattern, const search_note& note, search_outcome& found)
       : pattern_(pattern), note_(note), found_(found) {}
 
-  // Searches `directory`, whose status is `status`, and every directory below it.
+  // Searches `directory`, whose status is `status`, and every directory below it not searched
+  // yet. Subdirectories go in name order, so that the paths kept do not hang on the order in
+  // which a file system lists its entries.
   void search(const std::string& directory, const struct stat& status) {
+    if (!searched_.insert({status.st_dev, status.st_ino}).second) return;
+    if (kernel_file_system(directory.c_str())) {
+      note_(directory, "a file system of the kernel's, not searched");
+      return;
+    }
     ancestors_.push_back({status.st_dev, status.st_ino, directory});
     std::vector<std::pair<std::string, struct stat>> subdirectories;
     if (!read(directory, subdirectories)) found_.unsearched.push_back(directory);
+    std::sort(subdirectories.begin(), subdirectories.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
     for (const auto& [path, child] : subdirectories) {
       const auto loop =
           std::find_if(ancestors_.begin(), ancestors_.end(), [&child = child](const auto& a) {
@@ -55,6 +93,10 @@ class searcher {
   bool read(const std::string& directory,
             std::vector<std::pair<std::string, struct stat>>& subdirectories) {
     DIR* const stream = ::opendir(directory.c_str());
+    if (stream == nullptr && (errno == EMFILE || errno == ENFILE || errno == ENOMEM)) {
+      // The process ran out, not the folder: no table rather than one with a folder missing.
+      throw std::runtime_error("cannot search " + directory + ": " + std::strerror(errno));
+    }
     if (stream == nullptr) {
       note_(directory, std::string("cannot search: ") + std::strerror(errno));
       return false;
@@ -63,17 +105,21 @@ class searcher {
     while (const dirent* entry = ::readdir(stream)) {
       const char* name = entry->d_name;
       if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
-      const bool matches = ::fnmatch(pattern_.c_str(), name, 0) == 0;
+      // As the shell matches: a leading dot only by a leading dot.
+      const bool matches = ::fnmatch(pattern_.c_str(), name, FNM_PERIOD) == 0;
       // Most entries are plain files: those that do not match need no stat at all.
       if (!matches && entry->d_type == DT_REG) continue;
       struct stat status {};
       if (::fstatat(::dirfd(stream), name, &status, 0) != 0) {
-        if (matches) found_.logs.push_back({joined(directory, name), 0});
+        if (matches) found_.logs.push_back({joined(directory, name), 0, 0, 0, {}});
       } else if (S_ISDIR(status.st_mode)) {
         subdirectories.emplace_back(joined(directory, name), status);
       } else if (S_ISREG(status.st_mode) && matches) {
-        found_.logs.push_back(
-            {joined(directory, name), static_cast<std::uint64_t>(status.st_size)});
+        found_.logs.push_back({joined(directory, name),
+                               static_cast<std::uint64_t>(status.st_size),
+                               status.st_dev,
+                               status.st_ino,
+                               {}});
       }
       errno = 0;
     }
@@ -90,12 +136,27 @@ class searcher {
   const search_note& note_;
   search_outcome& found_;
   std::vector<ancestor> ancestors_;
+  std::set<std::pair<dev_t, ino_t>> searched_;
 };
+
+std::string_view own_name(std::string_view path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
 
 }  // namespace
 
+std::string_view file_kind(mode_t mode) {
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISBLK(mode)) return "a block device";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "not a regular file";
+}
+
 search_outcome find_logs(std::vector<std::string> paths, const std::string& pattern,
-                         const search_note& note) {
+                         const search_note& note,
+                         const std::vector<std::pair<dev_t, ino_t>>& skipped) {
   search_outcome found;
   found.logs.reserve(paths.size());  // exact for a list of logs, as --from gives
   searcher search(pattern, note, found);
@@ -103,20 +164,59 @@ search_outcome find_logs(std::vector<std::string> paths, const std::string& patt
     // Never taken for an option, by this program or by a user who runs sift_runlog on it.
     if (path.starts_with('-')) path.insert(0, "./");
     struct stat status {};
-    const bool known = ::stat(path.c_str(), &status) == 0;
-    if (known && S_ISDIR(status.st_mode)) {
+    if (::stat(path.c_str(), &status) != 0) {
+      found.missing.push_back(path + ": " + std::strerror(errno));
+    } else if (S_ISDIR(status.st_mode)) {
       search.search(path, status);
     } else {
-      found.logs.push_back(
-          {std::move(path), known ? static_cast<std::uint64_t>(status.st_size) : 0});
+      found_log log{std::move(path),
+                    static_cast<std::uint64_t>(status.st_size),
+                    status.st_dev,
+                    status.st_ino,
+                    {}};
+      if (!S_ISREG(status.st_mode)) {
+        log.size = 0;
+        log.refusal = std::string(file_kind(status.st_mode)) + ", not read";
+      }
+      found.logs.push_back(std::move(log));
     }
   }
+  std::erase_if(found.logs, [&](const found_log& log) {
+    return log.inode != 0 && std::find(skipped.begin(), skipped.end(),
+                                       std::pair{log.device, log.inode}) != skipped.end();
+  });
   const auto by_path = [](const found_log& a, const found_log& b) { return a.path < b.path; };
   std::sort(found.logs.begin(), found.logs.end(), by_path);
-  found.logs.erase(
-      std::unique(found.logs.begin(), found.logs.end(),
-                  [](const found_log& a, const found_log& b) { return a.path == b.path; }),
-      found.logs.end());
+  // One file reached by several spellings (camp and ./camp, camp//x.log) is one log: the first
+  // in path order is kept. Sorted positions rather than a set of copies, to add no memory
+  // for each log beyond a number.
+  std::vector<std::size_t> order(found.logs.size());
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  const auto key = [&](std::size_t i) {
+    const found_log& log = found.logs[i];
+    return std::tuple(log.device, log.inode, own_name(log.path), i);
+  };
+  std::sort(order.begin(), order.end(),
+            [&](std::size_t a, std::size_t b) { return key(a) < key(b); });
+  std::vector<bool> repeated(found.logs.size());
+  for (std::size_t k = 1; k < order.size(); ++k) {
+    const found_log& log = found.logs[order[k]];
+    const found_log& before = found.logs[order[k - 1]];
+    repeated[order[k]] = log.inode != 0 && log.device == before.device &&
+                         log.inode == before.inode && own_name(log.path) == own_name(before.path);
+  }
+  for (std::size_t k = 1; k < found.logs.size(); ++k) {
+    // The same dangling path given twice.
+    if (found.logs[k].inode == 0 && found.logs[k].path == found.logs[k - 1].path)
+      repeated[k] = true;
+  }
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < found.logs.size(); ++i) {
+    if (repeated[i]) continue;
+    if (kept != i) found.logs[kept] = std::move(found.logs[i]);
+    ++kept;
+  }
+  found.logs.resize(kept);
   return found;
 }
 

@@ -2,6 +2,8 @@
 // that --failed writes and --from reads, and the parts that --shard cuts the sorted list into.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -17,24 +19,42 @@ namespace sift_runlog::table {
 struct found_log {
   std::string path;  // as found: the path given, or a searched directory's path, "/", the name
   std::uint64_t size = 0;
+  // The file's identity; both 0 when it could not be reached (a dangling symbolic link), which
+  // its grade then reports.
+  dev_t device = 0;
+  ino_t inode = 0;
+  // Why it is not read at all (a FIFO or a device named as a log); empty for a file to grade.
+  std::string refusal;
 };
 
 struct search_outcome {
-  std::vector<found_log> logs;          // in the byte order of the paths, each path once
+  std::vector<found_log> logs;          // in the byte order of the paths, each log once
   std::vector<std::string> unsearched;  // directories that could not be read
+  std::vector<std::string> missing;     // named paths that lead nowhere, with the reason
 };
 
 // Receives a problem met while searching, with the path it concerns.
 using search_note = std::function<void(const std::string& path, const std::string& problem)>;
 
 // Finds the logs: a path that is a directory is searched, with its subdirectories and following
-// symbolic links, for the regular files whose own names match `pattern` (a shell pattern); any
-// other path is a log whatever its name or type. A path that begins with "-" gets "./" in front.
-// A name that matches but leads nowhere (a dangling or looping symbolic link) is a log too, so
-// that its grade reports it. A directory that cannot be read is noted and listed in
-// `unsearched`; a symbolic link back to a directory being searched is noted and not followed.
+// symbolic links, for the regular files whose own names match `pattern` (a shell pattern: a
+// leading dot is matched only by a leading dot); any other path is a log whatever its name. A
+// path that begins with "-" gets "./" in front. Every directory is searched once and every log
+// taken once, by device and inode, whatever the spelling of their paths: of the paths of one
+// file that end in the same name, the first in byte order is kept (hard links of other names
+// are other logs). A named path that does not exist, or cannot be reached, is listed in
+// `missing`; a named FIFO, device or socket is a log with a `refusal`, never opened. A name
+// that matches but leads nowhere (a dangling or looping symbolic link) is a log too, so that
+// its grade reports it. A directory that cannot be read is noted and listed in `unsearched`; a
+// symbolic link back to a directory being searched is noted and not followed; the kernel's own
+// file systems (/proc, /sys, ...) are noted and not searched. Files whose device and inode are
+// in `skipped` (the command's own temporary files) are left out.
 [[nodiscard]] search_outcome find_logs(std::vector<std::string> paths, const std::string& pattern,
-                                       const search_note& note);
+                                       const search_note& note,
+                                       const std::vector<std::pair<dev_t, ino_t>>& skipped = {});
+
+// What a file of this mode is, for messages: "a FIFO", "a character device", ...
+[[nodiscard]] std::string_view file_kind(mode_t mode);
 
 // One line of a path list, line feed included: the path as it is, or, when it holds a line feed
 // or begins with a double quote, between double quotes with \", \\ and \n for those bytes.

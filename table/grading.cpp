@@ -1,15 +1,21 @@
 #include "grading.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <numeric>
+#include <stdexcept>
+#include <system_error>
 #include <thread>
 
 #include "failures.hpp"
@@ -27,22 +33,69 @@ struct graded_log {
   verdict_kind verdict = verdict_kind::failed;
 };
 
-// Grades one log; memory running out is that log's failure, as it is the program's.
+// The process ran out of something every log needs (descriptors, memory): no log is to blame,
+// and the run stops without a table rather than mark healthy logs failed.
+constexpr std::string_view memory_exhausted_report =
+    "sift_runlog: SIFT_RUNLOG.MEMORY_EXHAUSTED: out of memory";
+
+class resources_exhausted : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+graded_log failed_log(const found_log& log, const campaign_settings& settings, std::string report) {
+  grade_result lost;
+  lost.exit_status = 1;
+  lost.report = std::move(report);
+  graded_log done;
+  done.row = format_row(settings.format, log.path, lost, settings.long_mode);
+  done.failure = failure_text(lost);
+  return done;
+}
+
+// Grades one log. The file is opened here, without waiting (a FIFO put in a log's place since the
+// search must not block the grader), and graded only if it is a regular file.
 graded_log grade_one(const found_log& log, const campaign_settings& settings) {
+  if (!log.refusal.empty()) return failed_log(log, settings, log.refusal);
+  int fd = -1;
+  do {
+    fd = ::open(log.path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    const int error_number = errno;
+    if (error_number == EMFILE || error_number == ENFILE || error_number == ENOMEM) {
+      throw resources_exhausted("cannot open " + printable(log.path) + ": " +
+                                std::strerror(error_number) +
+                                (error_number == ENOMEM ? "" : " (fewer jobs, -j, need fewer)"));
+    }
+    return failed_log(log, settings,
+                      "sift_runlog: SIFT_RUNLOG.INPUT_ERROR: cannot open " + printable(log.path) +
+                          ": " + std::strerror(error_number));
+  }
+  struct closer {
+    int fd;
+    ~closer() { ::close(fd); }
+  } close_at_end{fd};
+  struct stat status {};
+  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    return failed_log(log, settings, std::string(file_kind(status.st_mode)) + ", not read");
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   grade_options options;
   options.long_mode = settings.long_mode;
   graded_log done;
   try {
-    const grade_result graded = grade_file(log.path, options);
+    const grade_result graded = grade_descriptor(fd, log.path, options);
+    if (graded.exit_status != 0 && graded.report == memory_exhausted_report) {
+      throw std::bad_alloc();
+    }
     done.verdict = graded.exit_status != 0 ? verdict_kind::failed : graded.state.verdict;
     done.failure = failure_text(graded);
     done.row = format_row(settings.format, log.path, graded, settings.long_mode);
   } catch (const std::bad_alloc&) {
-    grade_result lost;
-    lost.exit_status = 1;
-    lost.report = "sift_runlog_table: out of memory";
-    done = {format_row(settings.format, log.path, lost, settings.long_mode), lost.report,
-            verdict_kind::failed};
+    // The analysis of a log needs the same little memory whatever the log holds.
+    throw resources_exhausted("out of memory while grading " + printable(log.path));
   }
   return done;
 }
@@ -61,10 +114,18 @@ std::vector<std::size_t> grading_order(std::span<const found_log> logs) {
   return order;
 }
 
-// "1234/20000 logs, 812 logs/s, 0:23 left, 2 failed", redrawn in place.
+// "1234/20000 logs, 812 logs/s, 0:23 left, 2 failed", redrawn in place. The time left counts the
+// bytes left and a fixed cost per log, at the rate of the work done so far: a few big logs
+// graded first would make a count of logs promise far too long, and the reverse far too short.
 class progress_line {
  public:
-  progress_line(bool shown, std::size_t total) : shown_(shown), total_(total) {}
+  progress_line(bool shown, std::span<const found_log> logs) : shown_(shown), total_(logs.size()) {
+    for (const found_log& log : logs) work_left_ += cost(log);
+  }
+
+  static double cost(const found_log& log) { return static_cast<double>(log.size) + work_per_log; }
+
+  void count(const found_log& log) { work_done_ += cost(log); }
 
   void draw(std::size_t done, std::size_t failed) {
     const clock_type::time_point now = clock_type::now();
@@ -72,25 +133,26 @@ class progress_line {
     drawn_ = now;
     const double seconds = std::chrono::duration<double>(now - start_).count();
     const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
-    const auto left = static_cast<long>(rate > 0 ? static_cast<double>(total_ - done) / rate : 0);
-    char text[160];
+    char text[200];
     const int length = std::snprintf(
         text, sizeof text,
-        "\rsift_runlog_table: %zu/%zu logs, %.0f logs/s, %ld:%02ld left, %zu failed\x1b[K", done,
-        total_, rate, left / 60, left % 60, failed);
-    (void)!::write(2, text, static_cast<std::size_t>(std::max(length, 0)));
+        "\rsift_runlog_table: %zu/%zu logs, %.0f logs/s, %s left, %zu failed\x1b[K", done, total_,
+        rate, time_left(work_done_, work_left_, seconds).c_str(), failed);
+    (void)!::write(STDERR_FILENO, text, static_cast<std::size_t>(std::max(length, 0)));
     erased_ = false;
   }
 
   void erase() {
     if (!shown_ || erased_) return;
-    (void)!::write(2, "\r\x1b[K", 4);
+    (void)!::write(STDERR_FILENO, "\r\x1b[K", 4);
     erased_ = true;
   }
 
  private:
   bool shown_;
   std::size_t total_;
+  double work_left_ = 0;
+  double work_done_ = 0;
   clock_type::time_point start_ = clock_type::now();
   clock_type::time_point drawn_{};
   bool erased_ = true;
@@ -98,20 +160,33 @@ class progress_line {
 
 }  // namespace
 
+std::string time_left(double done, double total, double seconds) {
+  if (done <= 0 || seconds <= 0) return "?";
+  const auto left = static_cast<long>(std::max(total - done, 0.0) * seconds / done + 0.5);
+  char clock[32];
+  if (left >= 3600) {
+    std::snprintf(clock, sizeof clock, "%ld:%02ld:%02ld", left / 3600, left / 60 % 60, left % 60);
+  } else {
+    std::snprintf(clock, sizeof clock, "%ld:%02ld", left / 60, left % 60);
+  }
+  return clock;
+}
+
 campaign_totals grade_campaign(std::span<const found_log> logs, const campaign_settings& settings,
-                               const std::function<void(std::string_view)>& write) {
+                               const std::function<void(std::string_view)>& write,
+                               const std::function<void()>& idle) {
   const std::vector<std::size_t> order = grading_order(logs);
   std::atomic<std::size_t> next{0};           // the next position in `order` to grade
-  std::atomic<bool> stopping{false};          // a row could not be written
+  std::atomic<bool> stopping{false};          // a row could not be written, or resources ran out
   std::mutex lock;                            // guards everything below
   std::condition_variable all_written;        // for the progress line
   std::map<std::size_t, graded_log> waiting;  // graded, rows not yet written
   std::size_t written = 0;                    // the rows of logs[0, written) are out
   std::size_t done = 0;
   std::size_t failed_so_far = 0;
-  std::exception_ptr write_failure;
+  std::exception_ptr stop_reason;
   campaign_totals totals;
-  progress_line progress(settings.progress, logs.size());
+  progress_line progress(settings.progress, logs);
 
   const auto put = [&](const graded_log& graded) {
     write(graded.row);
@@ -124,14 +199,27 @@ campaign_totals grade_campaign(std::span<const found_log> logs, const campaign_s
     }
     ++written;
   };
+  const auto stop = [&](std::exception_ptr reason) {
+    if (!stop_reason) stop_reason = std::move(reason);
+    stopping = true;
+    all_written.notify_one();
+  };
   // The grader that finishes the log whose row is due writes it, and the rows that waited for
   // it: no thread is woken for a row. (A writer thread woken for every row cost 3 futex calls
   // and a context switch a log, a fifth of the time of a campaign of small logs.)
   const auto grader = [&] {
     for (std::size_t k = next++; k < order.size() && !stopping; k = next++) {
-      graded_log graded = grade_one(logs[order[k]], settings);
+      graded_log graded;
+      try {
+        graded = grade_one(logs[order[k]], settings);
+      } catch (...) {
+        const std::lock_guard<std::mutex> hold(lock);
+        stop(std::current_exception());
+        return;
+      }
       const std::lock_guard<std::mutex> hold(lock);
       ++done;
+      progress.count(logs[order[k]]);
       if (!graded.failure.empty()) ++failed_so_far;
       if (order[k] != written) {
         waiting.emplace(order[k], std::move(graded));
@@ -144,25 +232,46 @@ campaign_totals grade_campaign(std::span<const found_log> logs, const campaign_s
           put(due->second);
         }
       } catch (...) {
-        write_failure = std::current_exception();
-        stopping = true;
+        stop(std::current_exception());
       }
-      if (written == logs.size() || stopping) all_written.notify_one();
+      if (written == logs.size()) all_written.notify_one();
     }
   };
+  // As many graders as can be started, up to the jobs asked for: a process or memory limit that
+  // allows fewer threads slows the run down, it does not stop it.
   std::vector<std::thread> graders;
-  const std::size_t threads = std::min<std::size_t>(std::max(settings.jobs, 1u), logs.size());
-  for (std::size_t i = 0; i < threads; ++i) graders.emplace_back(grader);
-  if (settings.progress) {
+  const std::size_t threads = std::min<std::size_t>(settings.jobs, logs.size());
+  std::string thread_problem;
+  for (std::size_t i = 0; i < threads; ++i) {
+    try {
+      graders.emplace_back(grader);
+    } catch (const std::system_error& e) {
+      thread_problem = e.code().message();
+      break;
+    }
+  }
+  if (!thread_problem.empty() && threads > 0) {
+    say("only " + std::to_string(graders.size()) + " of " + std::to_string(threads) +
+        " grading threads could start (" + thread_problem + ")" +
+        (graders.empty() ? "; grading on the main thread alone" : ""));
+  }
+  if (graders.empty()) {
+    grader();
+  } else {
     std::unique_lock<std::mutex> hold(lock);
     while (written < logs.size() && !stopping) {
       all_written.wait_for(hold, std::chrono::milliseconds(100));
       progress.draw(done, failed_so_far);
+      try {
+        if (idle) idle();
+      } catch (...) {
+        stop(std::current_exception());
+      }
     }
-    progress.erase();
   }
+  progress.erase();
   for (std::thread& grader_thread : graders) grader_thread.join();
-  if (write_failure) std::rethrow_exception(write_failure);
+  if (stop_reason) std::rethrow_exception(stop_reason);
   return totals;
 }
 

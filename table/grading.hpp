@@ -30,12 +30,23 @@ struct campaign_totals {
   std::array<std::size_t, static_cast<std::size_t>(verdict_kind::failed) + 1> by_verdict{};
 };
 
+// The progress line's time left counts bytes, not logs: a log costs its size plus this many bytes
+// (opening it, its row), about what a small log costs beside reading a big one.
+inline constexpr double work_per_log = 64 * 1024;
+
+// The time left of a run that has done `done` of `total` units of work in `seconds`, at the rate
+// so far: "m:ss", "h:mm:ss" from an hour on, "?" before any work is done.
+[[nodiscard]] std::string time_left(double done, double total, double seconds);
+
 // Grades `logs` (sorted by path) and hands their rows to `write` in the same order; a failure is
 // said on standard error, "PATH: REASON", when its row's turn comes. Logs of 1 MiB and more are
-// started first, largest first, so that the small ones are graded while they are. Throws what
-// `write` throws, after the graders have stopped.
+// started first, largest first, so that the small ones are graded while they are. `idle`, if
+// given, is called about ten times a second, with the rows' lock held, while the graders work.
+// Throws what `write` or `idle` throws, or std::runtime_error when the process runs out of
+// descriptors or memory (no log is then to blame), after the graders have stopped.
 [[nodiscard]] campaign_totals grade_campaign(std::span<const found_log> logs,
                                              const campaign_settings& settings,
-                                             const std::function<void(std::string_view)>& write);
+                                             const std::function<void(std::string_view)>& write,
+                                             const std::function<void()>& idle = {});
 
 }  // namespace sift_runlog::table

@@ -4,10 +4,10 @@
 #include <unistd.h>
 
 #include <charconv>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 #include "output_file.hpp"
 #include "table.hpp"
@@ -33,9 +33,9 @@ table: a header, then one row per log, in the byte order of the paths.
                     out; csv: RFC 4180 with named columns, one row per log;
                     jsonl: one JSON object per log
   -o, --output FILE write the table to FILE, replaced only once complete
-                    (default: standard output)
+                    (default, and '-': standard output)
   --failed FILE     write the paths of the logs whose grade failed to FILE,
-                    one per line
+                    one per line ('-': standard output)
   --from FILE       grade the paths listed in FILE, one per line ('-': read
                     standard input), as if they were given as PATHs
   --shard K/N       grade only the K-th of N equal parts of the sorted logs
@@ -59,9 +59,22 @@ int usage_error(const std::string& message) {
   return 2;
 }
 
+// The option just read by getopt_long as the user typed it: "--format" for --format=x, --format
+// x and an accepted abbreviation such as --form x, "-j" for -j4 and -j 4.
+std::string typed_option(char** argv, int option) {
+  const char* element = optarg != nullptr && optind >= 2 && optarg == argv[optind - 1]
+                            ? argv[optind - 2]
+                            : argv[optind - 1];
+  const std::string_view text = element != nullptr ? element : "";
+  if (text.starts_with("--")) return std::string(text.substr(0, text.find('=')));
+  return option < 256 ? std::string{'-', static_cast<char>(option)} : std::string(text);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before any file is opened: none may take the place of a closed standard descriptor.
+  (void)sift_runlog::table::open_standard_descriptors();
   using sift_runlog::table::table_settings;
   enum long_only { pattern = 256, short_rows, format, failed, from, shard, merge, version };
   static const option options[] = {{"jobs", required_argument, nullptr, 'j'},
@@ -78,21 +91,38 @@ int main(int argc, char** argv) {
                                    {"version", no_argument, nullptr, version},
                                    {nullptr, 0, nullptr, 0}};
   table_settings settings;
-  opterr = 0;  // the messages below name the program, not argv[0]
-  for (int option = 0; (option = ::getopt_long(argc, argv, "j:o:qh", options, nullptr)) != -1;) {
+  std::vector<std::string> not_for_merge;  // the options given that --merge has no use for
+  opterr = 0;                              // the messages below name the program, not argv[0]
+  for (int option = 0; (option = ::getopt_long(argc, argv, ":j:o:qh", options, nullptr)) != -1;) {
+    if (option == ':') {
+      return usage_error(typed_option(argv, optopt != 0 ? optopt : 256) + " needs a value");
+    }
+    if (option == '?') {
+      return usage_error("unknown option " + (optopt != 0 && optopt < 256
+                                                  ? std::string{'-', static_cast<char>(optopt)}
+                                                  : std::string(argv[optind - 1])));
+    }
+    const std::string name = typed_option(argv, option);
     const std::string_view value = optarg != nullptr ? optarg : "";
+    if (optarg != nullptr && value.empty()) {
+      return usage_error(name + " needs a value, not an empty one" +
+                         (option == 'o' || option == failed ? " ('-' is standard output)" : ""));
+    }
+    if (option != 'o' && option != 'q' && option != merge) not_for_merge.push_back(name);
     switch (option) {
       case 'j': {
         const auto [end, error] =
             std::from_chars(value.data(), value.data() + value.size(), settings.jobs);
         if (error != std::errc() || end != value.data() + value.size() || settings.jobs < 1 ||
             settings.jobs > 1024) {
-          return usage_error("-j needs a number from 1 to 1024, not '" + std::string(value) + "'");
+          return usage_error(name + " needs a number from 1 to 1024, not '" + std::string(value) +
+                             "'");
         }
         break;
       }
       case 'o':
         settings.output = value;
+        settings.output_option = name;
         break;
       case 'q':
         settings.quiet = true;
@@ -110,11 +140,12 @@ int main(int argc, char** argv) {
         if (const auto chosen = sift_runlog::table::parse_format(value)) {
           settings.format = *chosen;
         } else {
-          return usage_error("--format is raw, csv or jsonl, not '" + std::string(value) + "'");
+          return usage_error(name + " is raw, csv or jsonl, not '" + std::string(value) + "'");
         }
         break;
       case failed:
         settings.failed_list = value;
+        settings.failed_option = name;
         break;
       case from:
         settings.from_lists.emplace_back(value);
@@ -122,8 +153,8 @@ int main(int argc, char** argv) {
       case shard:
         settings.part = sift_runlog::table::parse_shard(value);
         if (!settings.part)
-          return usage_error("--shard needs K/N with 1 <= K <= N, not '" + std::string(value) +
-                             "'");
+          return usage_error(name + " needs K/N with 1 <= K <= N <= 1000000, not '" +
+                             std::string(value) + "'");
         break;
       case merge:
         settings.merge = true;
@@ -133,24 +164,18 @@ int main(int argc, char** argv) {
                     sift_runlog::version().data());
         return std::fflush(stdout) == 0 ? 0 : 2;
       default:
-        return usage_error(optopt != 0 ? std::string("unknown option -") +
-                                             static_cast<char>(optopt) + " or its value missing"
-                                       : std::string("unknown option ") + argv[optind - 1] +
-                                             " or its value missing");
+        return usage_error("unknown option " + std::string(argv[optind - 1]));
     }
   }
   settings.paths.assign(argv + optind, argv + argc);
+  if (settings.merge && !not_for_merge.empty()) {
+    return usage_error("--merge takes only -o and --quiet, not " + not_for_merge.front() +
+                       " (a merged table keeps the format and rows of its parts)");
+  }
   if (settings.paths.empty() && (settings.merge || settings.from_lists.empty())) {
     return usage_error(settings.merge ? "--merge needs the tables to join"
                                       : "no log or directory given");
   }
-  if (settings.merge &&
-      (settings.part || !settings.from_lists.empty() || !settings.failed_list.empty())) {
-    return usage_error("--merge takes only -o and --quiet");
-  }
-  if (settings.pattern.empty()) return usage_error("--pattern needs a pattern");
-  // A table that cannot grow (ulimit -f) is a write error like any other, not a killed run.
-  std::signal(SIGXFSZ, SIG_IGN);
-  sift_runlog::table::watch_interruptions();
+  sift_runlog::table::handle_terminating_signals();
   return sift_runlog::table::run_table(settings);
 }

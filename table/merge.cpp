@@ -240,11 +240,13 @@ std::size_t merge_parts(std::span<const table_part> parts,
 
 int merge_tables(const std::vector<std::string>& tables, const std::string& output, bool quiet) {
   try {
+    // Made first: an output that cannot be written is known before a part is read.
+    table_output file("-o", output.empty() ? "-" : output);
+    std::optional<file_identity> written = file.identity();
+    if (output.empty()) written = standard_output_identity();
     std::vector<std::string> contents;
     std::vector<table_part> parts;
     std::vector<struct stat> identities(tables.size());
-    struct stat target {};
-    const bool target_exists = !output.empty() && ::stat(output.c_str(), &target) == 0;
     for (std::size_t i = 0; i < tables.size(); ++i) {
       contents.push_back(read_part(tables[i], identities[i]));
       for (std::size_t k = 0; k < i; ++k) {
@@ -253,20 +255,19 @@ int merge_tables(const std::vector<std::string>& tables, const std::string& outp
           throw table_error(tables[k] + " and " + tables[i] + " are the same file");
         }
       }
-      if (target_exists && target.st_dev == identities[i].st_dev &&
-          target.st_ino == identities[i].st_ino) {
-        throw table_error("-o " + output + " is " + tables[i] + ", a table to merge");
+      if (written && written->name.empty() && written->device == identities[i].st_dev &&
+          written->inode == identities[i].st_ino) {
+        throw table_error((output.empty() ? "standard output" : "-o " + output) + " is " +
+                          tables[i] + ", a table to merge");
       }
     }
     for (std::size_t i = 0; i < tables.size(); ++i) parts.push_back({tables[i], contents[i]});
 
-    std::optional<replacement_file> file;
-    if (!output.empty()) file.emplace(output);
-    fd_writer out(file ? file->fd() : STDOUT_FILENO, file ? output : "standard output");
+    fd_writer out(file.fd(), file.name(), file.is_stream());
     const std::size_t rows =
         merge_parts(parts, [&out](std::string_view bytes) { out.write(bytes); });
     out.flush();
-    if (file) file->commit();
+    commit_outputs(&file, nullptr);
     if (!quiet)
       say(std::to_string(tables.size()) + " tables merged, " + std::to_string(rows) + " rows");
     return 0;

@@ -1,8 +1,14 @@
-// What sift_runlog_table writes: buffered output to a descriptor, one-line messages on standard
-// error, tables that replace their target only once complete, and the handling of SIGINT,
-// SIGTERM and SIGHUP, which removes every table not yet complete before the process ends.
+// What sift_runlog_table writes: one-line messages on standard error, buffered output to a
+// descriptor, and its outputs (the table, the failed list), each either written through (standard
+// output, a device, a FIFO) or written beside its target and renamed over it only once complete.
+// Temporary files are removed on every way out, a terminating signal included, which then ends
+// the process by that same signal.
 #pragma once
 
+#include <sys/types.h>
+
+#include <chrono>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -13,52 +19,113 @@ namespace sift_runlog::table {
 void say(std::string_view line);
 void set_program_name(std::string_view name);
 
-// Collects output in large blocks for one descriptor. The calls throw std::runtime_error naming
-// `name` and the system's reason when a write fails.
+// Writes all of `bytes` to `fd`, retrying after EINTR and short writes; throws
+// std::runtime_error "cannot write NAME: REASON" when a write fails or writes nothing.
+void write_all(int fd, std::string_view bytes, const std::string& name);
+
+// Collects output in large blocks for one descriptor. With `prompt`, what waits is also written
+// once a second has passed since the last write, so that a reader at the other end of a pipe
+// sees rows as they come. The calls throw as write_all does.
 class fd_writer {
  public:
-  fd_writer(int fd, std::string name) : fd_(fd), name_(std::move(name)) {}
+  fd_writer(int fd, std::string name, bool prompt = false)
+      : fd_(fd), name_(std::move(name)), prompt_(prompt) {}
   void write(std::string_view bytes);
   void flush();
+  // Writes what waits if a second has passed since the last write (for a timer to call).
+  void flush_if_stale();
 
  private:
   int fd_;
   std::string name_;
+  bool prompt_;
   std::string buffer_;
+  std::chrono::steady_clock::time_point flushed_ = std::chrono::steady_clock::now();
 };
 
-// A file written beside `target` under a temporary name and renamed over it by commit(): the
-// target is the old file or the complete new one, never a part. The new file gets the mode of
-// the old one, or the mode a new file gets under the umask.
-class replacement_file {
+// A file by identity, whatever the spelling of its path: device and inode of an existing file,
+// or the folder's device and inode and the name for one not made yet.
+struct file_identity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  std::string name;  // only for a file that does not exist yet
+  bool operator==(const file_identity&) const = default;
+};
+
+// Opens descriptors 0, 1 and 2 on /dev/null where they are closed, so that no file the program
+// opens takes their place (a table written into "standard error"). Returns which were closed,
+// bit N for descriptor N. Call first thing in main.
+unsigned open_standard_descriptors();
+
+// Installs the handler of every terminating signal the process may catch (SIGINT, SIGTERM,
+// SIGHUP, SIGQUIT, SIGPIPE, SIGXCPU, SIGUSR1, SIGALRM, ..., and the faults): it removes the
+// temporary files not yet committed, says so, and ends the process by the signal itself, so
+// that a shell or scheduler sees it. A signal ignored when the program starts stays ignored (a
+// job started in the background of a script ignores SIGINT and SIGQUIT). SIGXFSZ is ignored: a
+// table that cannot grow is a write error like any other. Call before any thread starts.
+void handle_terminating_signals();
+
+// One output of the command, `-o FILE` or `--failed FILE`, resolved and opened before anything
+// is graded:
+// - "-" (or /dev/stdout, /dev/fd/1, /proc/self/fd/1): standard output, written through;
+// - a device, a FIFO or a socket (or a link to one): opened and written through, never replaced;
+// - a regular file or a name not taken yet: written to a temporary file in the same folder and
+//   renamed over the target by commit_outputs(); the target is then the old file or the whole new
+//   one. A symbolic link keeps pointing to its target, which is what gets replaced; the new file
+//   keeps the owner, group and mode of the file it replaces.
+// What can be checked before the work is: the folder exists and is writable, the rename will be
+// permitted (a sticky folder), the name fits the file system, the target is no folder.
+class table_output {
  public:
-  // Creates the temporary file; throws std::runtime_error with the reason when it cannot be
-  // made (no such folder, no permission, the target a folder).
-  explicit replacement_file(std::string target);
-  // Removes the temporary file unless it was committed.
-  ~replacement_file();
-  replacement_file(const replacement_file&) = delete;
-  replacement_file& operator=(const replacement_file&) = delete;
+  // `option` is the option as typed, for messages; `value` is never empty. Throws
+  // std::runtime_error naming the option, the file and the reason.
+  table_output(std::string option, const std::string& value);
+  ~table_output();  // removes the temporary file unless committed
+  table_output(const table_output&) = delete;
+  table_output& operator=(const table_output&) = delete;
 
   [[nodiscard]] int fd() const { return fd_; }
-  [[nodiscard]] const std::string& target() const { return target_; }
-
-  // Sets the mode, syncs the file to disk and renames it over the target. Throws
-  // std::runtime_error with the reason; the target is then left as it was.
-  void commit();
+  // The name to give in messages: the value as given, or "standard output".
+  [[nodiscard]] const std::string& name() const { return name_; }
+  [[nodiscard]] bool written_through() const { return temporary_.empty(); }
+  // Standard output, or a pipe, a terminal, a socket: a reader may be waiting for the rows.
+  [[nodiscard]] bool is_stream() const { return stream_; }
+  // The file that the output ends up in (for a written-through regular file, the file itself);
+  // nothing for a pipe, a terminal or a device, which no search can find.
+  [[nodiscard]] const std::optional<file_identity>& identity() const { return identity_; }
+  // The temporary file, which no search may take for a log.
+  [[nodiscard]] const std::optional<file_identity>& temporary_identity() const {
+    return temporary_identity_;
+  }
 
  private:
-  std::string target_;
-  std::string temporary_;
+  friend void commit_outputs(table_output* first, table_output* second);
+  void prepare_commit();
+
+  std::string option_;
+  std::string name_;
+  std::string target_;     // the file replaced: the end of the symbolic links from the value
+  std::string temporary_;  // beside the target; empty when written through
   int fd_ = -1;
+  bool owned_fd_ = false;
+  bool stream_ = false;
   bool committed_ = false;
+  int slot_ = -1;  // the temporary file's place in the list the signal handler removes
+  std::optional<file_identity> identity_;
+  std::optional<file_identity> temporary_identity_;
 };
 
-// Blocks SIGINT, SIGTERM and SIGHUP in the calling thread, and so in every thread it starts
-// later, and starts a thread that waits for them. On one it removes the temporary files of the
-// replacement files not yet committed, says so, and ends the process by the signal (a shell
-// shows 128 + its number), at once, whatever the graders are doing. Call before any other
-// thread starts.
-void watch_interruptions();
+// The identity of standard output when it is a regular file, so that no log is read from the
+// file being written; nothing otherwise.
+[[nodiscard]] std::optional<file_identity> standard_output_identity();
+
+// Commits the outputs that are replaced (either may be null or written through): syncs both,
+// then renames `second` (the failed list) and `first` (the table) over their targets with the
+// terminating signals held back, so that the run ends either before the first rename (nothing
+// changed) or after the last (both new), never between. When the table's rename fails, the
+// failed list is put back as it was. Throws std::runtime_error with the reason; nothing is then
+// changed. From here to the end of the process the terminating signals stay held back: the run
+// has succeeded, and ends with its own exit status.
+void commit_outputs(table_output* first, table_output* second);
 
 }  // namespace sift_runlog::table

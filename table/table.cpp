@@ -1,6 +1,7 @@
 #include "table.hpp"
 
 #include <sched.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -45,7 +46,7 @@ std::vector<std::string> all_paths(const table_settings& settings) {
   return paths;
 }
 
-std::string summary(const campaign_totals& totals) {
+std::string summary(const campaign_totals& totals, std::size_t unsearched) {
   const auto count = [&](std::initializer_list<verdict_kind> verdicts) {
     std::size_t sum = 0;
     for (const verdict_kind verdict : verdicts)
@@ -54,13 +55,51 @@ std::string summary(const campaign_totals& totals) {
   };
   using enum verdict_kind;
   return std::to_string(totals.graded) + " logs graded, " + std::to_string(totals.failed.size()) +
-         " failed; rows: " + count({formula_answers, state_space}) + " answers, " +
+         " failed" +
+         (unsearched > 0 ? ", " + std::to_string(unsearched) + " folders not searched" : "") +
+         "; rows: " + count({formula_answers, state_space}) + " answers, " +
          count({do_not_compete}) + " DNC, " + count({cannot_compute, stopped_without_answer}) +
          " CC, " + count({did_not_finish}) + " DNF, " + count({bad_run}) + " BAD_RUN?, " +
          count({data_error}) + " ERROR, " + count({problem_with_file}) + " Problem";
 }
 
+// Whether two outputs would end in the same file: they would overwrite each other.
+bool same_file(const table_output& a, const table_output& b) {
+  if (a.written_through() && b.written_through() && a.fd() == b.fd()) return true;
+  return a.identity() && a.identity() == b.identity();
+}
+
+// Refuses a log that is also an output: it would be overwritten, or read while it is written.
+void check_logs_against(const std::vector<found_log>& logs, const std::string& what,
+                        const std::optional<file_identity>& output) {
+  if (!output || !output->name.empty()) return;  // no file, or one not made yet
+  for (const found_log& log : logs) {
+    if (log.inode == output->inode && log.device == output->device) {
+      throw std::runtime_error(what + " is one of the logs to grade (" + printable(log.path) + ")");
+    }
+  }
+}
+
 }  // namespace
+
+unsigned jobs_that_fit(unsigned jobs) {
+  rlimit space{};
+  if (::getrlimit(RLIMIT_AS, &space) != 0 || space.rlim_cur == RLIM_INFINITY) return jobs;
+  std::ifstream statm("/proc/self/statm");
+  std::uint64_t pages = 0;
+  if (!(statm >> pages)) return jobs;
+  const std::uint64_t used = pages * static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+  rlimit stack{};
+  const std::uint64_t stack_size =
+      ::getrlimit(RLIMIT_STACK, &stack) == 0 && stack.rlim_cur != RLIM_INFINITY
+          ? stack.rlim_cur
+          : std::uint64_t{8} << 20;
+  // Each thread reserves its stack and, once it allocates, a heap arena of its own (64 MiB of
+  // address space), and a grade uses a few MiB besides.
+  const std::uint64_t per_thread = stack_size + (std::uint64_t{72} << 20);
+  const std::uint64_t room = space.rlim_cur > used ? space.rlim_cur - used : 0;
+  return static_cast<unsigned>(std::min<std::uint64_t>(jobs, room / per_thread));
+}
 
 unsigned default_jobs() {
   cpu_set_t allowed;
@@ -72,19 +111,47 @@ unsigned default_jobs() {
 int run_table(const table_settings& settings) {
   if (settings.merge) return merge_tables(settings.paths, settings.output, settings.quiet);
   try {
-    // Made first: a table that cannot be written is known before anything is graded.
-    std::optional<replacement_file> table;
-    if (!settings.output.empty()) table.emplace(settings.output);
-    std::optional<replacement_file> failed_list;
-    if (!settings.failed_list.empty()) failed_list.emplace(settings.failed_list);
+    // Made first: an output that cannot be written is known before anything is graded.
+    table_output table(settings.output_option, settings.output.empty() ? "-" : settings.output);
+    std::optional<table_output> failed_list;
+    if (!settings.failed_list.empty())
+      failed_list.emplace(settings.failed_option, settings.failed_list);
+    if (failed_list && same_file(table, *failed_list)) {
+      throw std::runtime_error(settings.output_option + " " + table.name() + " and " +
+                               settings.failed_option + " " + failed_list->name() +
+                               " name the same file; the table and the failed list would "
+                               "overwrite each other");
+    }
+    std::vector<std::pair<dev_t, ino_t>> own_files;
+    for (const table_output* output : {&table, failed_list ? &*failed_list : nullptr}) {
+      if (output != nullptr && output->temporary_identity()) {
+        own_files.emplace_back(output->temporary_identity()->device,
+                               output->temporary_identity()->inode);
+      }
+    }
 
-    const search_outcome found = find_logs(all_paths(settings), settings.pattern,
-                                           [](const std::string& path, const std::string& problem) {
-                                             say(printable(path) + ": " + problem);
-                                           });
+    const search_outcome found = find_logs(
+        all_paths(settings), settings.pattern,
+        [](const std::string& path, const std::string& problem) {
+          say(printable(path) + ": " + problem);
+        },
+        own_files);
+    if (!found.missing.empty()) {
+      for (const std::string& missing : found.missing) say(printable(missing));
+      say("no table written");
+      return 2;
+    }
     if (found.logs.empty()) {
       say("no log found (the pattern is '" + printable(settings.pattern) + "')");
       return 2;
+    }
+    check_logs_against(found.logs, settings.output_option + " " + table.name(), table.identity());
+    if (failed_list) {
+      check_logs_against(found.logs, settings.failed_option + " " + failed_list->name(),
+                         failed_list->identity());
+    }
+    if (settings.output.empty()) {
+      check_logs_against(found.logs, "standard output", standard_output_identity());
     }
     // Every part must be able to say which it is: a part without rows could not.
     std::optional<shard_writer> sharded;
@@ -105,25 +172,32 @@ int run_table(const table_settings& settings) {
     grading.format = settings.format;
     grading.long_mode = settings.long_mode;
     grading.jobs = settings.jobs != 0 ? settings.jobs : default_jobs();
+    if (const unsigned fit = jobs_that_fit(grading.jobs); fit < grading.jobs) {
+      say("only " + std::to_string(fit) +
+          " grading threads fit in the address space the process "
+          "may use (ulimit -v), not " +
+          std::to_string(grading.jobs) + (fit == 0 ? "; grading on the main thread alone" : ""));
+      grading.jobs = fit;
+    }
     grading.progress = !settings.quiet && ::isatty(STDERR_FILENO) == 1;
-    fd_writer out(table ? table->fd() : STDOUT_FILENO, table ? settings.output : "standard output");
+    fd_writer out(table.fd(), table.name(), table.is_stream());
     out.write(sharded ? sharded->header() : table_header(settings.format));
-    const campaign_totals totals =
-        grade_campaign(logs, grading, [&out, &sharded](std::string_view row) {
+    const campaign_totals totals = grade_campaign(
+        logs, grading,
+        [&out, &sharded](std::string_view row) {
           out.write(sharded ? std::string_view(sharded->row(row)) : row);
-        });
+        },
+        [&out] { out.flush_if_stale(); });
     if (sharded) out.write(sharded->trailer());
     out.flush();
-    if (table) table->commit();
-
     if (failed_list) {
-      fd_writer list(failed_list->fd(), settings.failed_list);
+      fd_writer list(failed_list->fd(), failed_list->name());
       for (const std::string& path : found.unsearched) list.write(path_list_line(path));
       for (const std::string& path : totals.failed) list.write(path_list_line(path));
       list.flush();
-      failed_list->commit();
     }
-    if (!settings.quiet) say(summary(totals));
+    commit_outputs(&table, failed_list ? &*failed_list : nullptr);
+    if (!settings.quiet) say(summary(totals, found.unsearched.size()));
     return totals.failed.empty() && found.unsearched.empty() ? 0 : 1;
   } catch (const std::runtime_error& e) {
     say(e.what());

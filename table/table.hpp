@@ -18,8 +18,10 @@ struct table_settings {
   unsigned jobs = 0;  // 0: as many as default_jobs()
   bool long_mode = true;
   table_format format = table_format::raw;
-  std::string output;       // -o; empty: standard output
-  std::string failed_list;  // --failed; empty: none
+  std::string output;                      // -o; empty (not given) or "-": standard output
+  std::string failed_list;                 // --failed; empty: none; "-": standard output
+  std::string output_option = "-o";        // as typed, for messages
+  std::string failed_option = "--failed";  // as typed, for messages
   std::optional<shard> part;
   bool quiet = false;
   bool merge = false;
@@ -27,6 +29,11 @@ struct table_settings {
 
 // The processors this process may run on (sched_getaffinity), at least 1.
 [[nodiscard]] unsigned default_jobs();
+
+// How many of `jobs` grading threads fit in the address space the process may use
+// (RLIMIT_AS), each with its stack, heap arena and working memory: all of them when it is
+// unlimited.
+[[nodiscard]] unsigned jobs_that_fit(unsigned jobs);
 
 // Runs the command and returns its exit status: 0 every log graded, 1 some failed (or a folder
 // could not be searched), 2 no table written. Messages go to standard error.

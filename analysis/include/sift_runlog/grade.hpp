@@ -112,6 +112,12 @@ using output_function = std::function<void(std::string_view bytes)>;
 [[nodiscard]] grade_outcome grade_file(const std::string& path, const grade_options& options,
                                        const output_function& write);
 
+// Grades the log open on descriptor `fd` (read from its current offset to its end, and not
+// closed here), as if it were the file named `path`: for a caller that opened the file itself,
+// to check what it is before a byte is read, and grades it without opening it a second time.
+[[nodiscard]] grade_result grade_descriptor(int fd, const std::string& path,
+                                            const grade_options& options = {});
+
 // Grades a log held in memory, as if it were the file named `file_name`.
 [[nodiscard]] grade_result grade_buffer(std::string_view log, std::string_view file_name,
                                         const grade_options& options = {});
