@@ -3,7 +3,6 @@
 #include <getopt.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdio>
 #include <string_view>
 
@@ -64,6 +63,8 @@ int usage_error(const std::string& message) {
 int main(int argc, char** argv) {
   using namespace sift_runlog::report;
   sift_runlog::table::set_program_name("sift_runlog_report");
+  // Before any file is opened: none may take the place of a closed standard descriptor.
+  const unsigned closed = sift_runlog::table::open_standard_descriptors();
   enum long_only { format = 256, reference, version };
   static const option options[] = {{"output", required_argument, nullptr, 'o'},
                                    {"help", no_argument, nullptr, 'h'},
@@ -127,8 +128,8 @@ int main(int argc, char** argv) {
   if (!settings.format && settings.output.empty() && ::isatty(STDOUT_FILENO) != 0) {
     settings.format = output_format::text;
   }
-  // A report that cannot grow (ulimit -f) is a write error like any other, not a killed run.
-  std::signal(SIGXFSZ, SIG_IGN);
-  sift_runlog::table::watch_interruptions();
+  settings.closed_at_start.stdin_closed = (closed & 1U) != 0;
+  settings.closed_at_start.stdout_closed = (closed & 2U) != 0;
+  sift_runlog::table::handle_terminating_signals();
   return run_report(settings);
 }

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <exception>
 #include <memory>
@@ -25,6 +26,11 @@ bool same_file(const std::string& a, const std::string& b) {
 }
 
 void check_output(const report_settings& settings) {
+  // Opened on /dev/null at the start, a closed standard input would read as an empty table.
+  if (settings.closed_at_start.stdin_closed &&
+      std::find(settings.tables.begin(), settings.tables.end(), "-") != settings.tables.end()) {
+    throw input_error("standard input is closed, and '-' would read it");
+  }
   if (settings.output.empty()) return;
   for (const std::string& input : settings.tables) {
     if (input != "-" && same_file(input, settings.output)) {
@@ -99,15 +105,18 @@ void make_report(const report_settings& settings, const byte_sink& sink) {
 int run_report(const report_settings& settings) {
   try {
     check_output(settings);
-    std::unique_ptr<table::replacement_file> file;
+    std::unique_ptr<table::table_output> file;
     if (!settings.output.empty()) {
-      file = std::make_unique<table::replacement_file>(settings.output);
+      file = std::make_unique<table::table_output>("-o", settings.output);
     }
-    const std::string name = file ? settings.output : std::string("standard output");
-    table::fd_writer writer(file ? file->fd() : STDOUT_FILENO, name);
+    if (!file && settings.closed_at_start.stdout_closed) {
+      throw input_error("standard output is closed: give -o FILE");
+    }
+    table::fd_writer writer(file ? file->fd() : STDOUT_FILENO,
+                            file ? file->name() : std::string("standard output"));
     make_report(settings, [&writer](std::string_view bytes) { writer.write(bytes); });
     writer.flush();
-    if (file) file->commit();
+    if (file) table::commit_outputs(file.get(), nullptr);
     return 0;
   } catch (const std::bad_alloc&) {
     table::say("out of memory; no report written");
