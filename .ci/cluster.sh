@@ -1,0 +1,327 @@
+#!/usr/bin/env bash
+# The README's cluster recipes, run as written on a generated campaign (the manual page must show
+# the same blocks):
+#   - Slurm: the array script and its chained merge job, on a single-node Slurm started here on
+#     localhost (munged, slurmctld, slurmd, with a private socket, key, ports and state folder);
+#     then task 5 made to write no table, so that the merge job must fail and name part 5; then
+#     the README's command for one task, to grade part 5 again; and a job asking for more
+#     processors than the node has, which must stay pending for the reason the README gives;
+#   - GNU parallel on this machine (-S :), whole and with task 5 writing no table.
+# Each merged table must equal one whole run's byte for byte, the failed lists its list, and a
+# merge with a part missing must fail with exit 2, naming the part and writing nothing.
+# Needs root (the daemons); installs Debian's slurm-wlm, munge and parallel if they are missing.
+# Every daemon started here is stopped by its pid when the script ends, whatever the way, and
+# nothing it started may be left running. Takes well under a minute once built.
+#
+#   LOGS  logs in the generated campaign (default 400, 2.5% of them failing; at least 40, so
+#         that some task has a failed log)
+set -euo pipefail
+shopt -s inherit_errexit
+cd "$(dirname "$0")/.."
+export LC_ALL=C
+
+logs=${LOGS:-400}
+scratch=$PWD/build/cluster
+work=$scratch/work
+fail() {
+  echo "cluster.sh: $*" >&2
+  exit 1
+}
+note() { echo "cluster.sh: $*"; }
+
+# A code block of the README, found by the comment that names it: the block the README shows is
+# the very text run here.
+recipe() {
+  awk -v name="$1" '
+    $0 == "<!-- recipe: " name " -->" { found = 1; next }
+    found && /^```/ { if (inside) exit; inside = 1; next }
+    inside { print }
+  ' README.md
+}
+# The same block in the manual page, its escapes undone: the two must not drift apart.
+man_recipe() {
+  awk -v name="$1" '
+    $0 == ".\\\" recipe: " name { found = 1; next }
+    found && $0 == ".EX" { inside = 1; next }
+    inside && $0 == ".EE" { exit }
+    inside { print }
+  ' doc/sift_runlog_table.1 | sed -e "s/\\\\(aq/'/g" -e 's/\\-/-/g' -e 's/\\e/\\/g'
+}
+for name in grade.sh slurm rerun parallel; do
+  [ -n "$(recipe "$name")" ] || fail "README.md has no recipe named $name"
+  diff <(recipe "$name") <(man_recipe "$name") >&2 ||
+    fail "the recipe $name differs between README.md and doc/sift_runlog_table.1 (above)"
+done
+
+[ "$(id -u)" = 0 ] || fail "the Slurm and munge daemons need root"
+
+packages=(slurmctld slurmd slurm-client munge parallel)
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+    missing+=("$package")
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+  note "installing: ${missing[*]}"
+  apt-get update
+  DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends slurm-wlm munge parallel
+fi
+
+note "building sift_runlog_table and make_campaign (preset bench)"
+cmake --preset bench >/dev/null
+cmake --build --preset bench -j "${JOBS:-2}" --target sift_runlog_table make_campaign >/dev/null
+
+# The recipes call sift_runlog_table by name, as users do once it is installed.
+export PATH=$PWD/build/bench:$PATH
+
+# The daemons' pids, stopped in reverse order at the end; a daemon that outlives SIGTERM for ten
+# seconds gets SIGKILL. Jobs still queued or running are cancelled first, so that no task goes on
+# without its slurmd.
+pids=()
+slurmctld=
+stop_daemons() {
+  local index pid
+  if [ -n "$slurmctld" ] && kill -0 "$slurmctld" 2>/dev/null; then
+    scancel --partition=ci 2>/dev/null || true
+    for _ in $(seq 50); do
+      [ -z "$(squeue -h 2>/dev/null)" ] && break
+      sleep 0.2
+    done
+  fi
+  for ((index = ${#pids[@]} - 1; index >= 0; index--)); do
+    pid=${pids[index]}
+    kill -TERM "$pid" 2>/dev/null || continue
+    for _ in $(seq 100); do
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    kill -KILL "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  pids=()
+  slurmctld=
+}
+trap stop_daemons EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+trap 'exit 129' HUP
+
+# The private munged's key stays from one run to the next; the rest starts afresh.
+rm -rf "$scratch/slurm" "$work" "$scratch"/whole.*
+mkdir -p "$scratch/munge" "$scratch/slurm/state" "$scratch/slurm/spool" "$work"
+chmod 755 "$scratch/munge"
+
+# A daemon that has stopped on its own: its log says why.
+check_daemons() {
+  local pid
+  for pid in "${pids[@]}"; do
+    kill -0 "$pid" 2>/dev/null && continue
+    tail -n 20 "$scratch"/munge/munged.log "$scratch"/slurm/*.log 2>/dev/null >&2 || true
+    fail "a daemon (pid $pid) has stopped; its log is above"
+  done
+}
+
+note "starting munged, slurmctld and slurmd on localhost"
+# A munged of its own, on its own socket and key, so that one already running is left alone.
+key=$scratch/munge/munge.key
+[ -s "$key" ] || mungekey --create --keyfile="$key"
+munged --foreground --force --socket="$scratch/munge/socket" --key-file="$key" \
+  --pid-file="$scratch/munge/munged.pid" --log-file="$scratch/munge/munged.log" \
+  --seed-file="$scratch/munge/seed" >/dev/null 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do
+  munge -n -S "$scratch/munge/socket" 2>/dev/null |
+    unmunge -S "$scratch/munge/socket" >/dev/null 2>&1 && break
+  sleep 0.1
+done
+check_daemons
+
+# Ports away from Slurm's defaults, for a machine that runs a Slurm of its own. Batch jobs are
+# scheduled at once (batch_sched_delay=0), not up to 3 s later: the array's 16 tasks run one
+# after the other on the one node.
+conf=$scratch/slurm/slurm.conf
+cat >"$conf" <<EOF
+ClusterName=ci
+SlurmctldHost=localhost
+SlurmctldPort=16817
+SlurmdPort=16818
+SlurmUser=root
+AuthType=auth/munge
+AuthInfo=socket=$scratch/munge/socket
+StateSaveLocation=$scratch/slurm/state
+SlurmdSpoolDir=$scratch/slurm/spool
+SlurmctldPidFile=$scratch/slurm/slurmctld.pid
+SlurmdPidFile=$scratch/slurm/slurmd.pid
+SlurmctldLogFile=$scratch/slurm/slurmctld.log
+SlurmdLogFile=$scratch/slurm/slurmd.log
+ProctrackType=proctrack/linuxproc
+TaskPlugin=task/none
+SelectType=select/cons_tres
+SelectTypeParameters=CR_Core
+SchedulerParameters=batch_sched_delay=0
+JobAcctGatherType=jobacct_gather/none
+AccountingStorageType=accounting_storage/none
+MpiDefault=none
+ReturnToService=2
+NodeName=localhost CPUs=2 State=UNKNOWN
+PartitionName=ci Nodes=localhost Default=YES MaxTime=INFINITE State=UP
+EOF
+export SLURM_CONF=$conf
+slurmctld -D -f "$conf" >"$scratch/slurm/slurmctld.out" 2>&1 &
+slurmctld=$!
+pids+=("$slurmctld")
+slurmd -D -N localhost -f "$conf" >"$scratch/slurm/slurmd.out" 2>&1 &
+pids+=($!)
+state=
+for _ in $(seq 100); do
+  check_daemons
+  state=$(sinfo -h -n localhost -o %t 2>/dev/null || true)
+  [ "$state" = idle ] && break
+  sleep 0.3
+done
+[ "$state" = idle ] || fail "the node is '$state', not idle, after 30 s; logs in $scratch/slurm"
+
+note "making a campaign of $logs logs and grading it whole, for reference"
+build/bench/bench/make_campaign "$work/logs" "$logs" >/dev/null
+status=0
+(cd "$work" && sift_runlog_table -q --failed ../whole.failed -o ../whole.txt logs) \
+  2>"$scratch/whole.err" || status=$?
+[ "$status" = 1 ] || fail "the whole run ended with $status, not 1: the campaign has failed logs"
+
+# The recipes' merged table against the whole run, their failed lists against its list, and a
+# merge that lacks part 5: exit 2, the part named, nothing written.
+check_tables() {
+  local name=$1 part kept=() missing_status=0
+  cmp "$work/campaign.txt" "$scratch/whole.txt" ||
+    fail "$name: the merged table differs from the whole run's"
+  sort "$work"/tables/failed-*.txt | cmp - <(sort "$scratch/whole.failed") ||
+    fail "$name: the failed lists differ from the whole run's"
+  for part in "$work"/tables/part-*.txt; do
+    [ "$part" = "$work/tables/part-5.txt" ] || kept+=("$part")
+  done
+  [ "${#kept[@]}" = 15 ] || fail "$name: the parts are not part-1.txt to part-16.txt"
+  (cd "$work" && sift_runlog_table --merge -o missing.txt "${kept[@]}") \
+    2>"$scratch/missing.err" || missing_status=$?
+  [ "$missing_status" = 2 ] ||
+    fail "$name: a merge without part 5 ended with $missing_status, not 2: $(cat "$scratch/missing.err")"
+  grep -q 'part 5 of 16 is missing' "$scratch/missing.err" ||
+    fail "$name: a merge without part 5 says: $(cat "$scratch/missing.err")"
+  [ ! -e "$work/missing.txt" ] || fail "$name: a merge without part 5 wrote its table"
+  note "$name: the merged table is the whole run's ($(wc -l <"$work/campaign.txt") lines);" \
+    "without part 5: $(cat "$scratch/missing.err")"
+}
+
+wait_for_jobs() {
+  for _ in $(seq 600); do
+    [ -z "$(squeue -h)" ] && return
+    check_daemons
+    sleep 0.2
+  done
+  fail "jobs still queued after 2 minutes: $(squeue)"
+}
+
+# The README's Slurm recipe as written, with one line more that tells the checks the array's
+# job id; the merge job's is the one sbatch prints. Once the jobs have ended, their states are
+# read back: Slurm keeps ended jobs in view for minutes (MinJobAge). Read whole into variables
+# before grep -q looks at them: grep -q stops early, and a writer cut off fails a pipeline.
+run_slurm_recipe() {
+  recipe grade.sh >"$work/grade.sh"
+  # shellcheck disable=SC2016 # $array is the recipe's variable, expanded when it runs
+  { recipe slurm && echo 'echo "array job $array"'; } >"$scratch/slurm.sh"
+  (cd "$work" && sh -e "$scratch/slurm.sh") >"$scratch/slurm.out" 2>&1 ||
+    fail "the Slurm recipe's commands failed: $(cat "$scratch/slurm.out")"
+  array=$(sed -n 's/^array job //p' "$scratch/slurm.out")
+  merge=$(sed -n 's/^Submitted batch job //p' "$scratch/slurm.out")
+  if [ -z "$array" ] || [ -z "$merge" ]; then
+    fail "no job ids from sbatch: $(cat "$scratch/slurm.out")"
+  fi
+  wait_for_jobs
+  tasks=$(scontrol -o show job "$array")
+  merge_state=$(scontrol -o show job "$merge")
+  [ "$(grep -c ' ArrayTaskId=' <<<"$tasks")" = 16 ] || fail "not 16 array tasks: $tasks"
+}
+
+note "Slurm: the README's array script and merge job"
+run_slurm_recipe
+# A task with failed logs has written its table, exits 1 and shows FAILED; the merge job runs
+# after it all the same.
+grep -v -e 'JobState=COMPLETED .* ExitCode=0:0' -e 'JobState=FAILED .* ExitCode=1:0' <<<"$tasks" &&
+  fail "array tasks that ended otherwise (above)"
+grep -q 'JobState=FAILED' <<<"$tasks" ||
+  fail "no task had failed logs: the chaining after a failed task is not shown"
+grep -q 'JobState=COMPLETED .* ExitCode=0:0' <<<"$merge_state" || fail "the merge job: $merge_state"
+check_tables Slurm
+
+note "Slurm: task 5 writes no table (its failed list is a folder); the merge job must fail"
+rm -rf "$work/tables"
+mkdir -p "$work/tables/failed-5.txt"
+run_slurm_recipe
+task=$(grep ' ArrayTaskId=5 ' <<<"$tasks") || true
+grep -q 'JobState=FAILED .* ExitCode=2:0' <<<"$task" || fail "task 5: $task"
+grep -q 'JobState=FAILED .* ExitCode=2:0' <<<"$merge_state" || fail "the merge job: $merge_state"
+grep -q 'part 5 of 16 is missing' "$work/slurm-$merge.out" ||
+  fail "the merge job says: $(cat "$work/slurm-$merge.out")"
+cmp "$work/campaign.txt" "$scratch/whole.txt" || fail "the failed merge job changed campaign.txt"
+note "Slurm: the merge job without part 5: $(cat "$work/slurm-$merge.out")"
+
+note "Slurm: part 5 graded again by the README's command for one task, then merged"
+rmdir "$work/tables/failed-5.txt"
+rm "$work/campaign.txt"
+recipe rerun >"$scratch/rerun.sh"
+(cd "$work" && sh -e "$scratch/rerun.sh") >>"$scratch/slurm.out" 2>&1 ||
+  fail "the README's command for one task failed: $(cat "$scratch/slurm.out")"
+wait_for_jobs
+(cd "$work" && sift_runlog_table --merge -o campaign.txt tables/part-*.txt) \
+  2>>"$scratch/slurm.out" || fail "the merge after part 5 again failed: $(cat "$scratch/slurm.out")"
+check_tables "Slurm, part 5 again"
+
+# The README's word on --cpus-per-task: more than any node has leaves the job pending, and
+# squeue --me shows why.
+note "Slurm: a job asking for more processors than the node has"
+big=$(sbatch --parsable --cpus-per-task=3 --wrap true)
+reason=
+for _ in $(seq 50); do
+  reason=$(squeue --me -h -j "$big" -o %r)
+  [ "$reason" = PartitionConfig ] && break
+  sleep 0.2
+done
+scancel "$big"
+wait_for_jobs
+[ "$reason" = PartitionConfig ] || fail "a job asking for 3 processors is pending for '$reason'"
+
+note "GNU parallel: the README's recipe on this machine"
+rm -rf "$work/tables" "$work/campaign.txt"
+recipe parallel >"$scratch/parallel.sh"
+[ -s "$scratch/parallel.sh" ] || fail "README.md has no GNU parallel recipe"
+# Not sh -e: parallel's exit status counts the tasks with failed logs, and the merge runs anyway.
+(cd "$work" && sh "$scratch/parallel.sh" </dev/null) >"$scratch/parallel.out" 2>&1 ||
+  fail "the GNU parallel recipe's merge failed: $(tail -n 20 "$scratch/parallel.out")"
+check_tables "GNU parallel"
+
+note "GNU parallel: task 5 writes no table; the recipe's merge must fail"
+rm -rf "$work/tables"
+mkdir -p "$work/tables/failed-5.txt"
+status=0
+(cd "$work" && sh "$scratch/parallel.sh" </dev/null) >"$scratch/parallel.out" 2>&1 || status=$?
+[ "$status" = 2 ] || fail "the recipe's merge ended with $status: $(tail -n 20 "$scratch/parallel.out")"
+grep -q 'part 5 of 16 is missing' "$scratch/parallel.out" ||
+  fail "the recipe's merge says: $(tail -n 20 "$scratch/parallel.out")"
+cmp "$work/campaign.txt" "$scratch/whole.txt" || fail "the failed merge changed campaign.txt"
+
+stop_daemons
+# What could outlive the daemons: a process whose command names the scratch folder (a daemon) or
+# that runs in it (a task). Read from /proc by the shell itself, so that no probe matches itself.
+leftovers() {
+  local proc cwd args
+  for proc in /proc/[0-9]*; do
+    args=()
+    mapfile -d '' args 2>/dev/null <"$proc/cmdline" || continue
+    cwd=$(readlink "$proc/cwd" 2>/dev/null) || cwd=
+    if [[ "${args[*]}" == *"$scratch"* || $cwd == "$scratch"* ]]; then
+      echo "${proc#/proc/} ${args[*]}"
+    fi
+  done
+}
+rest=$(leftovers)
+[ -z "$rest" ] || fail "still running after the daemons were stopped: $rest"
+note "all good in $SECONDS s; every daemon is stopped, nothing is left running"
