@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstring>
 #include <stdexcept>
+#include <vector>
 
 namespace sift_runlog::table {
 
@@ -122,9 +123,12 @@ int remember_temporary(const std::string& path) {
   throw std::runtime_error("too many temporary files at once");
 }
 
-// Forgets the temporary file of `slot` (the copy is kept: a handler may be reading it).
+// Forgets the temporary file of `slot`. The copy is kept, since a handler may be reading it, in
+// a list that the process holds to its end (so that no leak checker takes it for lost).
 void forget_temporary(int slot) {
-  if (slot >= 0) temporaries[static_cast<std::size_t>(slot)].store(nullptr);
+  if (slot < 0) return;
+  static auto* const forgotten = new std::vector<const char*>;
+  forgotten->push_back(temporaries[static_cast<std::size_t>(slot)].exchange(nullptr));
 }
 
 std::string folder_of(const std::string& path) {
