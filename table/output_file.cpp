@@ -8,19 +8,24 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstring>
 #include <stdexcept>
-#include <vector>
 
 namespace sift_runlog::table {
 
 namespace {
 
 // The temporary files not yet committed, for the signal handler to remove. A handler may run at
-// any instant, on any thread: each entry is a pointer taken by an atomic exchange, to a copy of
-// the path that is never freed (a run has at most a few).
-std::array<std::atomic<const char*>, 8> temporaries{};
+// any instant, on any thread: each place holds a path in static storage, never freed nor reused
+// (a run makes at most a few), and is taken by an atomic flag.
+struct temporary_place {
+  std::atomic<bool> taken{false};  // reserved by a table_output
+  std::atomic<bool> live{false};   // the path names a file to remove
+  char path[PATH_MAX]{};
+};
+std::array<temporary_place, 8> temporaries;
 
 // The action each handled signal had before, which the handler restores before it raises the
 // signal again: the default action, or a sanitizer's handler of a fault.
@@ -75,23 +80,28 @@ const char* signal_name(int signal_number) {
   }
 }
 
+// The name in front of every message; set before any signal handler is installed.
+const char* program_name = "sift_runlog_table";
+
 // Only async-signal-safe calls: unlink, write, sigaction, raise.
 extern "C" void on_terminating_signal(int signal_number) {
   const int saved_errno = errno;
   bool removed = false;
-  for (std::atomic<const char*>& entry : temporaries) {
-    if (const char* path = entry.exchange(nullptr)) {
-      ::unlink(path);
+  for (temporary_place& place : temporaries) {
+    if (place.live.exchange(false)) {
+      ::unlink(place.path);
       removed = true;
     }
   }
   // A reader that went away (SIGPIPE) is told nothing, as other programs in a pipe do.
   if (signal_number != SIGPIPE) {
-    char text[96] = "sift_runlog_table: stopped by ";
-    std::size_t length = std::strlen(text);
+    char text[96];
+    std::size_t length = 0;
     const auto append = [&](const char* part) {
       for (; *part != '\0' && length < sizeof text - 1; ++part) text[length++] = *part;
     };
+    append(program_name);
+    append(": stopped by ");
     if (const char* name = signal_name(signal_number)) {
       append(name);
     } else {
@@ -113,22 +123,20 @@ extern "C" void on_terminating_signal(int signal_number) {
 
 // Keeps a copy of `path` where the handler finds it; returns its place.
 int remember_temporary(const std::string& path) {
-  char* copy = new char[path.size() + 1];
-  std::memcpy(copy, path.c_str(), path.size() + 1);
+  if (path.size() >= PATH_MAX) throw failure(path, ENAMETOOLONG);
   for (std::size_t slot = 0; slot < temporaries.size(); ++slot) {
-    const char* expected = nullptr;
-    if (temporaries[slot].compare_exchange_strong(expected, copy)) return static_cast<int>(slot);
+    temporary_place& place = temporaries[slot];
+    if (place.taken.exchange(true)) continue;
+    std::memcpy(place.path, path.c_str(), path.size() + 1);
+    place.live.store(true);
+    return static_cast<int>(slot);
   }
-  delete[] copy;
   throw std::runtime_error("too many temporary files at once");
 }
 
-// Forgets the temporary file of `slot`. The copy is kept, since a handler may be reading it, in
-// a list that the process holds to its end (so that no leak checker takes it for lost).
+// Forgets the temporary file of `slot`: it was renamed or removed.
 void forget_temporary(int slot) {
-  if (slot < 0) return;
-  static auto* const forgotten = new std::vector<const char*>;
-  forgotten->push_back(temporaries[static_cast<std::size_t>(slot)].exchange(nullptr));
+  if (slot >= 0) temporaries[static_cast<std::size_t>(slot)].live.store(false);
 }
 
 std::string folder_of(const std::string& path) {
@@ -177,14 +185,10 @@ file_identity identity_of(const struct stat& status) { return {status.st_dev, st
 
 }  // namespace
 
-namespace {
-std::string_view program_name = "sift_runlog_table";
-}  // namespace
-
-void set_program_name(std::string_view name) { program_name = name; }
+void set_program_name(const char* name) { program_name = name; }
 
 void say(std::string_view line) {
-  std::string text(program_name);
+  std::string text = program_name;
   text += ": ";
   (text += line) += '\n';
   try {

@@ -217,11 +217,11 @@ TEST(table_encoding, the_reader_gives_each_rows_fields_or_names_the_line_and_the
       {"{\"path\":\"a\",\"answers\":[{\"name\":\"n\",\"colour\":\"b\"}]}\n",
        "t: line 1: not a JSON object of a table row: an answer is {\"name\": ..., \"value\": ...} "
        "at byte 45"},
-      {"{\"path\":\"a\\udcff\\u00e9\\u0080\\u0800\\ud83d\\ude00\",\"tool\":null,\"model\":null,"
+      {"{\"path\":\"a\\udcff\\u00e9\\u0080\\u0800\\udbff\\udfff\",\"tool\":null,\"model\":null,"
        "\"examination\":null,\"run\":\"\",\"cores\":\"NO_CORE\",\"time_flag\":\"DNF\","
        "\"memory_flag\":null,\"verdict\":\"CC\",\"answers\":[{\"value\":\"1\",\"name\":\"n\"}],"
        "\"techniques\":[],\"report\":null}\n",
-       "a\xff\xc3\xa9\xc2\x80\xe0\xa0\x80\xf0\x9f\x98\x80|-,-,-,-,NO_CORE,DNF,-|CC|n=1 |-|-\n"},
+       "a\xff\xc3\xa9\xc2\x80\xe0\xa0\x80\xf4\x8f\xbf\xbf|-,-,-,-,NO_CORE,DNF,-|CC|n=1 |-|-\n"},
       {"", ""},
       {csv + ",answer_names\n" + row + ",A\n",
        "t: line 2: answer_names does not name each answer once"},
