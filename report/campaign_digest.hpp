@@ -1,8 +1,8 @@
 // What the report's views are made of, gathered in one pass over the rows: counts per tool and
 // examination, and for every formula (model, examination, formula name) the distinct values
-// given and which logs gave them. Memory grows with the distinct formulas, their answers' log
-// numbers (4 bytes each, to name the logs of a disagreement) and the logs' paths, never with the
-// rows themselves.
+// given and which logs gave them. Memory grows with the distinct formulas, 8 bytes per answer
+// (the log's number and which value, to name the logs of a disagreement) and the logs' paths,
+// never with the rows themselves.
 #pragma once
 
 #include <array>
