@@ -4,6 +4,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <sift_runlog/grade.hpp>
 #include <tuple>
 
 #include "shard_record.hpp"
@@ -141,6 +142,17 @@ bool table_rows::next(table::table_row& row) {
                       last_source_->reader.name() + ": a log counted twice");
   }
   std::swap(row, chosen->row);
+  // A row whose line shows no name (a failed log, a data error in the scan, a --short table) is
+  // counted under the fields its file's name gives, as the long mode would show them.
+  if (!row.tool && !row.model && !row.examination && !row.run) {
+    std::vector<std::string> fields = file_name_fields(row.path);
+    if (fields.size() == 4) {
+      row.tool = std::move(fields[0]);
+      row.model = std::move(fields[1]);
+      row.examination = std::move(fields[2]);
+      row.run = std::move(fields[3]);
+    }
+  }
   last_path_ = row.path;
   last_source_ = chosen;
   ++rows_;
