@@ -27,6 +27,7 @@ rm -rf "$stage"
 cmake --install "$build" --prefix "$stage" >/dev/null
 libdir=$(sed -n 's/^CMAKE_INSTALL_LIBDIR:[A-Z]*=//p' "$build/CMakeCache.txt")
 expected_files="bin/sift_runlog
+bin/sift_runlog_report
 bin/sift_runlog_table
 include/sift_runlog/grade.hpp
 share/doc/sift-runlog/copyright
@@ -37,11 +38,13 @@ $libdir/cmake/sift_runlog/sift_runlogTargets-release.cmake
 $libdir/cmake/sift_runlog/sift_runlogTargets.cmake
 $libdir/libsift_analysis.a
 share/man/man1/sift_runlog.1.gz
+share/man/man1/sift_runlog_report.1.gz
 share/man/man1/sift_runlog_table.1.gz"
 installed_files=$(cd "$stage" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
 [ "$installed_files" = "$(LC_ALL=C sort <<<"$expected_files")" ] ||
   fail "installed files differ:$(diff <(LC_ALL=C sort <<<"$expected_files") <(echo "$installed_files"))"
 [ -x "$stage/bin/sift_runlog_table" ] || fail "sift_runlog_table is not executable"
+[ -x "$stage/bin/sift_runlog_report" ] || fail "sift_runlog_report is not executable"
 
 echo "== Manual pages"
 for page in "$stage"/share/man/man1/*.1.gz; do
@@ -63,6 +66,12 @@ $table"
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$build/CMakeCache.txt")
 [ "$("$stage/bin/sift_runlog_table" --version)" = "sift_runlog_table $version" ] ||
   fail "sift_runlog_table --version does not give $version"
+[ "$("$stage/bin/sift_runlog_report" --version)" = "sift_runlog_report $version" ] ||
+  fail "sift_runlog_report --version does not give $version"
+summary=$("$stage/bin/sift_runlog_table" -q --short --format jsonl examples 2>/dev/null |
+  "$stage/bin/sift_runlog_report" summary - | tail -n 1)
+[ "$summary" = ",,4,11,9,0,3,0,1,0,0,0,0,0,1,1" ] ||
+  fail "sift_runlog_table --short | sift_runlog_report summary - totals the examples as: $summary"
 case $libdir in
   lib/*-*) ;;
   *) fail "the library goes to $libdir, not to a multiarch folder" ;;
@@ -101,9 +110,11 @@ runtime=$(ls "$build"/sift-runlog_*.deb)
 development=$(ls "$build"/sift-runlog-dev_*.deb)
 contents() { dpkg-deb -c "$1" | awk '{print $NF}' | grep -v '/$' | LC_ALL=C sort; }
 expected_runtime="./usr/bin/sift_runlog
+./usr/bin/sift_runlog_report
 ./usr/bin/sift_runlog_table
 ./usr/share/doc/sift-runlog/copyright
 ./usr/share/man/man1/sift_runlog.1.gz
+./usr/share/man/man1/sift_runlog_report.1.gz
 ./usr/share/man/man1/sift_runlog_table.1.gz"
 [ "$(contents "$runtime")" = "$expected_runtime" ] ||
   fail "${runtime##*/} holds:

@@ -11,15 +11,11 @@ namespace sift_runlog {
 
 namespace {
 
-// The first four "_" parts of the last "/" part of the file name.
+// The first four "_" parts of the last "/" part of the file name; a name of fewer parts leaves
+// those it has written before the failure.
 void compose_file_name_fields(std::string_view file_name, result_line& line) {
-  slice_set directories = slice_set::create(file_name, '/');
-  const std::string_view own_name = directories.slice(directories.slice_count());
-  slice_set parts = slice_set::create(own_name, '_');
-  for (std::size_t i = 1; i <= 4; ++i) {
-    if (!parts.has_slice(i)) throw Index_Error("fewer than four name parts in the file name");
-    line.name_fields.emplace_back(parts.slice(i));
-  }
+  line.name_fields = file_name_fields(file_name);
+  if (line.name_fields.size() < 4) throw Index_Error("fewer than four name parts in the file name");
 }
 
 std::string_view value_of(const analysis_state& state, std::string_view key) {
@@ -75,6 +71,15 @@ void write_techniques(const result_line& line, output_sink& out) {
 }
 
 }  // namespace
+
+std::vector<std::string> file_name_fields(std::string_view file_name) {
+  slice_set directories = slice_set::create(file_name, '/');
+  const std::string_view own_name = directories.slice(directories.slice_count());
+  slice_set parts = slice_set::create(own_name, '_');
+  std::vector<std::string> fields;
+  for (std::size_t i = 1; i <= 4 && parts.has_slice(i); ++i) fields.emplace_back(parts.slice(i));
+  return fields;
+}
 
 verdict_kind verdict_of(const analysis_state& state) noexcept {
   if (state.do_not_compete) return verdict_kind::do_not_compete;

@@ -1,4 +1,4 @@
-# What `cmake --install` puts in place: the program and its companion command in bin/, their
+# What `cmake --install` puts in place: the program and its companion commands in bin/, their
 # manual pages in share/man/man1/, and the library with its public header and a CMake package,
 # so that a C++ harness can find_package(sift_runlog) and link sift_runlog::sift_analysis; and
 # the copyright file of each Debian package in share/doc/<package>/.
@@ -20,7 +20,7 @@ add_library(sift_runlog::sift_analysis ALIAS sift_analysis)
 target_compile_features(sift_analysis PUBLIC cxx_std_17)
 
 # Manual pages are installed compressed, as man expects them on Debian.
-set(sift_manual_pages sift_runlog.1 sift_runlog_table.1)
+set(sift_manual_pages sift_runlog.1 sift_runlog_table.1 sift_runlog_report.1)
 set(sift_compressed_pages)
 foreach(page IN LISTS sift_manual_pages)
   set(source ${PROJECT_SOURCE_DIR}/doc/${page})
@@ -36,7 +36,7 @@ foreach(page IN LISTS sift_manual_pages)
 endforeach()
 add_custom_target(sift_manual_pages ALL DEPENDS ${sift_compressed_pages})
 
-install(TARGETS sift_runlog sift_runlog_table RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+install(TARGETS sift_runlog sift_runlog_table sift_runlog_report RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
         COMPONENT runtime)
 install(FILES ${sift_compressed_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
         COMPONENT runtime)

@@ -1,6 +1,6 @@
 # Debian packages made by `cpack -G DEB` from an installed tree (see cmake/install.cmake):
-#   sift-runlog      the program, the companion sift_runlog_table, their manual pages and the
-#                    copyright file
+#   sift-runlog      the program, the companions sift_runlog_table and sift_runlog_report, their
+#                    manual pages and the copyright file
 #   sift-runlog-dev  the library (in the multiarch folder), its public header, the CMake package
 #                    and the copyright file
 # No Homepage field: the project has no public home yet.
@@ -37,7 +37,11 @@ sift_runlog_table grades a whole campaign of logs in one process, on
 several threads, and writes one table in the byte order of the logs'
 paths: the lines of sift_runlog, CSV or JSON Lines. It lists the failed
 logs for a second run, and splits a campaign among the machines of a
-cluster and merges their tables.")
+cluster and merges their tables.
+
+sift_runlog_report reads those tables and writes a campaign's answers one
+per row, a summary per tool and examination, where tools disagree, scores
+against known answers, and a self-contained HTML page.")
 
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME sift-runlog-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)

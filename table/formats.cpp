@@ -221,4 +221,6 @@ std::string format_row(table_format format, std::string_view path, const grade_r
                                      : jsonl_row(path, graded.line, report);
 }
 
+std::size_t valid_utf8_length(std::string_view text, std::size_t i) { return utf8_length(text, i); }
+
 }  // namespace sift_runlog::table

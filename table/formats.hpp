@@ -26,6 +26,10 @@ void append_csv_field(std::string& out, std::string_view field);
 // errors="surrogateescape"), so that the path is never lost.
 void append_json_string(std::string& out, std::string_view bytes);
 
+// The length of the valid UTF-8 sequence at text[i] (1 to 4), or 0 when the byte there begins
+// none (overlong forms, surrogates and code points beyond U+10FFFF are not valid).
+[[nodiscard]] std::size_t valid_utf8_length(std::string_view text, std::size_t i);
+
 // The table's first line, line feed included: the program's header for raw, the column names
 // for csv; empty for jsonl, which has none.
 [[nodiscard]] std::string_view table_header(table_format format);

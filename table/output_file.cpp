@@ -81,6 +81,9 @@ const char* signal_name(int signal_number) {
   }
 }
 
+// The name in front of every message; set before any signal handler is installed.
+const char* program_name = "sift_runlog_table";
+
 // Only async-signal-safe calls: unlink, write, sigaction, raise.
 extern "C" void on_terminating_signal(int signal_number) {
   const int saved_errno = errno;
@@ -93,11 +96,13 @@ extern "C" void on_terminating_signal(int signal_number) {
   }
   // A reader that went away (SIGPIPE) is told nothing, as other programs in a pipe do.
   if (signal_number != SIGPIPE) {
-    char text[96] = "sift_runlog_table: stopped by ";
-    std::size_t length = std::strlen(text);
+    char text[96];
+    std::size_t length = 0;
     const auto append = [&](const char* part) {
       for (; *part != '\0' && length < sizeof text - 1; ++part) text[length++] = *part;
     };
+    append(program_name);
+    append(": stopped by ");
     if (const char* name = signal_name(signal_number)) {
       append(name);
     } else {
@@ -181,8 +186,11 @@ file_identity identity_of(const struct stat& status) { return {status.st_dev, st
 
 }  // namespace
 
+void set_program_name(const char* name) { program_name = name; }
+
 void say(std::string_view line) {
-  std::string text = "sift_runlog_table: ";
+  std::string text = program_name;
+  text += ": ";
   (text += line) += '\n';
   try {
     write_all(STDERR_FILENO, text, "standard error");

@@ -14,8 +14,11 @@
 
 namespace sift_runlog::table {
 
-// Writes `line` and a line feed to standard error in one write, "sift_runlog_table: " in front.
+// Writes `line` and a line feed to standard error in one write, the program's name and ": " in
+// front: "sift_runlog_table" unless the program names itself with set_program_name (first thing
+// in main, with a text that lasts as long as the process).
 void say(std::string_view line);
+void set_program_name(const char* name);
 
 // Writes all of `bytes` to `fd`, retrying after EINTR and short writes; throws
 // std::runtime_error "cannot write NAME: REASON" when a write fails or writes nothing.

@@ -109,6 +109,47 @@ bool read_json_string(std::string_view text, std::size_t& position, std::string&
   return false;
 }
 
+std::optional<std::string> split_csv_record(std::string_view record,
+                                            std::vector<std::string>& fields, std::size_t most) {
+  std::size_t count = 0;
+  for (std::size_t i = 0;; ++count) {
+    if (count >= most) return "more fields than the header's " + std::to_string(most);
+    if (fields.size() <= count) fields.emplace_back();
+    std::string& field = fields[count];
+    field.clear();
+    if (i < record.size() && record[i] == '"') {
+      for (++i;; ++i) {
+        if (i >= record.size()) return "a quoted field without its closing quote";
+        if (record[i] != '"') {
+          field += record[i];
+        } else if (i + 1 < record.size() && record[i + 1] == '"') {
+          field += record[++i];
+        } else {
+          break;
+        }
+      }
+      ++i;
+      if (i < record.size() && record[i] != ',') {
+        return "a byte after the closing quote of field " + std::to_string(count + 1);
+      }
+    } else {
+      const std::size_t end = std::min(record.find(',', i), record.size());
+      field.assign(record.substr(i, end - i));
+      if (field.find('"') != std::string::npos) {
+        return "a double quote inside unquoted field " + std::to_string(count + 1);
+      }
+      i = end;
+    }
+    if (i >= record.size()) {
+      ++count;
+      break;
+    }
+    ++i;  // the comma
+  }
+  fields.resize(count);
+  return std::nullopt;
+}
+
 std::uint64_t fnv1a(std::string_view bytes, std::uint64_t hash) {
   for (const char c : bytes) {
     hash ^= static_cast<unsigned char>(c);
@@ -305,46 +346,11 @@ void table_reader::end_of_raw() {
 }
 
 void table_reader::read_csv(table_row& row) {
-  std::string_view record = row_.substr(0, row_.size() - 1);
-  std::size_t count = 0;
-  for (std::size_t i = 0;; ++count) {
-    if (count >= columns_) {
-      fail(row_line_, "more fields than the header's " + std::to_string(columns_));
-    }
-    if (fields_.size() <= count) fields_.emplace_back();
-    std::string& field = fields_[count];
-    field.clear();
-    if (i < record.size() && record[i] == '"') {
-      for (++i;; ++i) {
-        if (i >= record.size()) fail(row_line_, "a quoted field without its closing quote");
-        if (record[i] != '"') {
-          field += record[i];
-        } else if (i + 1 < record.size() && record[i + 1] == '"') {
-          field += record[++i];
-        } else {
-          break;
-        }
-      }
-      ++i;
-      if (i < record.size() && record[i] != ',') {
-        fail(row_line_, "a byte after the closing quote of field " + std::to_string(count + 1));
-      }
-    } else {
-      const std::size_t end = std::min(record.find(',', i), record.size());
-      field.assign(record.substr(i, end - i));
-      if (field.find('"') != std::string::npos) {
-        fail(row_line_, "a double quote inside unquoted field " + std::to_string(count + 1));
-      }
-      i = end;
-    }
-    if (i >= record.size()) {
-      ++count;
-      break;
-    }
-    ++i;  // the comma
-  }
-  if (count != columns_) {
-    fail(row_line_, std::to_string(count) + " fields, the header has " + std::to_string(columns_));
+  const std::string_view record = row_.substr(0, row_.size() - 1);
+  if (const auto error = split_csv_record(record, fields_, columns_)) fail(row_line_, *error);
+  if (fields_.size() != columns_) {
+    fail(row_line_,
+         std::to_string(fields_.size()) + " fields, the header has " + std::to_string(columns_));
   }
   const auto optional = [&](std::optional<std::string>& out, std::size_t column) {
     if (fields_[column].empty()) {

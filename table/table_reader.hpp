@@ -23,6 +23,14 @@ class table_error : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Splits one csv record (RFC 4180, without its line end) into `fields`, reused and resized to
+// the fields found. Returns the reason when the record is malformed or has more than `most`
+// fields; nothing when it is whole. Tables and other csv files (a report's reference answers)
+// are split by it.
+[[nodiscard]] std::optional<std::string> split_csv_record(std::string_view record,
+                                                          std::vector<std::string>& fields,
+                                                          std::size_t most);
+
 // 64-bit FNV-1a of `bytes`, continuing from `hash` (the offset basis to begin a digest).
 constexpr std::uint64_t fnv1a_basis = 0xcbf29ce484222325ULL;
 [[nodiscard]] std::uint64_t fnv1a(std::string_view bytes, std::uint64_t hash = fnv1a_basis);

@@ -155,7 +155,24 @@ const command_case cases[] = {
         kill $!; wait $!; test "$row" = t,M,E,2.log,4,OK,OK,DNC,-)sh",
      0, "", ""},
 
+    {false, "logs that cannot be graded are reported by name, the rest graded",
+     R"sh(ln -s nowhere.log camp/dangling.log; ln -s looping.log camp/looping.log
+        ln -s /proc/self/mem camp/unreadable.log; ln -s .. camp/sub/up)sh",
+     R"("$T" -j1 camp)", 1, "camp/sub/up: a symbolic link loop back to camp, not followed",
+     R"sh(grep -q 'dangling.log: sift_runlog: SIFT_RUNLOG.INPUT_ERROR: cannot open camp/dangling.log: No such file' err &&
+        grep -q 'camp/looping.log: Too many levels of symbolic links' err &&
+        grep -q 'cannot read camp/unreadable.log: Input/output error' err &&
+        grep -q '6 logs graded, 4 failed' err && test $(wc -l < out) = 3)sh"},
+
     // Options.
+    {false, "the version", "", R"("$T" --version)", 0, "",
+     R"(grep -q '^sift_runlog_table [0-9.]*$' out)"},
+    {false, "a number of jobs out of range", "", R"("$T" camp -j 0)", 2,
+     "-j needs a number from 1 to 1024, not '0'", "grep -q '^usage: sift_runlog_table' err"},
+    {false, "a shard beyond the parts", "", R"("$T" --shard 4/3 camp)", 2, "--shard needs K/N", ""},
+    {false, "no path", "", R"("$T")", 2, "no log or directory given", ""},
+    {false, "no log found", "", R"("$T" --pattern '*.out' camp)", 2,
+     "no log found (the pattern is '*.out')", ""},
     {false, "an empty output name", "", R"("$T" -o '' camp)", 2,
      "-o needs a value, not an empty one ('-' is standard output)", ""},
     {false, "an empty failed list name", "", R"("$T" --failed= camp)", 2,

@@ -67,6 +67,11 @@ enum class verdict_kind {
 // space, "problem_with_file" and "failed".
 [[nodiscard]] std::string_view verdict_word(verdict_kind verdict) noexcept;
 
+// The fields that the long mode takes from a file name: the first four "_" parts of its last "/"
+// part, a run of "_" making one cut ("logs/a__b_c_d_e.log" gives "a", "b", "c", "d"); fewer
+// when the name has fewer parts.
+[[nodiscard]] std::vector<std::string> file_name_fields(std::string_view file_name);
+
 // One answer: a state-space figure (key "STATES", "TRANSITIONS", ...) or a formula's answer
 // (key: the formula's name), with its value.
 struct answer {

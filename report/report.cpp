@@ -1,0 +1,129 @@
+#include "report.hpp"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <exception>
+#include <memory>
+#include <utility>
+
+#include "campaign_digest.hpp"
+#include "html_page.hpp"
+#include "output_file.hpp"
+#include "table_rows.hpp"
+
+namespace sift_runlog::report {
+namespace {
+
+// The same file by device and inode: the report must not replace one of its inputs.
+bool same_file(const std::string& a, const std::string& b) {
+  struct stat first {
+  }, second{};
+  return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
+         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+void check_output(const report_settings& settings) {
+  // Opened on /dev/null at the start, a closed standard input would read as an empty table.
+  if (settings.closed_at_start.stdin_closed &&
+      std::find(settings.tables.begin(), settings.tables.end(), "-") != settings.tables.end()) {
+    throw input_error("standard input is closed, and '-' would read it");
+  }
+  if (settings.output.empty()) return;
+  for (const std::string& input : settings.tables) {
+    if (input != "-" && same_file(input, settings.output)) {
+      throw input_error(settings.output +
+                        " is also a table read: the report never replaces "
+                        "its input");
+    }
+  }
+  if (!settings.reference.empty() && same_file(settings.reference, settings.output)) {
+    throw input_error(settings.output +
+                      " is also the reference: the report never replaces "
+                      "its input");
+  }
+}
+
+// What a report is made of. Freeing a digest and a reference block by block takes a third of a
+// run over a million answers: the last ones made are left for the end of the process to take
+// back (and freed when a next report in the same process replaces them).
+struct report_data {
+  std::optional<reference_answers> reference;
+  std::unique_ptr<campaign_digest> digest;
+};
+
+void make_report(const report_settings& settings, const byte_sink& sink) {
+  static report_data* kept = nullptr;
+  delete kept;
+  kept = nullptr;
+  kept = new report_data;
+  std::optional<reference_answers>& reference = kept->reference;
+  if (!settings.reference.empty()) reference = reference_answers::load(settings.reference);
+  table_rows rows(settings.tables);
+  table::table_row row;
+  const output_format format = settings.format.value_or(output_format::csv);
+  const auto add_to = [](table_writer& out) {
+    return [&out](const std::vector<cell>& cells) { out.add_row(cells); };
+  };
+
+  if (settings.chosen == view::answers) {
+    table_writer out(format, view_columns(view::answers), sink);
+    const auto add = add_to(out);
+    while (rows.next(row)) for_each_answer_row(row, add);
+    out.finish();
+    return;
+  }
+  if (settings.chosen == view::wrong) {
+    table_writer out(format, view_columns(view::wrong), sink);
+    kept->digest = std::make_unique<campaign_digest>(
+        &*reference, [&out](const wrong_answer& wrong) { out.add_row(wrong_row(wrong)); });
+    while (rows.next(row)) kept->digest->add(row);
+    out.finish();
+    return;
+  }
+
+  std::vector<std::vector<cell>> wrong_rows;
+  kept->digest = std::make_unique<campaign_digest>(
+      reference ? &*reference : nullptr,
+      [&wrong_rows](const wrong_answer& wrong) { wrong_rows.push_back(wrong_row(wrong)); });
+  campaign_digest& digest = *kept->digest;
+  while (rows.next(row)) digest.add(row);
+  digest.finish();
+  if (settings.chosen == view::html) {
+    sink(html_page(digest, reference ? &wrong_rows : nullptr));
+    return;
+  }
+  table_writer out(format, view_columns(settings.chosen), sink);
+  for_each_digest_row(settings.chosen, digest, add_to(out));
+  out.finish();
+}
+
+}  // namespace
+
+int run_report(const report_settings& settings) {
+  try {
+    check_output(settings);
+    std::unique_ptr<table::table_output> file;
+    if (!settings.output.empty()) {
+      file = std::make_unique<table::table_output>("-o", settings.output);
+    }
+    if (!file && settings.closed_at_start.stdout_closed) {
+      throw input_error("standard output is closed: give -o FILE");
+    }
+    table::fd_writer writer(file ? file->fd() : STDOUT_FILENO,
+                            file ? file->name() : std::string("standard output"));
+    make_report(settings, [&writer](std::string_view bytes) { writer.write(bytes); });
+    writer.flush();
+    if (file) table::commit_outputs(file.get(), nullptr);
+    return 0;
+  } catch (const std::bad_alloc&) {
+    table::say("out of memory; no report written");
+  } catch (const std::exception& error) {
+    table::say(error.what());
+  }
+  return 2;
+}
+
+}  // namespace sift_runlog::report

@@ -1,0 +1,124 @@
+// sift_runlog_report over the tables of a small campaign: every case of report_cases.txt runs the
+// program in data/ and compares its standard output with a file of expected/, or its standard
+// error with a text it must hold; then the exact-number rule on its own.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "exact_number.hpp"
+#include "program_runner.hpp"
+
+namespace {
+
+namespace support = sift_runlog::testing_support;
+const std::filesystem::path cases_folder = SIFT_REPORT_CASES;
+
+struct report_case {
+  std::string expected;  // a file of expected/, or "error: TEXT" for standard error
+  int exit_status = 0;
+  std::string input;  // a file of data/ given as standard input, or "-" for none
+  std::vector<std::string> arguments;
+  std::size_t line = 0;
+};
+
+// Named by its line in the test's name, not as bytes.
+void PrintTo(const report_case& entry, std::ostream* out) { *out << "line " << entry.line; }
+
+std::string read_file(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Lines of four fields separated by tabs: expected, exit status, standard input, arguments (one
+// blank apart); blank lines and lines beginning with '#' are left out.
+std::vector<report_case> read_cases() {
+  std::vector<report_case> cases;
+  std::ifstream in(cases_folder / "report_cases.txt");
+  std::string line;
+  for (std::size_t number = 1; std::getline(in, line); ++number) {
+    if (line.empty() || line.front() == '#') continue;
+    std::vector<std::string> fields;
+    std::istringstream split(line);
+    for (std::string field; std::getline(split, field, '\t');) fields.push_back(field);
+    if (fields.size() != 4) {
+      ADD_FAILURE() << "report_cases.txt line " << number << ": four tab-separated fields";
+      continue;
+    }
+    report_case entry{fields[0], std::stoi(fields[1]), fields[2], {}, number};
+    std::istringstream words(fields[3]);
+    for (std::string word; words >> word;) entry.arguments.push_back(word);
+    cases.push_back(std::move(entry));
+  }
+  return cases;
+}
+
+class report_cases : public ::testing::TestWithParam<report_case> {};
+
+TEST_P(report_cases, the_program_writes_the_expected_view) {
+  const report_case& entry = GetParam();
+  std::vector<std::string> arguments = entry.arguments;
+  std::string program = SIFT_RUNLOG_REPORT;
+  if (entry.input != "-") {
+    arguments.insert(arguments.begin(), {"-c", "exec \"$0\" \"$@\" < " + entry.input, program});
+    program = "/bin/sh";
+  }
+  const support::program_result result =
+      support::run_program(program, arguments, cases_folder / "data",
+                           support::stdout_target::captured, std::chrono::seconds(60));
+  SCOPED_TRACE("report_cases.txt line " + std::to_string(entry.line));
+  EXPECT_EQ(result.exit_status, entry.exit_status) << result.report;
+  if (entry.expected.starts_with("error: ")) {
+    EXPECT_NE(result.report.find(entry.expected.substr(7)), std::string::npos) << result.report;
+    EXPECT_EQ(result.output, "");
+  } else {
+    EXPECT_EQ(result.output, read_file(cases_folder / "expected" / entry.expected));
+  }
+}
+
+std::string case_name(const ::testing::TestParamInfo<report_case>& test) {
+  return "line_" + std::to_string(test.param.line);
+}
+
+INSTANTIATE_TEST_SUITE_P(report_cases_txt, report_cases, ::testing::ValuesIn(read_cases()),
+                         case_name);
+
+// Pairs of answers and whether they are the same value.
+struct same_value_case {
+  const char* first;
+  const char* second;
+  bool same;
+};
+
+constexpr same_value_case same_value_cases[] = {
+    {"1024", "1.024E+3", true},
+    {"1024", "+1_024.000", true},
+    {"1024", "10240e-1", true},
+    {"0", "-0.0E+7", true},
+    {"12345678901234567890123", "1.2345678901234567890123E22", true},
+    {"1024", "1025", false},
+    {"0.1", "1E-1", true},
+    {"1", "1.000000000000000000001", false},  // equal as doubles, not as numbers
+    {"-5", "5", false},
+    {"TRUE", "TRUE", true},
+    {"TRUE", "true", false},
+    {"16#400#", "1024", false},  // based literals compare as written
+    {"1__0", "10", false},       // not a number: as written
+    {"1E99999999999999999999", "1E99999999999999999999", true},
+    {"1E99999999999999999999", "10E99999999999999999998", false},  // too big an exponent: text
+};
+
+TEST(comparison_key, tells_the_same_value_in_another_notation) {
+  for (const same_value_case& entry : same_value_cases) {
+    EXPECT_EQ(sift_runlog::report::comparison_key(entry.first) ==
+                  sift_runlog::report::comparison_key(entry.second),
+              entry.same)
+        << entry.first << " and " << entry.second;
+  }
+}
+
+}  // namespace
