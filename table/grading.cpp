@@ -65,9 +65,11 @@ graded_log grade_one(const found_log& log, const campaign_settings& settings) {
   if (fd < 0) {
     const int error_number = errno;
     if (error_number == EMFILE || error_number == ENFILE || error_number == ENOMEM) {
-      throw resources_exhausted("cannot open " + printable(log.path) + ": " +
-                                std::strerror(error_number) +
-                                (error_number == ENOMEM ? "" : " (fewer jobs, -j, need fewer)"));
+      throw resources_exhausted(
+          "cannot open " + printable(log.path) + ": " + std::strerror(error_number) +
+          (error_number == EMFILE ? "; the process may open no more files (ulimit -n): grade "
+                                    "with fewer jobs (-j) or raise the limit"
+                                  : ""));
     }
     return failed_log(log, settings,
                       "sift_runlog: SIFT_RUNLOG.INPUT_ERROR: cannot open " + printable(log.path) +
