@@ -42,7 +42,6 @@ std::string make_table(table_format format) {
                ",EXPLICIT SAT_SMT,," + names + "\n";
     }
   }
-  if (format == table_format::csv) table.insert(table.find('\n'), ",answer_names");
   return table;
 }
 
