@@ -129,6 +129,11 @@ const command_case cases[] = {
      "test $(grep -c , out) = 3"},
     {false, "one log by several spellings is graded once", "",
      R"("$T" camp/t_M_E_1.log ./camp/t_M_E_1.log camp//t_M_E_1.log)", 0, "1 logs graded", ""},
+    {false, "a log in the current folder, with and without ./", "cp camp/t_M_E_1.log .",
+     R"("$T" t_M_E_1.log ./t_M_E_1.log)", 0, "1 logs graded", ""},
+    {false, "the temporary files are never graded, even by a pattern for hidden files",
+     "printf 'RH_START\\nRH_STOP\\n' > camp/.h_M_E_1.log",
+     R"("$T" --pattern '.*' -o camp/t.txt camp)", 0, "1 logs graded", ""},
     {false, "hard links of other names are other logs", "ln camp/t_M_E_1.log camp/t_M_E_9.log",
      R"("$T" camp)", 1, "4 logs graded", ""},
     {false, "a mistyped folder is a command error", "", R"("$T" -o old.txt campain)", 2,
@@ -200,7 +205,7 @@ const command_case cases[] = {
      "mkdir camp/locked && chmod 700 camp/locked",
      R"sh([ "$(id -u)" = 0 ] || { echo '1 folders not searched' >&2; exit 1; }
         exec setpriv --reuid=65534 --regid=65534 --clear-groups "$T" camp)sh",
-     1, "1 folders not searched", ""},
+     1, "1 folders not searched", "grep -q 'camp/locked: cannot search: Permission denied' err"},
 
     // Resources and commits.
     {true, "threads that cannot start: fewer graders, the same table",
