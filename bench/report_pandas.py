@@ -70,9 +70,21 @@ def disagreements(logs):
     return rows[["model", "examination", "formula", "value", "tool", "path", "majority"]]
 
 
+def with_name_fields(logs):
+    # A row whose line shows no name fields (a failed log) counts under the first four "_" parts
+    # of its file's name, as sift_runlog_report counts it.
+    names = ["tool", "model", "examination", "run"]
+    missing = logs[names].isna().all(axis=1)
+    parts = logs.loc[missing, "path"].str.rsplit("/", n=1).str[-1].str.split(r"_+", regex=True)
+    whole = parts[parts.str.len() >= 4]
+    for i, name in enumerate(names):
+        logs.loc[whole.index, name] = whole.str[i]
+    return logs
+
+
 def main():
     view, table = sys.argv[1], sys.argv[2]
-    logs = pd.read_json(table, lines=True, dtype=False)
+    logs = with_name_fields(pd.read_json(table, lines=True, dtype=False))
     result = summary(logs) if view == "summary" else disagreements(logs)
     result.to_csv(sys.stdout, index=False)
 
