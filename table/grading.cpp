@@ -83,7 +83,7 @@ graded_log grade_one(const found_log& log, const campaign_settings& settings) {
   if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
     return failed_log(log, settings, std::string(file_kind(status.st_mode)) + ", not read");
   }
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  // O_NONBLOCK is left on: it changes nothing for a regular file, and it saves two calls a log.
   (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   grade_options options;
   options.long_mode = settings.long_mode;
