@@ -236,6 +236,12 @@ TEST(table_encoding, the_reader_gives_each_rows_fields_or_names_the_line_and_the
       {"{\"path\":\"a\",\"tool\":null}\n", "t: line 1: no member \"model\""},
       {"{\"path\":\"a\",\"colour\":null}\n", "t: line 1: an unknown member \"colour\""},
       {"{\"path\":\"a\",\"path\":\"b\"}\n", "t: line 1: the member \"path\" twice"},
+      // Blanks between the tokens, as other JSON writers put them; an answer's value twice.
+      {"{ \"path\" : \"a\" , \"answers\" : [ { \"name\" : \"n\" , \"value\" : \"1\" } ] }\n",
+       "t: line 1: no member \"tool\""},
+      {"{\"path\":\"a\",\"answers\":[{\"value\":\"1\",\"value\":\"2\"}]}\n",
+       "t: line 1: not a JSON object of a table row: an answer is {\"name\": ..., \"value\": ...} "
+       "at byte 45"},
       {"{\"path\":\"a\"} x\n",
        "t: line 1: not a JSON object of a table row: the end of the line "
        "expected at byte 14"},
