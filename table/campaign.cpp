@@ -192,18 +192,26 @@ search_outcome find_logs(std::vector<std::string> paths, const std::string& patt
   // for each log beyond a number.
   std::vector<std::size_t> order(found.logs.size());
   std::iota(order.begin(), order.end(), std::size_t{0});
-  const auto key = [&](std::size_t i) {
-    const found_log& log = found.logs[i];
-    return std::tuple(log.device, log.inode, own_name(log.path), i);
+  const auto identity = [&](std::size_t i) {
+    return std::tuple(found.logs[i].device, found.logs[i].inode, i);
   };
   std::sort(order.begin(), order.end(),
-            [&](std::size_t a, std::size_t b) { return key(a) < key(b); });
+            [&](std::size_t a, std::size_t b) { return identity(a) < identity(b); });
   std::vector<bool> repeated(found.logs.size());
-  for (std::size_t k = 1; k < order.size(); ++k) {
-    const found_log& log = found.logs[order[k]];
-    const found_log& before = found.logs[order[k - 1]];
-    repeated[order[k]] = log.inode != 0 && log.device == before.device &&
-                         log.inode == before.inode && own_name(log.path) == own_name(before.path);
+  // Files reached more than once are few: each is checked against the earlier paths of its file.
+  for (std::size_t first = 0, last = 0; first < order.size(); first = last) {
+    const found_log& log = found.logs[order[first]];
+    for (last = first + 1; last < order.size() && found.logs[order[last]].device == log.device &&
+                           found.logs[order[last]].inode == log.inode;
+         ++last) {
+    }
+    if (log.inode == 0) continue;
+    for (std::size_t k = first + 1; k < last; ++k) {
+      const std::string_view name = own_name(found.logs[order[k]].path);
+      for (std::size_t j = first; j < k && !repeated[order[k]]; ++j) {
+        repeated[order[k]] = !repeated[order[j]] && own_name(found.logs[order[j]].path) == name;
+      }
+    }
   }
   for (std::size_t k = 1; k < found.logs.size(); ++k) {
     // The same dangling path given twice.
