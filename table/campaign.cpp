@@ -111,15 +111,12 @@ class searcher {
       if (!matches && entry->d_type == DT_REG) continue;
       struct stat status {};
       if (::fstatat(::dirfd(stream), name, &status, 0) != 0) {
-        if (matches) found_.logs.push_back({joined(directory, name), 0, 0, 0, {}});
+        if (matches) found_.logs.push_back({joined(directory, name), 0, 0, 0, 0});
       } else if (S_ISDIR(status.st_mode)) {
         subdirectories.emplace_back(joined(directory, name), status);
       } else if (S_ISREG(status.st_mode) && matches) {
-        found_.logs.push_back({joined(directory, name),
-                               static_cast<std::uint64_t>(status.st_size),
-                               status.st_dev,
-                               status.st_ino,
-                               {}});
+        found_.logs.push_back({joined(directory, name), static_cast<std::uint64_t>(status.st_size),
+                               status.st_dev, status.st_ino, 0});
       }
       errno = 0;
     }
@@ -169,14 +166,11 @@ search_outcome find_logs(std::vector<std::string> paths, const std::string& patt
     } else if (S_ISDIR(status.st_mode)) {
       search.search(path, status);
     } else {
-      found_log log{std::move(path),
-                    static_cast<std::uint64_t>(status.st_size),
-                    status.st_dev,
-                    status.st_ino,
-                    {}};
+      found_log log{std::move(path), static_cast<std::uint64_t>(status.st_size), status.st_dev,
+                    status.st_ino, 0};
       if (!S_ISREG(status.st_mode)) {
         log.size = 0;
-        log.refusal = std::string(file_kind(status.st_mode)) + ", not read";
+        log.unread_type = status.st_mode & S_IFMT;
       }
       found.logs.push_back(std::move(log));
     }

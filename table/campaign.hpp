@@ -23,8 +23,9 @@ struct found_log {
   // its grade then reports.
   dev_t device = 0;
   ino_t inode = 0;
-  // Why it is not read at all (a FIFO or a device named as a log); empty for a file to grade.
-  std::string refusal;
+  // The type of a file that is not read at all (a FIFO or a device named as a log, see
+  // file_kind); 0 for a regular file, to grade.
+  mode_t unread_type = 0;
 };
 
 struct search_outcome {
@@ -43,7 +44,7 @@ using search_note = std::function<void(const std::string& path, const std::strin
 // taken once, by device and inode, whatever the spelling of their paths: of the paths of one
 // file that end in the same name, the first in byte order is kept (hard links of other names
 // are other logs). A named path that does not exist, or cannot be reached, is listed in
-// `missing`; a named FIFO, device or socket is a log with a `refusal`, never opened. A name
+// `missing`; a named FIFO, device or socket is a log with an `unread_type`, never opened. A name
 // that matches but leads nowhere (a dangling or looping symbolic link) is a log too, so that
 // its grade reports it. A directory that cannot be read is noted and listed in `unsearched`; a
 // symbolic link back to a directory being searched is noted and not followed; the kernel's own

@@ -57,7 +57,9 @@ graded_log failed_log(const found_log& log, const campaign_settings& settings, s
 // Grades one log. The file is opened here, without waiting (a FIFO put in a log's place since the
 // search must not block the grader), and graded only if it is a regular file.
 graded_log grade_one(const found_log& log, const campaign_settings& settings) {
-  if (!log.refusal.empty()) return failed_log(log, settings, log.refusal);
+  if (log.unread_type != 0) {
+    return failed_log(log, settings, std::string(file_kind(log.unread_type)) + ", not read");
+  }
   int fd = -1;
   do {
     fd = ::open(log.path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
