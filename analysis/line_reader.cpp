@@ -172,22 +172,22 @@ line_reader::pattern_set::pattern_set(std::span<const std::string_view> patterns
   }
 }
 
-int line_reader::pattern_set::match(const char* text) const noexcept {
+std::uint32_t line_reader::pattern_set::match(const char* text) const noexcept {
   std::uint32_t candidates = by_first_byte_[static_cast<unsigned char>(*text)];
-  if (candidates == 0) return -1;
+  if (candidates == 0) return 0;
   std::uint32_t loaded;
   std::memcpy(&loaded, text, sizeof loaded);
-  while (candidates != 0) {
+  std::uint32_t found = 0;
+  for (; candidates != 0; candidates &= candidates - 1) {
     const int index = std::countr_zero(candidates);
     const pattern& p = patterns_[static_cast<std::size_t>(index)];
     // The head holds the first four bytes: a pattern no longer than that is found by it alone.
     if ((loaded & p.head_mask) == p.head &&
         (p.text.size() <= sizeof loaded || std::memcmp(text, p.text.data(), p.text.size()) == 0)) {
-      return index;
+      found |= std::uint32_t{1} << index;
     }
-    candidates &= candidates - 1;
   }
-  return -1;
+  return found;
 }
 
 namespace {
@@ -305,20 +305,45 @@ bool line_reader::refill() {
 
 line_reader::mark_kind line_reader::mark_at(std::size_t position) const noexcept {
   const char* mark = buffer_.get() + position;
-  if (*mark == '\n') return line_starts_.match(mark + 1) >= 0 ? mark_kind::whole : mark_kind::part;
-  const int pattern = word_starts_.match(mark + 1);
-  if (pattern < 0) return mark_kind::part;
-  const std::size_t place = static_cast<std::size_t>(pattern) < word_places_.size()
-                                ? word_places_[static_cast<std::size_t>(pattern)]
-                                : 0;
-  if (place == 0) return mark_kind::whole;
+  if (*mark == '\n') return line_starts_.starts(mark + 1) ? mark_kind::whole : mark_kind::part;
+  if (!word_starts_.starts(mark + 1)) return mark_kind::part;
   // The word's number in the line that holds it, as far as the buffer shows where that line
   // begins (or the piece begun at begin_). A piece after the first counts its words anew.
   const std::size_t line_begin = after_last_line_feed(begin_, position);
   // Within the first piece of its line, the index has kept the word only at its place.
   if (position + 1 - line_begin < piece_limit_) return mark_kind::whole;
-  return runs_before(line_begin, position + 1) + 1 == place ? mark_kind::whole
-                                                            : mark_kind::elsewhere_in_long_line;
+  return words_in_place(position, line_begin) != 0 ? mark_kind::whole
+                                                   : mark_kind::elsewhere_in_long_line;
+}
+
+std::uint32_t line_reader::words_in_place(std::size_t position,
+                                          std::size_t line_begin) const noexcept {
+  std::uint32_t found = word_starts_.match(buffer_.get() + position + 1);
+  // The word's number, counted only when a pattern found has a place.
+  std::size_t word = 0;
+  for (std::uint32_t left = found; left != 0; left &= left - 1) {
+    const auto index = static_cast<std::size_t>(std::countr_zero(left));
+    const std::size_t place = index < word_places_.size() ? word_places_[index] : 0;
+    if (place == 0) continue;
+    if (word == 0) word = runs_before(line_begin, position + 1) + 1;
+    if (word != place) found &= ~(std::uint32_t{1} << index);
+  }
+  return found;
+}
+
+pattern_matches line_reader::patterns_found() const noexcept {
+  pattern_matches found{line_starts_.match(buffer_.get() + line_begin_), 0};
+  const std::uint64_t* marks = marks_.get();
+  for (std::size_t word = line_begin_ / 64; word * 64 < line_end_; ++word) {
+    std::uint64_t bits = marks[word];
+    if (word == line_begin_ / 64) bits &= ~std::uint64_t{0} << (line_begin_ % 64);
+    for (; bits != 0; bits &= bits - 1) {
+      const std::size_t position = word * 64 + static_cast<std::size_t>(std::countr_zero(bits));
+      if (position >= line_end_) return found;
+      found.word_starts |= words_in_place(position, line_begin_);
+    }
+  }
+  return found;
 }
 
 std::size_t line_reader::after_last_line_feed(std::size_t from, std::size_t to) const noexcept {

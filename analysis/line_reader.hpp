@@ -103,6 +103,12 @@ struct candidate_patterns {
   std::span<const std::size_t> word_places = {};
 };
 
+// The patterns of a line: bit i for the i-th of candidate_patterns' line_starts and word_starts.
+struct pattern_matches {
+  std::uint32_t line_starts = 0;
+  std::uint32_t word_starts = 0;
+};
+
 class line_reader {
  public:
   static constexpr std::size_t default_piece_limit = 16384;
@@ -198,37 +204,16 @@ class line_reader {
     return begins_with_line_start(line_begin_) || any_bit(marks_.get(), line_begin_, line_end_);
   }
 
-  // Calls `test(position)` for each position in the line last handed out where a blank is
-  // followed by one of the word starts, in order, until a call returns true; says whether one
-  // did. For a piece the pattern may run past its end.
-  template <typename Test>
-  [[nodiscard]] bool any_word_start(Test&& test) const {
-    const std::uint64_t* marks = marks_.get();
-    for (std::size_t word = line_begin_ / 64; word * 64 < line_end_; ++word) {
-      std::uint64_t bits = marks[word];
-      if (word == line_begin_ / 64) bits &= ~std::uint64_t{0} << (line_begin_ % 64);
-      while (bits != 0) {
-        const std::size_t position = word * 64 + static_cast<std::size_t>(std::countr_zero(bits));
-        if (position >= line_end_) return false;
-        if (test(position - line_begin_)) return true;
-        bits &= bits - 1;
-      }
-    }
-    return false;
-  }
+  // The patterns found in the line last handed out: the line starts it begins with, and the
+  // word starts that follow a blank in it at their places (a piece counts its words from its
+  // own start). For a piece, a pattern may run past its end.
+  [[nodiscard]] pattern_matches patterns_found() const noexcept;
 
   // The number of the line last handed out in the source, counted from 1 (the pieces of a long
   // line share its number). The line feeds of a block are counted once, as the block is
   // released; here only those before the line in the buffer are: cheap enough for a failure.
   [[nodiscard]] std::uint64_t line_number() const noexcept {
     return lines_released_ + count_bits_between(line_feeds_.get(), data_begin_, line_begin_) + 1;
-  }
-
-  // The number of the word that follows the blank at `position` of the line last handed out,
-  // counted from 1 as the line's words are (a run of blanks is one cut), from the runs of
-  // blanks before it, found sixteen bytes at a time.
-  [[nodiscard]] std::size_t word_after(std::size_t position) const noexcept {
-    return runs_before(line_begin_, line_begin_ + position + 1) + 1;
   }
 
  private:
@@ -239,10 +224,10 @@ class line_reader {
     [[nodiscard]] const std::string& first_bytes() const noexcept { return first_bytes_; }
     [[nodiscard]] const std::string& second_bytes() const noexcept { return second_bytes_; }
     [[nodiscard]] const std::string& third_bytes() const noexcept { return third_bytes_; }
-    // The index of a pattern that starts at `text`, which is readable for the longest one, or
-    // -1 when none does.
-    [[nodiscard]] int match(const char* text) const noexcept;
-    [[nodiscard]] bool starts(const char* text) const noexcept { return match(text) >= 0; }
+    // The patterns that start at `text`, which is readable for the longest one: bit i for
+    // pattern i.
+    [[nodiscard]] std::uint32_t match(const char* text) const noexcept;
+    [[nodiscard]] bool starts(const char* text) const noexcept { return match(text) != 0; }
 
    private:
     struct pattern {
@@ -286,6 +271,10 @@ class line_reader {
   // within the first piece the index has dropped such marks); or only part of a pattern.
   enum class mark_kind { whole, elsewhere_in_long_line, part };
   [[nodiscard]] mark_kind mark_at(std::size_t position) const noexcept;
+  // The word starts that follow the blank at `position` where their places allow, for a line
+  // or piece that begins at `line_begin`.
+  [[nodiscard]] std::uint32_t words_in_place(std::size_t position,
+                                             std::size_t line_begin) const noexcept;
   // The first line feed at or after `from` and before `limit`, or `limit`.
   [[nodiscard]] std::size_t find_line_feed(std::size_t from, std::size_t limit) const noexcept {
     if (from >= limit) return limit;

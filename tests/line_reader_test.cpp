@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "line_filter.hpp"
+#include "line_tests.hpp"
 #include "perform_stdout_analysis.hpp"
 
 namespace sift_runlog {
@@ -54,16 +54,30 @@ std::vector<expected_line> reference(std::string_view bytes, std::size_t piece_l
   return lines;
 }
 
+// What the tests in `tests` make of the line: the state after it, whether it stops the scan,
+// and whether it fails.
+struct line_outcome {
+  analysis_state state;
+  bool stops = false;
+  bool fails = false;
+  bool operator==(const line_outcome&) const = default;
+};
+
+line_outcome run_tests(std::string_view line, test_set tests = all_tests) {
+  line_outcome outcome;
+  outcome.state.tool_name = new_a_string("marcie");  // so that more of the directives act
+  try {
+    outcome.stops = handle_line(outcome.state, line, tests) == scan::stop;
+  } catch (const std::exception&) {
+    outcome.fails = true;
+  }
+  return outcome;
+}
+
 // Whether a test takes the line: it changes the state, writes, fails or stops the scan.
 bool taken_by_a_test(std::string_view line) {
-  analysis_state state;
-  state.tool_name = new_a_string("marcie");  // so that more of the directives act
-  const analysis_state before = state;
-  try {
-    return handle_line(state, line) == scan::stop || !(state == before);
-  } catch (const std::exception&) {
-    return true;
-  }
+  const line_outcome outcome = run_tests(line, 0);
+  return !(run_tests(line) == outcome);
 }
 
 // Lines of the tested words in any order and spacing, now and then odd bytes or a long run.
@@ -113,7 +127,6 @@ TEST(line_reader, HandsOutEveryLineAndEveryLineATestTakes) {
       if (!taken_here.back()) continue;
       ++taken;
       EXPECT_TRUE(line.has_pattern || line.piece_or_last) << line.text;
-      EXPECT_TRUE(may_pass_a_test(line.text)) << line.text;
     }
     memory_source all_source(log), candidate_source(log), visit_source(log);
     line_reader all_reader(all_source, block_size, piece_limit, real_patterns);
@@ -123,6 +136,10 @@ TEST(line_reader, HandsOutEveryLineAndEveryLineATestTakes) {
     line_reader candidate_reader(candidate_source, block_size, piece_limit, real_patterns);
     for (std::string_view line; candidate_reader.next_candidate(line);) {
       handed_out.emplace_back(line);
+      // The tests of the patterns found in it decide the line as all the tests do.
+      const pattern_matches found = candidate_reader.patterns_found();
+      EXPECT_EQ(run_tests(line, tests_of(found.line_starts, found.word_starts)), run_tests(line))
+          << line;
     }
     EXPECT_TRUE(is_subsequence(must, handed_out));
     EXPECT_TRUE(piece_limit < 16384 || is_subsequence(handed_out, may));
@@ -207,15 +224,38 @@ TEST(line_reader, HandsOutTheLinesWithTestedWordsAtTheirPlaces) {
   }
 }
 
-TEST(line_filter, LetsThroughOnlyLinesThatMayPassATest) {
-  for (const std::string_view line :
-       {" Executing tool x", " Number of cores : 4", "a b Out c memory",
-        "1 2 3 4 5 6 7 'std::bad_alloc'", "RH_START"}) {
-    EXPECT_TRUE(may_pass_a_test(line)) << line;
-  }
-  for (const std::string_view line : {"", "RH_", " RH_START", "a b Out", "Executing tool x y",
-                                      "exploring 12 states", "# Number"}) {
-    EXPECT_FALSE(may_pass_a_test(line)) << line;
+TEST(line_reader, FindsThePatternsOfTheTestsALineMayPass) {
+  const struct {
+    std::string_view line;
+    test_set tests;
+  } cases[] = {
+      {" Executing tool x", test_named("executing_tool")},
+      {" Number of cores : 4", test_named("number_of_cores")},
+      {"a b Out c memory", test_named("out_of_memory")},
+      {"1 2 3 4 5 6 7 'std::bad_alloc'", test_named("bad_alloc")},
+      {"1 2 3 4 5 6  Insufficient memory", test_named("insufficient_memory")},
+      {"RH_START", test_named("start")},
+      {"FORMULA_NAME x", test_named("formula_name") | test_named("formula")},
+      {"Can't allocate memory", test_named("cannot_allocate_memory")},
+      {"", 0},
+      {"RH_", 0},
+      {" RH_START", 0},
+      {"a b Out", 0},
+      {"a b c Out x", 0},
+      {"a  b Out x", test_named("out_of_memory")},
+      {"Executing tool x y", 0},
+      {"exploring 12 states", 0},
+      {"# Number", 0},
+  };
+  for (const auto& c : cases) {
+    memory_source source(c.line);
+    line_reader reader(source, line_reader::default_block_size, line_reader::default_piece_limit,
+                       real_patterns);
+    std::string_view line;
+    ASSERT_TRUE(reader.next(line) || c.line.empty());
+    const pattern_matches found = reader.patterns_found();
+    EXPECT_EQ(c.line.empty() ? 0 : tests_of(found.line_starts, found.word_starts), c.tests)
+        << c.line;
   }
 }
 
