@@ -5,7 +5,10 @@
 //   - nothing after the RH_STOP line matters: the log cut right after it grades the same;
 //   - the size of the blocks the log is read in changes nothing;
 //   - a file read ahead on a second thread (a memfd: no disk) grades as the log in memory;
-//   - a failure in the scan names one of the log's lines, the one that stopped it.
+//   - a failure in the scan names one of the log's lines, the one that stopped it;
+//   - no line test is skipped: every line the reader passes over is one no test takes, and the
+//     tests of the patterns it finds in a line decide that line as all the tests do (both ways
+//     of walking the lines).
 // A property that fails aborts, so that the fuzzer keeps the input. The first byte chooses the
 // options: bit 0 long mode, bit 1 debug mode, bits 2-3 the read-block size, bit 4 a second
 // grade from a file read ahead, bit 7 a prefix that puts the first line across the first piece
@@ -62,6 +65,72 @@ std::vector<reference_line> reference_lines(std::string_view log) {
     begin = end;
   }
   return lines;
+}
+
+// What the tests in `tests` make of one line on its own.
+struct line_outcome {
+  analysis_state state;
+  bool stops = false;
+  std::string failure;
+  bool operator==(const line_outcome&) const = default;
+};
+
+line_outcome run_tests(std::string_view line, test_set tests) {
+  line_outcome outcome;
+  try {
+    outcome.stops = handle_line(outcome.state, line, tests) == scan::stop;
+  } catch (const std::exception& e) {
+    outcome.failure = e.what();
+  } catch (...) {
+    outcome.failure = "?";
+  }
+  return outcome;
+}
+
+// Walks the log as the scan does, both ways, and checks each line against all the tests.
+void check_no_test_skipped(std::string_view log, std::size_t block_size) {
+  const std::vector<reference_line> lines = reference_lines(log);
+  const auto check = [&lines](line_reader& reader, auto&& next_line) {
+    std::size_t next = 0;
+    for (std::string_view text; next_line(text);) {
+      // The lines passed over: no test takes them.
+      while (next < lines.size() && lines[next].text != text) {
+        require(run_tests(lines[next].text, all_tests) == run_tests(lines[next].text, 0),
+                "a line passed over is one no test takes");
+        ++next;
+      }
+      require(next < lines.size(), "every line handed out is a line of the log");
+      const pattern_matches found = reader.patterns_found();
+      require(run_tests(text, tests_of(found.line_starts, found.word_starts)) ==
+                  run_tests(text, all_tests),
+              "the tests of the patterns found decide a line as all the tests do");
+      ++next;
+    }
+    for (; next < lines.size(); ++next) {
+      require(run_tests(lines[next].text, all_tests) == run_tests(lines[next].text, 0),
+              "a line passed over is one no test takes");
+    }
+  };
+  const candidate_patterns patterns{candidate_line_starts, candidate_word_starts,
+                                    candidate_word_places};
+  memory_source jumping_source(log);
+  line_reader jumping(jumping_source, block_size, piece_limit, patterns);
+  check(jumping, [&jumping](std::string_view& text) { return jumping.next_candidate(text); });
+  // Every line in turn, looked at only when flagged.
+  memory_source walking_source(log);
+  line_reader walking(walking_source, block_size, piece_limit, patterns);
+  (void)walking.for_each_line([&](std::string_view text, bool candidate) {
+    if (candidate) {
+      const pattern_matches found = walking.patterns_found();
+      require(run_tests(text, tests_of(found.line_starts, found.word_starts)) ==
+                  run_tests(text, all_tests),
+              "the tests of the patterns found decide a flagged line as all the tests do");
+    } else {
+      require(run_tests(text, all_tests) == run_tests(text, 0),
+              "a line not flagged is one no test takes");
+    }
+    return true;
+  });
 }
 
 struct graded {
@@ -123,9 +192,9 @@ void check_output(const graded& result, std::string_view log, const grade_option
   }
   // Stopped in the scan: no field reached. Its line is at most the last one traced.
   if (line.name_fields.empty() && !line.cores.has_value()) {
-    require(line.failure.line >= 1 &&
-                line.failure.line <= (options.debug_mode ? traced : lines.size()),
-            "a failure in the scan names one of the log's lines");
+    require(
+        line.failure.line >= 1 && line.failure.line <= (options.debug_mode ? traced : lines.size()),
+        "a failure in the scan names one of the log's lines");
   }
 }
 
@@ -144,6 +213,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if ((data[0] & 0x10U) != 0) {
     require(grade(log, options, block_size, true) == result, "a file read ahead is the same");
   }
+  check_no_test_skipped(log, block_size);
   for (const reference_line& line : reference_lines(log)) {
     if (!line.stops) continue;
     const std::string head(log.substr(0, line.end));
