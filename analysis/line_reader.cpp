@@ -1,157 +1,14 @@
 #include "line_reader.hpp"
 
-#include <fcntl.h>
-#include <pthread.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <condition_variable>
-#include <csignal>
 #include <cstring>
 #include <exception>
-#include <mutex>
 #include <stdexcept>
-#include <thread>
 #include <utility>
 
-#include "failures.hpp"
+#include "read_ahead_thread.hpp"
 
 namespace sift_runlog {
-
-file_source::file_source(const std::string& path, read_ahead policy)
-    : fd_(-1), owned_(true), path_(path) {
-  do {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  } while (fd_ < 0 && errno == EINTR);
-  if (fd_ < 0) throw input_error("cannot open " + printable(path), errno);
-#ifdef POSIX_FADV_SEQUENTIAL
-  // A hint only: the log is read once, from start to end.
-  (void)::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
-#endif
-  decide(policy);
-}
-
-file_source::file_source(int fd, std::string path, read_ahead policy)
-    : fd_(fd), owned_(false), path_(std::move(path)) {
-  decide(policy);
-}
-
-void file_source::decide(read_ahead policy) noexcept {
-  struct stat status {};
-  // A file's size is known when it is opened; a log that grows later is still read to its end.
-  const bool regular = ::fstat(fd_, &status) == 0 && S_ISREG(status.st_mode);
-  if (regular && policy == read_ahead::always) read_ahead_from_ = 0;
-  if (regular && policy == read_ahead::when_large &&
-      static_cast<std::uint64_t>(status.st_size) >= read_ahead_size) {
-    read_ahead_from_ = read_ahead_after;
-  }
-}
-
-file_source::~file_source() {
-  if (owned_ && fd_ >= 0) ::close(fd_);
-}
-
-std::size_t file_source::read_some(char* buffer, std::size_t size) {
-  for (;;) {
-    const ssize_t got = ::read(fd_, buffer, size);
-    if (got >= 0) return static_cast<std::size_t>(got);
-    if (errno != EINTR) throw input_error("cannot read " + printable(path_), errno);
-  }
-}
-
-// Reads one block at a time on a thread of its own, when asked, into the buffer it is given.
-class line_reader::reader_thread {
- public:
-  // Throws std::system_error when no thread can be started.
-  explicit reader_thread(byte_source& source) : source_(source) {
-    // The thread runs none of the host's signal handlers: it starts with every signal blocked
-    // (faults of its own still reach it).
-    sigset_t all;
-    sigset_t before;
-    sigfillset(&all);
-    (void)::pthread_sigmask(SIG_SETMASK, &all, &before);
-    try {
-      thread_ = std::thread([this] { run(); });
-    } catch (...) {
-      (void)::pthread_sigmask(SIG_SETMASK, &before, nullptr);
-      throw;
-    }
-    (void)::pthread_sigmask(SIG_SETMASK, &before, nullptr);
-  }
-
-  ~reader_thread() {
-    {
-      const std::lock_guard lock(mutex_);
-      stop_ = true;
-    }
-    changed_.notify_all();
-    thread_.join();
-  }
-
-  reader_thread(const reader_thread&) = delete;
-  reader_thread& operator=(const reader_thread&) = delete;
-
-  // Asks for up to `size` bytes at `target`, which the caller leaves alone until take().
-  void start(char* target, std::size_t size) {
-    {
-      const std::lock_guard lock(mutex_);
-      target_ = target;
-      size_ = size;
-      asked_ = true;
-    }
-    changed_.notify_all();
-  }
-
-  // Waits for the block asked for and returns its size; rethrows the source's failure.
-  std::size_t take() {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return !asked_; });
-    if (failure_) std::rethrow_exception(failure_);
-    return got_;
-  }
-
- private:
-  void run() {
-    std::unique_lock lock(mutex_);
-    for (;;) {
-      changed_.wait(lock, [this] { return asked_ || stop_; });
-      if (stop_) return;
-      lock.unlock();
-      std::size_t got = 0;
-      std::exception_ptr failure;
-      try {
-        got = source_.read_some(target_, size_);
-      } catch (...) {
-        failure = std::current_exception();
-      }
-      lock.lock();
-      got_ = got;
-      failure_ = failure;
-      asked_ = false;
-      changed_.notify_all();
-    }
-  }
-
-  byte_source& source_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  char* target_ = nullptr;
-  std::size_t size_ = 0;
-  std::size_t got_ = 0;
-  std::exception_ptr failure_;
-  bool asked_ = false;  // a block is asked for and not yet read
-  bool stop_ = false;
-  std::thread thread_;  // last: started once everything it uses is there
-};
-
-std::size_t memory_source::read_some(char* buffer, std::size_t size) {
-  const std::size_t taken = std::min(size, rest_.size());
-  rest_.copy(buffer, taken);
-  rest_.remove_prefix(taken);
-  return taken;
-}
 
 line_reader::pattern_set::pattern_set(std::span<const std::string_view> patterns) {
   if (patterns.size() > 32) throw std::invalid_argument("more than 32 candidate patterns");
@@ -248,7 +105,7 @@ line_reader::~line_reader() = default;
 void line_reader::start_reading_ahead() noexcept {
   try {
     spare_ = std::make_unique_for_overwrite<char[]>(capacity_ + line_padding);
-    reader_thread_ = std::make_unique<reader_thread>(source_);
+    reader_thread_ = std::make_unique<read_ahead_thread>(source_);
     reader_thread_->start(spare_.get() + prefix_, block_size_);
   } catch (const std::exception&) {
     // No second buffer or thread to be had: every block is read here, as for any source.

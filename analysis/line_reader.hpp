@@ -31,67 +31,11 @@
 #include <vector>
 
 #include "byte_index.hpp"
+#include "byte_source.hpp"
 
 namespace sift_runlog {
 
-// Where the bytes of a log come from.
-class byte_source {
- public:
-  virtual ~byte_source() = default;
-  // Reads up to `size` bytes into `buffer`; 0 only at the end. Throws input_error on failure.
-  virtual std::size_t read_some(char* buffer, std::size_t size) = 0;
-  // After how many bytes the reader should read the next block on a thread of its own while
-  // it looks at this one, or never (UINT64_MAX): only where each read is a copy worth hiding
-  // and always ends promptly.
-  [[nodiscard]] virtual std::uint64_t read_ahead_from() const noexcept { return UINT64_MAX; }
-  [[nodiscard]] bool worth_reading_ahead() const noexcept {
-    return read_ahead_from() != UINT64_MAX;
-  }
-};
-
-// When a file_source is worth reading ahead.
-enum class read_ahead { when_large, always, never };
-
-// A file read with read(2). Regular files of read_ahead_size bytes or more (when they are
-// opened) are worth reading ahead once their first read_ahead_after bytes are read (a log that
-// stops early starts no thread): the kernel's copy into the reader's buffer, about half of the
-// work on a large log, then runs beside the analysis. Pipes and other files never are: a read
-// may wait for a writer. read_ahead::always reads a regular file ahead from its first byte.
-class file_source final : public byte_source {
- public:
-  static constexpr std::uint64_t read_ahead_size = 4 << 20;
-  static constexpr std::uint64_t read_ahead_after = 2 << 20;
-
-  // Opens the file by name. Throws input_error when it cannot be opened.
-  explicit file_source(const std::string& path, read_ahead policy = read_ahead::when_large);
-  // Reads the open descriptor `fd` (not closed here) from its current offset; `path` names it
-  // in reports.
-  file_source(int fd, std::string path, read_ahead policy);
-  ~file_source() override;
-  file_source(const file_source&) = delete;
-  file_source& operator=(const file_source&) = delete;
-
-  std::size_t read_some(char* buffer, std::size_t size) override;
-  [[nodiscard]] std::uint64_t read_ahead_from() const noexcept override { return read_ahead_from_; }
-
- private:
-  void decide(read_ahead policy) noexcept;
-
-  int fd_;
-  bool owned_;
-  std::string path_;
-  std::uint64_t read_ahead_from_ = UINT64_MAX;
-};
-
-// A log already in memory.
-class memory_source final : public byte_source {
- public:
-  explicit memory_source(std::string_view bytes) : rest_(bytes) {}
-  std::size_t read_some(char* buffer, std::size_t size) override;
-
- private:
-  std::string_view rest_;
-};
+class read_ahead_thread;
 
 // What makes a line a candidate (see above). Each pattern is 3 to 63 bytes long and holds no
 // line feed; there are at most 32 of each kind. word_places[i], where given and not 0, is the
@@ -327,9 +271,6 @@ class line_reader {
   // once the source has ended; false when more bytes are needed first (or none are left).
   bool take_buffered(std::string_view& line);
 
-  // The reading thread of a source worth reading ahead (defined in line_reader.cpp).
-  class reader_thread;
-
   // Reads the next block into buffer_ at prefix_, or takes the one read ahead (swapping the
   // buffers), after moving the `kept` bytes at begin_ right before it; returns its size.
   std::size_t next_block(std::size_t kept);
@@ -389,7 +330,7 @@ class line_reader {
   // The search for next_mark_ passed a word out of its place beyond the first piece of its line.
   bool passed_misplaced_ = false;
   // Last member: stopped first, before the buffers it fills go.
-  std::unique_ptr<reader_thread> reader_thread_;
+  std::unique_ptr<read_ahead_thread> reader_thread_;
 };
 
 }  // namespace sift_runlog

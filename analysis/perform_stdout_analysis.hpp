@@ -7,8 +7,8 @@
 #include <string_view>
 
 #include "analysis_state.hpp"
-#include "line_tests.hpp"
 #include "line_reader.hpp"
+#include "line_tests.hpp"
 #include "output_sink.hpp"
 #include "sift_runlog/grade.hpp"
 
