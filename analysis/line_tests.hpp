@@ -59,6 +59,14 @@ consteval test_set test_named(std::string_view name) {
   throw "no line test of this name";
 }
 
+// The keyword of the test of that name.
+consteval std::string_view keyword_of(std::string_view name) {
+  for (const line_test& test : line_tests) {
+    if (test.name == name) return test.keyword;
+  }
+  throw "no line test of this name";
+}
+
 namespace line_test_detail {
 
 constexpr bool starts_line(const line_test& test) { return test.kind != test_kind::word_k; }

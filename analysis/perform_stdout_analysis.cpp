@@ -24,47 +24,49 @@ bool has_exactly(slice_set& words, std::size_t count) {
 scan run_line_tests(analysis_state& state, std::string_view line, slice_set& words,
                     test_set possible) {
   const auto may = [possible](test_set test) { return (possible & test) != 0; };
-  if (may(test_named("locale_warning")) && line == keyword::locale_warning) {
+  if (may(test_named("locale_warning")) && line == keyword_of("locale_warning")) {
     state.cannot_compute = true;
   } else if (may(test_named("out_of_memory")) && words.has_slice(5) &&
-             words.slice(3) == keyword::out && words.slice(5) == keyword::memory) {
+             words.slice(3) == keyword_of("out_of_memory") && words.slice(5) == keyword::memory) {
     state.memory_overflow = true;
-  } else if (may(test_named("cannot_allocate_memory")) && line == keyword::cannot_allocate_memory) {
+  } else if (may(test_named("cannot_allocate_memory")) &&
+             line == keyword_of("cannot_allocate_memory")) {
     state.memory_overflow = true;
   } else if (may(test_named("insufficient_memory")) && words.has_slice(8) &&
-             words.slice(7) == keyword::insufficient && words.slice(8) == keyword::memory) {
+             words.slice(7) == keyword_of("insufficient_memory") &&
+             words.slice(8) == keyword::memory) {
     state.memory_overflow = true;
   } else if (may(test_named("bad_alloc")) && words.has_slice(8) &&
-             words.slice(8) == keyword::bad_alloc) {
+             words.slice(8) == keyword_of("bad_alloc")) {
     state.memory_overflow = true;
   } else if (may(test_named("time_confinement_reached")) &&
-             words.slice(1) == keyword::time_confinement_reached) {
+             words.slice(1) == keyword_of("time_confinement_reached")) {
     state.time_confinement_reached = true;
   } else if (may(test_named("executing_tool")) && has_exactly(words, 4) &&
-             words.slice(2) == keyword::executing && words.slice(3) == keyword::tool) {
+             words.slice(2) == keyword_of("executing_tool") && words.slice(3) == keyword::tool) {
     state.tool_name = new_a_string(words.slice(4));
   } else if (may(test_named("number_of_cores")) && has_exactly(words, 6) &&
-             words.slice(2) == keyword::number && words.slice(3) == keyword::of &&
+             words.slice(2) == keyword_of("number_of_cores") && words.slice(3) == keyword::of &&
              words.slice(4) == keyword::cores) {
     state.number_of_cores = new_a_string(words.slice(6));
-  } else if (may(test_named("start")) && words.slice(1) == keyword::start) {
+  } else if (may(test_named("start")) && words.slice(1) == keyword_of("start")) {
     state.start_found = true;
-  } else if (may(test_named("stop")) && words.slice(1) == keyword::stop) {
+  } else if (may(test_named("stop")) && words.slice(1) == keyword_of("stop")) {
     state.stop_found = true;
     return scan::stop;
-  } else if (may(test_named("cannot_compute")) && words.slice(1) == keyword::cannot_compute) {
+  } else if (may(test_named("cannot_compute")) && words.slice(1) == keyword_of("cannot_compute")) {
     state.cannot_compute = true;
-  } else if (may(test_named("do_not_compete")) && words.slice(1) == keyword::do_not_compete) {
+  } else if (may(test_named("do_not_compete")) && words.slice(1) == keyword_of("do_not_compete")) {
     state.do_not_compete = true;
-  } else if (may(test_named("state_space")) && words.slice(1) == keyword::state_space) {
+  } else if (may(test_named("state_space")) && words.slice(1) == keyword_of("state_space")) {
     handle_state_space(state, words);
-  } else if (may(test_named("formula_name")) && words.slice(1) == keyword::formula_name) {
+  } else if (may(test_named("formula_name")) && words.slice(1) == keyword_of("formula_name")) {
     handle_formula_name(state, words);
-  } else if (may(test_named("num_vector")) && words.slice(1) == keyword::num_vector) {
+  } else if (may(test_named("num_vector")) && words.slice(1) == keyword_of("num_vector")) {
     handle_num_vector(state);
-  } else if (may(test_named("bool_vector")) && words.slice(1) == keyword::bool_vector) {
+  } else if (may(test_named("bool_vector")) && words.slice(1) == keyword_of("bool_vector")) {
     handle_bool_vector(state);
-  } else if (may(test_named("formula")) && words.slice(1) == keyword::formula) {
+  } else if (may(test_named("formula")) && words.slice(1) == keyword_of("formula")) {
     handle_formula(state, words);
   }
   return scan::go_on;

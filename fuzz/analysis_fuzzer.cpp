@@ -87,50 +87,37 @@ line_outcome run_tests(std::string_view line, test_set tests) {
   return outcome;
 }
 
-// Walks the log as the scan does, both ways, and checks each line against all the tests.
+// Whether the tests in `found` decide the line as all the tests do.
+bool decided_alike(std::string_view line, test_set found) {
+  return run_tests(line, found) == run_tests(line, all_tests);
+}
+
+test_set tests_found(const line_reader& reader) {
+  const pattern_matches found = reader.patterns_found();
+  return tests_of(found.line_starts, found.word_starts);
+}
+
+// Walks every line with its flag, and beside it jumps from candidate to candidate, as the scan
+// does: a line passed over is one no test takes.
 void check_no_test_skipped(std::string_view log, std::size_t block_size) {
-  const std::vector<reference_line> lines = reference_lines(log);
-  const auto check = [&lines](line_reader& reader, auto&& next_line) {
-    std::size_t next = 0;
-    for (std::string_view text; next_line(text);) {
-      // The lines passed over: no test takes them.
-      while (next < lines.size() && lines[next].text != text) {
-        require(run_tests(lines[next].text, all_tests) == run_tests(lines[next].text, 0),
-                "a line passed over is one no test takes");
-        ++next;
-      }
-      require(next < lines.size(), "every line handed out is a line of the log");
-      const pattern_matches found = reader.patterns_found();
-      require(run_tests(text, tests_of(found.line_starts, found.word_starts)) ==
-                  run_tests(text, all_tests),
-              "the tests of the patterns found decide a line as all the tests do");
-      ++next;
-    }
-    for (; next < lines.size(); ++next) {
-      require(run_tests(lines[next].text, all_tests) == run_tests(lines[next].text, 0),
-              "a line passed over is one no test takes");
-    }
-  };
   const candidate_patterns patterns{candidate_line_starts, candidate_word_starts,
                                     candidate_word_places};
-  memory_source jumping_source(log);
-  line_reader jumping(jumping_source, block_size, piece_limit, patterns);
-  check(jumping, [&jumping](std::string_view& text) { return jumping.next_candidate(text); });
-  // Every line in turn, looked at only when flagged.
   memory_source walking_source(log);
+  memory_source jumping_source(log);
   line_reader walking(walking_source, block_size, piece_limit, patterns);
-  (void)walking.for_each_line([&](std::string_view text, bool candidate) {
-    if (candidate) {
-      const pattern_matches found = walking.patterns_found();
-      require(run_tests(text, tests_of(found.line_starts, found.word_starts)) ==
-                  run_tests(text, all_tests),
-              "the tests of the patterns found decide a flagged line as all the tests do");
-    } else {
-      require(run_tests(text, all_tests) == run_tests(text, 0),
-              "a line not flagged is one no test takes");
-    }
+  line_reader jumping(jumping_source, block_size, piece_limit, patterns);
+  std::string_view candidate;
+  bool more = jumping.next_candidate(candidate);
+  (void)walking.for_each_line([&](std::string_view line, bool flagged) {
+    require(decided_alike(line, flagged ? tests_found(walking) : 0),
+            "the tests of the patterns found decide a line as all the tests do");
+    const bool jumped_to = more && candidate == line;
+    require(decided_alike(line, jumped_to ? tests_found(jumping) : 0),
+            "the tests of the patterns found decide a line as all the tests do");
+    if (jumped_to) more = jumping.next_candidate(candidate);
     return true;
   });
+  require(!more, "every line handed out is a line of the log");
 }
 
 struct graded {

@@ -224,41 +224,6 @@ TEST(line_reader, HandsOutTheLinesWithTestedWordsAtTheirPlaces) {
   }
 }
 
-TEST(line_reader, FindsThePatternsOfTheTestsALineMayPass) {
-  const struct {
-    std::string_view line;
-    test_set tests;
-  } cases[] = {
-      {" Executing tool x", test_named("executing_tool")},
-      {" Number of cores : 4", test_named("number_of_cores")},
-      {"a b Out c memory", test_named("out_of_memory")},
-      {"1 2 3 4 5 6 7 'std::bad_alloc'", test_named("bad_alloc")},
-      {"1 2 3 4 5 6  Insufficient memory", test_named("insufficient_memory")},
-      {"RH_START", test_named("start")},
-      {"FORMULA_NAME x", test_named("formula_name") | test_named("formula")},
-      {"Can't allocate memory", test_named("cannot_allocate_memory")},
-      {"", 0},
-      {"RH_", 0},
-      {" RH_START", 0},
-      {"a b Out", 0},
-      {"a b c Out x", 0},
-      {"a  b Out x", test_named("out_of_memory")},
-      {"Executing tool x y", 0},
-      {"exploring 12 states", 0},
-      {"# Number", 0},
-  };
-  for (const auto& c : cases) {
-    memory_source source(c.line);
-    line_reader reader(source, line_reader::default_block_size, line_reader::default_piece_limit,
-                       real_patterns);
-    std::string_view line;
-    ASSERT_TRUE(reader.next(line) || c.line.empty());
-    const pattern_matches found = reader.patterns_found();
-    EXPECT_EQ(c.line.empty() ? 0 : tests_of(found.line_starts, found.word_starts), c.tests)
-        << c.line;
-  }
-}
-
 TEST(line_reader, ReadsNothingBeyondTheBlockOfTheLastLineAskedFor) {
   struct endless_source final : byte_source {
     std::size_t read_some(char* buffer, std::size_t size) override {
