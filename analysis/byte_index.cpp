@@ -142,19 +142,15 @@ void build_byte_index(index_kernel kernel, const char* data, std::size_t size,
                       const candidate_sets& sets, std::uint64_t* line_feeds,
                       std::uint64_t* candidates, std::size_t line_begin,
                       const stretch_log* long_stretches) noexcept {
-  place_filter places(data, line_begin, sets);
-  const bool any_place = std::any_of(sets.word_place.begin(), sets.word_place.end(),
-                                     [](std::uint8_t place) { return place != 0; });
-  const index_writer out{
-      data, sets.line, line_feeds, candidates, any_place ? &places : nullptr, long_stretches};
+  const index_target target{line_feeds, candidates, line_begin, long_stretches};
   switch (kernel) {
 #if defined(SIFT_X86_KERNELS)
     case index_kernel::avx512_vbmi:
-      return build_avx512_vbmi(data, size, sets, out);
+      return build_avx512_vbmi(data, size, sets, target);
     case index_kernel::avx512:
-      return build_avx512(data, size, sets, out);
+      return build_avx512(data, size, sets, target);
     case index_kernel::avx2:
-      return build_avx2(data, size, sets, out);
+      return build_avx2(data, size, sets, target);
 #else
     case index_kernel::avx512_vbmi:
     case index_kernel::avx512:
@@ -163,7 +159,8 @@ void build_byte_index(index_kernel kernel, const char* data, std::size_t size,
     case index_kernel::portable:
       break;
   }
-  build_portable(data, size, sets, out);
+  with_writer(data, sets, target,
+              [&](const index_writer& out) { build_portable(data, size, sets, out); });
 }
 
 std::uint64_t count_bits_between(const std::uint64_t* bits, std::size_t begin,

@@ -80,8 +80,9 @@ SIFT_AVX2_HELPER avx2_bits avx2_step(const char* at, const avx2_tables& word) no
 }
 
 template <lookup method>
-SIFT_AVX2_HELPER void avx2_loop(const char* data, std::size_t size, const candidate_sets& sets,
-                                index_writer& out) noexcept {
+[[gnu::noinline]] __attribute__((target("avx2"))) void avx2_loop(const char* data, std::size_t size,
+                                                                 const candidate_sets& sets,
+                                                                 index_writer out) noexcept {
   const avx2_tables word{avx2_load(sets.word.first), avx2_load(sets.word.second),
                          avx2_load(sets.word.third)};
   const std::size_t words = (size + 63) / 64;
@@ -141,8 +142,8 @@ struct avx512_low_six_bits {
 
 // The one AVX-512 loop, over a way of testing membership.
 template <typename members>
-SIFT_AVX512_HELPER void avx512_loop(const char* data, std::size_t size, const candidate_sets& sets,
-                                    index_writer& out) noexcept {
+[[gnu::noinline]] __attribute__((target("avx512f,avx512bw"))) void avx512_loop(
+    const char* data, std::size_t size, const candidate_sets& sets, index_writer out) noexcept {
   const members first(sets.word.first);
   const members second(sets.word.second);
   const members third(sets.word.third);
@@ -163,31 +164,33 @@ SIFT_AVX512_HELPER void avx512_loop(const char* data, std::size_t size, const ca
 
 }  // namespace
 
-__attribute__((target("avx512f,avx512bw"))) void build_avx512(const char* data, std::size_t size,
-                                                              const candidate_sets& sets,
-                                                              index_writer out) noexcept {
-  if (all_low_four_bits_exact(sets.word)) {
-    avx512_loop<avx512_low_four_bits>(data, size, sets, out);
-  } else {
-    avx512_loop<avx512_nibbles>(data, size, sets, out);
-  }
+void build_avx512(const char* data, std::size_t size, const candidate_sets& sets,
+                  const index_target& target) noexcept {
+  with_writer(data, sets, target, [&](const index_writer& out) {
+    if (all_low_four_bits_exact(sets.word)) {
+      avx512_loop<avx512_low_four_bits>(data, size, sets, out);
+    } else {
+      avx512_loop<avx512_nibbles>(data, size, sets, out);
+    }
+  });
 }
 
-__attribute__((target("avx512f,avx512bw"))) void build_avx512_vbmi(const char* data,
-                                                                   std::size_t size,
-                                                                   const candidate_sets& sets,
-                                                                   index_writer out) noexcept {
-  avx512_loop<avx512_low_six_bits>(data, size, sets, out);
+void build_avx512_vbmi(const char* data, std::size_t size, const candidate_sets& sets,
+                       const index_target& target) noexcept {
+  with_writer(data, sets, target, [&](const index_writer& out) {
+    avx512_loop<avx512_low_six_bits>(data, size, sets, out);
+  });
 }
 
-__attribute__((target("avx2"))) void build_avx2(const char* data, std::size_t size,
-                                                const candidate_sets& sets,
-                                                index_writer out) noexcept {
-  if (all_low_four_bits_exact(sets.word)) {
-    avx2_loop<lookup::low_four_bits>(data, size, sets, out);
-  } else {
-    avx2_loop<lookup::nibbles>(data, size, sets, out);
-  }
+void build_avx2(const char* data, std::size_t size, const candidate_sets& sets,
+                const index_target& target) noexcept {
+  with_writer(data, sets, target, [&](const index_writer& out) {
+    if (all_low_four_bits_exact(sets.word)) {
+      avx2_loop<lookup::low_four_bits>(data, size, sets, out);
+    } else {
+      avx2_loop<lookup::nibbles>(data, size, sets, out);
+    }
+  });
 }
 
 // The whole 256-bit steps between the edge words counted by a table of the sixteen nibbles, the

@@ -19,6 +19,18 @@
 
 namespace sift_runlog::index_parts {
 
+// Where a kernel stores the index of a block (see build_byte_index()).
+struct index_target {
+  std::uint64_t* line_feeds;
+  std::uint64_t* candidates;
+  std::size_t line_begin;
+  const stretch_log* long_stretches;
+};
+
+// Internal to each file that includes it, as if written there: the kernels' calls of the place
+// filter then know which registers it leaves alone, and keep their tables in them.
+namespace {
+
 // 1 when the three bytes after `at` may begin a pattern, else 0. Without branches: which bytes
 // follow a line feed is as good as random, and a mispredicted branch costs more than the look-ups.
 inline std::uint64_t pattern_follows(const char* at, const pattern_bytes& set) noexcept {
@@ -240,15 +252,28 @@ template <bool hardware_popcount>
   return total;
 }
 
+// Calls build(out) with the writer of `target`, and the place filter when a word has a place.
+template <typename Build>
+void with_writer(const char* data, const candidate_sets& sets, const index_target& target,
+                 Build&& build) noexcept {
+  place_filter places(data, target.line_begin, sets);
+  const bool any_place = std::any_of(sets.word_place.begin(), sets.word_place.end(),
+                                     [](std::uint8_t place) { return place != 0; });
+  build(index_writer{data, sets.line, target.line_feeds, target.candidates,
+                     any_place ? &places : nullptr, target.long_stretches});
+}
+
+}  // namespace
+
 #if defined(SIFT_X86_KERNELS)
 // The vector kernels (byte_index_x86.cpp), each for a processor kernel_available() accepts and
 // for word sets with the exact tables its lookup needs.
 void build_avx2(const char* data, std::size_t size, const candidate_sets& sets,
-                index_writer out) noexcept;
+                const index_target& target) noexcept;
 void build_avx512(const char* data, std::size_t size, const candidate_sets& sets,
-                  index_writer out) noexcept;
+                  const index_target& target) noexcept;
 void build_avx512_vbmi(const char* data, std::size_t size, const candidate_sets& sets,
-                       index_writer out) noexcept;
+                       const index_target& target) noexcept;
 // count_bits_between() with AVX2 and popcount.
 std::uint64_t count_with_avx2(const std::uint64_t* bits, std::size_t begin,
                               std::size_t end) noexcept;

@@ -29,7 +29,8 @@ line_reader::pattern_set::pattern_set(std::span<const std::string_view> patterns
   }
 }
 
-std::uint32_t line_reader::pattern_set::match(const char* text) const noexcept {
+template <bool all>
+std::uint32_t line_reader::pattern_set::find(const char* text) const noexcept {
   std::uint32_t candidates = by_first_byte_[static_cast<unsigned char>(*text)];
   if (candidates == 0) return 0;
   std::uint32_t loaded;
@@ -42,15 +43,31 @@ std::uint32_t line_reader::pattern_set::match(const char* text) const noexcept {
     if ((loaded & p.head_mask) == p.head &&
         (p.text.size() <= sizeof loaded || std::memcmp(text, p.text.data(), p.text.size()) == 0)) {
       found |= std::uint32_t{1} << index;
+      if (!all) break;
     }
   }
   return found;
+}
+
+std::uint32_t line_reader::pattern_set::match(const char* text) const noexcept {
+  return find<true>(text);
+}
+
+bool line_reader::pattern_set::starts(const char* text) const noexcept {
+  return find<false>(text) != 0;
 }
 
 namespace {
 
 // The place of the word patterns by their first byte, for the index: 0 (anywhere) where two
 // patterns with that first byte want different places.
+// The place of each word pattern, 0 where none is given.
+std::vector<std::size_t> word_places(const candidate_patterns& patterns) {
+  std::vector<std::size_t> places(patterns.word_places.begin(), patterns.word_places.end());
+  places.resize(std::max(places.size(), patterns.word_starts.size()), 0);
+  return places;
+}
+
 std::array<std::uint8_t, 256> places_by_first_byte(const candidate_patterns& patterns) {
   std::array<std::uint8_t, 256> places{};
   std::array<bool, 256> seen{};
@@ -79,7 +96,7 @@ line_reader::line_reader(byte_source& source, std::size_t block_size, std::size_
       buffer_(std::make_unique_for_overwrite<char[]>(capacity_ + line_padding)),
       line_starts_(patterns.line_starts),
       word_starts_(patterns.word_starts),
-      word_places_(patterns.word_places.begin(), patterns.word_places.end()),
+      word_places_(word_places(patterns)),
       pattern_bytes_{{byte_set(line_starts_.first_bytes()), byte_set(line_starts_.second_bytes()),
                       byte_set(line_starts_.third_bytes())},
                      {byte_set(word_starts_.first_bytes()), byte_set(word_starts_.second_bytes()),
@@ -180,7 +197,7 @@ std::uint32_t line_reader::words_in_place(std::size_t position,
   std::size_t word = 0;
   for (std::uint32_t left = found; left != 0; left &= left - 1) {
     const auto index = static_cast<std::size_t>(std::countr_zero(left));
-    const std::size_t place = index < word_places_.size() ? word_places_[index] : 0;
+    const std::size_t place = word_places_[index];
     if (place == 0) continue;
     if (word == 0) word = runs_before(line_begin, position + 1) + 1;
     if (word != place) found &= ~(std::uint32_t{1} << index);

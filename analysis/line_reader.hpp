@@ -171,9 +171,14 @@ class line_reader {
     // The patterns that start at `text`, which is readable for the longest one: bit i for
     // pattern i.
     [[nodiscard]] std::uint32_t match(const char* text) const noexcept;
-    [[nodiscard]] bool starts(const char* text) const noexcept { return match(text) != 0; }
+    // Whether one does.
+    [[nodiscard]] bool starts(const char* text) const noexcept;
 
    private:
+    // The patterns found, or only the first of them.
+    template <bool all>
+    [[nodiscard]] std::uint32_t find(const char* text) const noexcept;
+
     struct pattern {
       std::uint32_t head;       // the first bytes, at most four, as loaded from memory
       std::uint32_t head_mask;  // which bytes of a four-byte load the head covers
