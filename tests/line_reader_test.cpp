@@ -73,17 +73,13 @@ bool taken_by_a_test(std::string_view line) { return run_tests(line) != run_test
 
 // Lines of the tested words in any order and spacing, now and then odd bytes or a long run.
 std::string random_log(std::mt19937& random) {
-  // The words, cut at "|"; the empty word among them.
-  static const std::string_view vocabulary =
-      "Out|of|memory|Insufficient|'std::bad_alloc'|Executing|tool|Number|cores|RH_START|RH_STOP|"
-      "FORMULA|STATE_SPACE|FORMULA_NAME|NUM_VECTOR|BOOL_VECTOR|CANNOT_COMPUTE|DO_NOT_COMPETE|"
-      "RH_TIME_CONFINEMENT_REACHED|TECHNIQUES|12|x||Can't|allocate|perl:|warning:|Setting|"
-      "locale|failed.|A|Out\t|memory\r|Ou|\xff|RH_STA";
-  std::vector<std::string_view> words;
-  for (std::size_t begin = 0, end = 0; end != std::string_view::npos; begin = end + 1) {
-    end = vocabulary.find('|', begin);
-    words.push_back(vocabulary.substr(begin, end - begin));
-  }
+  // The keywords of every line test (the whole-line messages as one word and cut into words),
+  // the other words the tests look at, and near misses; the empty word among them.
+  std::vector<std::string_view> words = {
+      "of",      "memory", "tool",     "cores",    "TECHNIQUES", "12",      "x",
+      "",        "Can't",  "allocate", "perl:",    "warning:",   "Setting", "locale",
+      "failed.", "A",      "Out\t",    "memory\r", "Ou",         "\xff",    "RH_STA"};
+  for (const line_test& test : line_tests) words.push_back(test.keyword);
   std::string log;
   for (std::size_t lines = random() % 40; lines > 0; --lines) {
     for (std::size_t i = random() % 10; i > 0; --i) {
@@ -144,7 +140,7 @@ TEST(line_reader, HandsOutEveryLineAndEveryLineATestTakes) {
     }));
     EXPECT_EQ(visited, expected.size());
   }
-  EXPECT_GT(taken, 10000);
+  EXPECT_GT(taken, 9000);
 }
 
 constexpr std::string_view starts[] = {"RH_START"};
