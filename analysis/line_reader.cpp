@@ -192,13 +192,20 @@ line_reader::mark_kind line_reader::mark_at(std::size_t position) const noexcept
 
 std::uint32_t line_reader::words_in_place(std::size_t position,
                                           std::size_t line_begin) const noexcept {
-  std::uint32_t found = word_starts_.match(buffer_.get() + position + 1);
-  // The word's number, counted only when a pattern found has a place.
+  const char* const word_start = buffer_.get() + position + 1;
+  std::uint32_t found = word_starts_.match(word_start);
+  // Within the first piece of a line that begins after a line feed in the buffer, the index
+  // kept the mark only where the place its first byte stands for allows.
+  const bool placed_by_index =
+      line_begin > 0 && buffer_[line_begin - 1] == '\n' && position + 1 - line_begin < piece_limit_;
+  const std::size_t index_place =
+      placed_by_index ? pattern_bytes_.word_place[static_cast<unsigned char>(*word_start)] : 0;
+  // The word's number, counted only when a pattern found has a place the index did not check.
   std::size_t word = 0;
   for (std::uint32_t left = found; left != 0; left &= left - 1) {
     const auto index = static_cast<std::size_t>(std::countr_zero(left));
     const std::size_t place = word_places_[index];
-    if (place == 0) continue;
+    if (place == 0 || place == index_place) continue;
     if (word == 0) word = runs_before(line_begin, position + 1) + 1;
     if (word != place) found &= ~(std::uint32_t{1} << index);
   }
