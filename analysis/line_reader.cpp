@@ -213,18 +213,24 @@ std::uint32_t line_reader::words_in_place(std::size_t position,
 }
 
 pattern_matches line_reader::patterns_found() const noexcept {
-  pattern_matches found{line_starts_.match(buffer_.get() + line_begin_), 0};
-  const std::uint64_t* marks = marks_.get();
-  for (std::size_t word = line_begin_ / 64; word * 64 < line_end_; ++word) {
-    std::uint64_t bits = marks[word];
-    if (word == line_begin_ / 64) bits &= ~std::uint64_t{0} << (line_begin_ % 64);
+  const char* const buffer = buffer_.get();
+  const std::uint64_t* const marks = marks_.get();
+  // In locals: a look at a word may change the reader's count of blanks, which would make the
+  // compiler load the members again on every step.
+  const std::size_t begin = line_begin_;
+  const std::size_t end = line_end_;
+  pattern_matches found{line_starts_.match(buffer + begin), 0};
+  std::size_t word = begin / 64;
+  std::uint64_t bits = marks[word] & ~std::uint64_t{0} << (begin % 64);
+  for (;;) {
     for (; bits != 0; bits &= bits - 1) {
       const std::size_t position = word * 64 + static_cast<std::size_t>(std::countr_zero(bits));
-      if (position >= line_end_) return found;
-      found.word_starts |= words_in_place(position, line_begin_);
+      if (position >= end) return found;
+      found.word_starts |= words_in_place(position, begin);
     }
+    if (++word * 64 >= end) return found;
+    bits = marks[word];
   }
-  return found;
 }
 
 std::size_t line_reader::after_last_line_feed(std::size_t from, std::size_t to) const noexcept {
