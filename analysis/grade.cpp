@@ -8,6 +8,7 @@
 #include "failures.hpp"
 #include "line_reader.hpp"
 #include "output_sink.hpp"
+#include "perform_stdout_analysis.hpp"
 #include "result_line.hpp"
 #include "run_analysis.hpp"
 
@@ -139,7 +140,7 @@ grade_outcome grade_file(const std::string& path, const grade_options& options,
 }
 
 grade_result grade_descriptor(int fd, const std::string& path, const grade_options& options) {
-  file_source source(fd, path, read_ahead::when_large);
+  file_source source(fd, path, read_ahead_for(options));
   string_output_sink out;
   grade_outcome outcome =
       run_analysis(path, source, options, out,

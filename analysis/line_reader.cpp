@@ -1,157 +1,14 @@
 #include "line_reader.hpp"
 
-#include <fcntl.h>
-#include <pthread.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <condition_variable>
-#include <csignal>
 #include <cstring>
 #include <exception>
-#include <mutex>
 #include <stdexcept>
-#include <thread>
 #include <utility>
 
-#include "failures.hpp"
+#include "read_ahead_thread.hpp"
 
 namespace sift_runlog {
-
-file_source::file_source(const std::string& path, read_ahead policy)
-    : fd_(-1), owned_(true), path_(path) {
-  do {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  } while (fd_ < 0 && errno == EINTR);
-  if (fd_ < 0) throw input_error("cannot open " + printable(path), errno);
-#ifdef POSIX_FADV_SEQUENTIAL
-  // A hint only: the log is read once, from start to end.
-  (void)::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
-#endif
-  decide(policy);
-}
-
-file_source::file_source(int fd, std::string path, read_ahead policy)
-    : fd_(fd), owned_(false), path_(std::move(path)) {
-  decide(policy);
-}
-
-void file_source::decide(read_ahead policy) noexcept {
-  struct stat status {};
-  // A file's size is known when it is opened; a log that grows later is still read to its end.
-  const bool regular = ::fstat(fd_, &status) == 0 && S_ISREG(status.st_mode);
-  if (regular && policy == read_ahead::always) read_ahead_from_ = 0;
-  if (regular && policy == read_ahead::when_large &&
-      static_cast<std::uint64_t>(status.st_size) >= read_ahead_size) {
-    read_ahead_from_ = read_ahead_after;
-  }
-}
-
-file_source::~file_source() {
-  if (owned_ && fd_ >= 0) ::close(fd_);
-}
-
-std::size_t file_source::read_some(char* buffer, std::size_t size) {
-  for (;;) {
-    const ssize_t got = ::read(fd_, buffer, size);
-    if (got >= 0) return static_cast<std::size_t>(got);
-    if (errno != EINTR) throw input_error("cannot read " + printable(path_), errno);
-  }
-}
-
-// Reads one block at a time on a thread of its own, when asked, into the buffer it is given.
-class line_reader::reader_thread {
- public:
-  // Throws std::system_error when no thread can be started.
-  explicit reader_thread(byte_source& source) : source_(source) {
-    // The thread runs none of the host's signal handlers: it starts with every signal blocked
-    // (faults of its own still reach it).
-    sigset_t all;
-    sigset_t before;
-    sigfillset(&all);
-    (void)::pthread_sigmask(SIG_SETMASK, &all, &before);
-    try {
-      thread_ = std::thread([this] { run(); });
-    } catch (...) {
-      (void)::pthread_sigmask(SIG_SETMASK, &before, nullptr);
-      throw;
-    }
-    (void)::pthread_sigmask(SIG_SETMASK, &before, nullptr);
-  }
-
-  ~reader_thread() {
-    {
-      const std::lock_guard lock(mutex_);
-      stop_ = true;
-    }
-    changed_.notify_all();
-    thread_.join();
-  }
-
-  reader_thread(const reader_thread&) = delete;
-  reader_thread& operator=(const reader_thread&) = delete;
-
-  // Asks for up to `size` bytes at `target`, which the caller leaves alone until take().
-  void start(char* target, std::size_t size) {
-    {
-      const std::lock_guard lock(mutex_);
-      target_ = target;
-      size_ = size;
-      asked_ = true;
-    }
-    changed_.notify_all();
-  }
-
-  // Waits for the block asked for and returns its size; rethrows the source's failure.
-  std::size_t take() {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return !asked_; });
-    if (failure_) std::rethrow_exception(failure_);
-    return got_;
-  }
-
- private:
-  void run() {
-    std::unique_lock lock(mutex_);
-    for (;;) {
-      changed_.wait(lock, [this] { return asked_ || stop_; });
-      if (stop_) return;
-      lock.unlock();
-      std::size_t got = 0;
-      std::exception_ptr failure;
-      try {
-        got = source_.read_some(target_, size_);
-      } catch (...) {
-        failure = std::current_exception();
-      }
-      lock.lock();
-      got_ = got;
-      failure_ = failure;
-      asked_ = false;
-      changed_.notify_all();
-    }
-  }
-
-  byte_source& source_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  char* target_ = nullptr;
-  std::size_t size_ = 0;
-  std::size_t got_ = 0;
-  std::exception_ptr failure_;
-  bool asked_ = false;  // a block is asked for and not yet read
-  bool stop_ = false;
-  std::thread thread_;  // last: started once everything it uses is there
-};
-
-std::size_t memory_source::read_some(char* buffer, std::size_t size) {
-  const std::size_t taken = std::min(size, rest_.size());
-  rest_.copy(buffer, taken);
-  rest_.remove_prefix(taken);
-  return taken;
-}
 
 line_reader::pattern_set::pattern_set(std::span<const std::string_view> patterns) {
   if (patterns.size() > 32) throw std::invalid_argument("more than 32 candidate patterns");
@@ -172,28 +29,45 @@ line_reader::pattern_set::pattern_set(std::span<const std::string_view> patterns
   }
 }
 
-int line_reader::pattern_set::match(const char* text) const noexcept {
+template <bool all>
+std::uint32_t line_reader::pattern_set::find(const char* text) const noexcept {
   std::uint32_t candidates = by_first_byte_[static_cast<unsigned char>(*text)];
-  if (candidates == 0) return -1;
+  if (candidates == 0) return 0;
   std::uint32_t loaded;
   std::memcpy(&loaded, text, sizeof loaded);
-  while (candidates != 0) {
+  std::uint32_t found = 0;
+  for (; candidates != 0; candidates &= candidates - 1) {
     const int index = std::countr_zero(candidates);
     const pattern& p = patterns_[static_cast<std::size_t>(index)];
     // The head holds the first four bytes: a pattern no longer than that is found by it alone.
     if ((loaded & p.head_mask) == p.head &&
         (p.text.size() <= sizeof loaded || std::memcmp(text, p.text.data(), p.text.size()) == 0)) {
-      return index;
+      found |= std::uint32_t{1} << index;
+      if (!all) break;
     }
-    candidates &= candidates - 1;
   }
-  return -1;
+  return found;
+}
+
+std::uint32_t line_reader::pattern_set::match(const char* text) const noexcept {
+  return find<true>(text);
+}
+
+bool line_reader::pattern_set::starts(const char* text) const noexcept {
+  return find<false>(text) != 0;
 }
 
 namespace {
 
 // The place of the word patterns by their first byte, for the index: 0 (anywhere) where two
 // patterns with that first byte want different places.
+// The place of each word pattern, 0 where none is given.
+std::vector<std::size_t> word_places(const candidate_patterns& patterns) {
+  std::vector<std::size_t> places(patterns.word_places.begin(), patterns.word_places.end());
+  places.resize(std::max(places.size(), patterns.word_starts.size()), 0);
+  return places;
+}
+
 std::array<std::uint8_t, 256> places_by_first_byte(const candidate_patterns& patterns) {
   std::array<std::uint8_t, 256> places{};
   std::array<bool, 256> seen{};
@@ -222,7 +96,7 @@ line_reader::line_reader(byte_source& source, std::size_t block_size, std::size_
       buffer_(std::make_unique_for_overwrite<char[]>(capacity_ + line_padding)),
       line_starts_(patterns.line_starts),
       word_starts_(patterns.word_starts),
-      word_places_(patterns.word_places.begin(), patterns.word_places.end()),
+      word_places_(word_places(patterns)),
       pattern_bytes_{{byte_set(line_starts_.first_bytes()), byte_set(line_starts_.second_bytes()),
                       byte_set(line_starts_.third_bytes())},
                      {byte_set(word_starts_.first_bytes()), byte_set(word_starts_.second_bytes()),
@@ -248,7 +122,7 @@ line_reader::~line_reader() = default;
 void line_reader::start_reading_ahead() noexcept {
   try {
     spare_ = std::make_unique_for_overwrite<char[]>(capacity_ + line_padding);
-    reader_thread_ = std::make_unique<reader_thread>(source_);
+    reader_thread_ = std::make_unique<read_ahead_thread>(source_);
     reader_thread_->start(spare_.get() + prefix_, block_size_);
   } catch (const std::exception&) {
     // No second buffer or thread to be had: every block is read here, as for any source.
@@ -305,20 +179,58 @@ bool line_reader::refill() {
 
 line_reader::mark_kind line_reader::mark_at(std::size_t position) const noexcept {
   const char* mark = buffer_.get() + position;
-  if (*mark == '\n') return line_starts_.match(mark + 1) >= 0 ? mark_kind::whole : mark_kind::part;
-  const int pattern = word_starts_.match(mark + 1);
-  if (pattern < 0) return mark_kind::part;
-  const std::size_t place = static_cast<std::size_t>(pattern) < word_places_.size()
-                                ? word_places_[static_cast<std::size_t>(pattern)]
-                                : 0;
-  if (place == 0) return mark_kind::whole;
+  if (*mark == '\n') return line_starts_.starts(mark + 1) ? mark_kind::whole : mark_kind::part;
+  if (!word_starts_.starts(mark + 1)) return mark_kind::part;
   // The word's number in the line that holds it, as far as the buffer shows where that line
   // begins (or the piece begun at begin_). A piece after the first counts its words anew.
   const std::size_t line_begin = after_last_line_feed(begin_, position);
   // Within the first piece of its line, the index has kept the word only at its place.
   if (position + 1 - line_begin < piece_limit_) return mark_kind::whole;
-  return runs_before(line_begin, position + 1) + 1 == place ? mark_kind::whole
-                                                            : mark_kind::elsewhere_in_long_line;
+  return words_in_place(position, line_begin) != 0 ? mark_kind::whole
+                                                   : mark_kind::elsewhere_in_long_line;
+}
+
+std::uint32_t line_reader::words_in_place(std::size_t position,
+                                          std::size_t line_begin) const noexcept {
+  const char* const word_start = buffer_.get() + position + 1;
+  std::uint32_t found = word_starts_.match(word_start);
+  // Within the first piece of a line that begins after a line feed in the buffer, the index
+  // kept the mark only where the place its first byte stands for allows.
+  const bool placed_by_index =
+      line_begin > 0 && buffer_[line_begin - 1] == '\n' && position + 1 - line_begin < piece_limit_;
+  const std::size_t index_place =
+      placed_by_index ? pattern_bytes_.word_place[static_cast<unsigned char>(*word_start)] : 0;
+  // The word's number, counted only when a pattern found has a place the index did not check.
+  std::size_t word = 0;
+  for (std::uint32_t left = found; left != 0; left &= left - 1) {
+    const auto index = static_cast<std::size_t>(std::countr_zero(left));
+    const std::size_t place = word_places_[index];
+    if (place == 0 || place == index_place) continue;
+    if (word == 0) word = runs_before(line_begin, position + 1) + 1;
+    if (word != place) found &= ~(std::uint32_t{1} << index);
+  }
+  return found;
+}
+
+pattern_matches line_reader::patterns_found() const noexcept {
+  const char* const buffer = buffer_.get();
+  const std::uint64_t* const marks = marks_.get();
+  // In locals: a look at a word may change the reader's count of blanks, which would make the
+  // compiler load the members again on every step.
+  const std::size_t begin = line_begin_;
+  const std::size_t end = line_end_;
+  pattern_matches found{line_starts_.match(buffer + begin), 0};
+  std::size_t word = begin / 64;
+  std::uint64_t bits = marks[word] & ~std::uint64_t{0} << (begin % 64);
+  for (;;) {
+    for (; bits != 0; bits &= bits - 1) {
+      const std::size_t position = word * 64 + static_cast<std::size_t>(std::countr_zero(bits));
+      if (position >= end) return found;
+      found.word_starts |= words_in_place(position, begin);
+    }
+    if (++word * 64 >= end) return found;
+    bits = marks[word];
+  }
 }
 
 std::size_t line_reader::after_last_line_feed(std::size_t from, std::size_t to) const noexcept {

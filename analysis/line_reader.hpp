@@ -31,67 +31,11 @@
 #include <vector>
 
 #include "byte_index.hpp"
+#include "byte_source.hpp"
 
 namespace sift_runlog {
 
-// Where the bytes of a log come from.
-class byte_source {
- public:
-  virtual ~byte_source() = default;
-  // Reads up to `size` bytes into `buffer`; 0 only at the end. Throws input_error on failure.
-  virtual std::size_t read_some(char* buffer, std::size_t size) = 0;
-  // After how many bytes the reader should read the next block on a thread of its own while
-  // it looks at this one, or never (UINT64_MAX): only where each read is a copy worth hiding
-  // and always ends promptly.
-  [[nodiscard]] virtual std::uint64_t read_ahead_from() const noexcept { return UINT64_MAX; }
-  [[nodiscard]] bool worth_reading_ahead() const noexcept {
-    return read_ahead_from() != UINT64_MAX;
-  }
-};
-
-// When a file_source is worth reading ahead.
-enum class read_ahead { when_large, always, never };
-
-// A file read with read(2). Regular files of read_ahead_size bytes or more (when they are
-// opened) are worth reading ahead once their first read_ahead_after bytes are read (a log that
-// stops early starts no thread): the kernel's copy into the reader's buffer, about half of the
-// work on a large log, then runs beside the analysis. Pipes and other files never are: a read
-// may wait for a writer. read_ahead::always reads a regular file ahead from its first byte.
-class file_source final : public byte_source {
- public:
-  static constexpr std::uint64_t read_ahead_size = 4 << 20;
-  static constexpr std::uint64_t read_ahead_after = 2 << 20;
-
-  // Opens the file by name. Throws input_error when it cannot be opened.
-  explicit file_source(const std::string& path, read_ahead policy = read_ahead::when_large);
-  // Reads the open descriptor `fd` (not closed here) from its current offset; `path` names it
-  // in reports.
-  file_source(int fd, std::string path, read_ahead policy);
-  ~file_source() override;
-  file_source(const file_source&) = delete;
-  file_source& operator=(const file_source&) = delete;
-
-  std::size_t read_some(char* buffer, std::size_t size) override;
-  [[nodiscard]] std::uint64_t read_ahead_from() const noexcept override { return read_ahead_from_; }
-
- private:
-  void decide(read_ahead policy) noexcept;
-
-  int fd_;
-  bool owned_;
-  std::string path_;
-  std::uint64_t read_ahead_from_ = UINT64_MAX;
-};
-
-// A log already in memory.
-class memory_source final : public byte_source {
- public:
-  explicit memory_source(std::string_view bytes) : rest_(bytes) {}
-  std::size_t read_some(char* buffer, std::size_t size) override;
-
- private:
-  std::string_view rest_;
-};
+class read_ahead_thread;
 
 // What makes a line a candidate (see above). Each pattern is 3 to 63 bytes long and holds no
 // line feed; there are at most 32 of each kind. word_places[i], where given and not 0, is the
@@ -101,6 +45,12 @@ struct candidate_patterns {
   std::span<const std::string_view> line_starts;
   std::span<const std::string_view> word_starts;
   std::span<const std::size_t> word_places = {};
+};
+
+// The patterns of a line: bit i for the i-th of candidate_patterns' line_starts and word_starts.
+struct pattern_matches {
+  std::uint32_t line_starts = 0;
+  std::uint32_t word_starts = 0;
 };
 
 class line_reader {
@@ -198,37 +148,16 @@ class line_reader {
     return begins_with_line_start(line_begin_) || any_bit(marks_.get(), line_begin_, line_end_);
   }
 
-  // Calls `test(position)` for each position in the line last handed out where a blank is
-  // followed by one of the word starts, in order, until a call returns true; says whether one
-  // did. For a piece the pattern may run past its end.
-  template <typename Test>
-  [[nodiscard]] bool any_word_start(Test&& test) const {
-    const std::uint64_t* marks = marks_.get();
-    for (std::size_t word = line_begin_ / 64; word * 64 < line_end_; ++word) {
-      std::uint64_t bits = marks[word];
-      if (word == line_begin_ / 64) bits &= ~std::uint64_t{0} << (line_begin_ % 64);
-      while (bits != 0) {
-        const std::size_t position = word * 64 + static_cast<std::size_t>(std::countr_zero(bits));
-        if (position >= line_end_) return false;
-        if (test(position - line_begin_)) return true;
-        bits &= bits - 1;
-      }
-    }
-    return false;
-  }
+  // The patterns found in the line last handed out: the line starts it begins with, and the
+  // word starts that follow a blank in it at their places (a piece counts its words from its
+  // own start). For a piece, a pattern may run past its end.
+  [[nodiscard]] pattern_matches patterns_found() const noexcept;
 
   // The number of the line last handed out in the source, counted from 1 (the pieces of a long
   // line share its number). The line feeds of a block are counted once, as the block is
   // released; here only those before the line in the buffer are: cheap enough for a failure.
   [[nodiscard]] std::uint64_t line_number() const noexcept {
     return lines_released_ + count_bits_between(line_feeds_.get(), data_begin_, line_begin_) + 1;
-  }
-
-  // The number of the word that follows the blank at `position` of the line last handed out,
-  // counted from 1 as the line's words are (a run of blanks is one cut), from the runs of
-  // blanks before it, found sixteen bytes at a time.
-  [[nodiscard]] std::size_t word_after(std::size_t position) const noexcept {
-    return runs_before(line_begin_, line_begin_ + position + 1) + 1;
   }
 
  private:
@@ -239,12 +168,17 @@ class line_reader {
     [[nodiscard]] const std::string& first_bytes() const noexcept { return first_bytes_; }
     [[nodiscard]] const std::string& second_bytes() const noexcept { return second_bytes_; }
     [[nodiscard]] const std::string& third_bytes() const noexcept { return third_bytes_; }
-    // The index of a pattern that starts at `text`, which is readable for the longest one, or
-    // -1 when none does.
-    [[nodiscard]] int match(const char* text) const noexcept;
-    [[nodiscard]] bool starts(const char* text) const noexcept { return match(text) >= 0; }
+    // The patterns that start at `text`, which is readable for the longest one: bit i for
+    // pattern i.
+    [[nodiscard]] std::uint32_t match(const char* text) const noexcept;
+    // Whether one does.
+    [[nodiscard]] bool starts(const char* text) const noexcept;
 
    private:
+    // The patterns found, or only the first of them.
+    template <bool all>
+    [[nodiscard]] std::uint32_t find(const char* text) const noexcept;
+
     struct pattern {
       std::uint32_t head;       // the first bytes, at most four, as loaded from memory
       std::uint32_t head_mask;  // which bytes of a four-byte load the head covers
@@ -286,6 +220,10 @@ class line_reader {
   // within the first piece the index has dropped such marks); or only part of a pattern.
   enum class mark_kind { whole, elsewhere_in_long_line, part };
   [[nodiscard]] mark_kind mark_at(std::size_t position) const noexcept;
+  // The word starts that follow the blank at `position` where their places allow, for a line
+  // or piece that begins at `line_begin`.
+  [[nodiscard]] std::uint32_t words_in_place(std::size_t position,
+                                             std::size_t line_begin) const noexcept;
   // The first line feed at or after `from` and before `limit`, or `limit`.
   [[nodiscard]] std::size_t find_line_feed(std::size_t from, std::size_t limit) const noexcept {
     if (from >= limit) return limit;
@@ -337,9 +275,6 @@ class line_reader {
   // Hands out the line or piece at begin_ when the buffer holds all of it, or the last line
   // once the source has ended; false when more bytes are needed first (or none are left).
   bool take_buffered(std::string_view& line);
-
-  // The reading thread of a source worth reading ahead (defined in line_reader.cpp).
-  class reader_thread;
 
   // Reads the next block into buffer_ at prefix_, or takes the one read ahead (swapping the
   // buffers), after moving the `kept` bytes at begin_ right before it; returns its size.
@@ -400,7 +335,7 @@ class line_reader {
   // The search for next_mark_ passed a word out of its place beyond the first piece of its line.
   bool passed_misplaced_ = false;
   // Last member: stopped first, before the buffers it fills go.
-  std::unique_ptr<reader_thread> reader_thread_;
+  std::unique_ptr<read_ahead_thread> reader_thread_;
 };
 
 }  // namespace sift_runlog

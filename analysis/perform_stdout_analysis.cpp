@@ -3,7 +3,7 @@
 #include "directives.hpp"
 #include "failures.hpp"
 #include "keywords.hpp"
-#include "line_filter.hpp"
+#include "line_tests.hpp"
 #include "result_line.hpp"
 #include "slice_set.hpp"
 
@@ -19,54 +19,55 @@ bool has_exactly(slice_set& words, std::size_t count) {
   return words.has_slice(count) && !words.has_slice(count + 1);
 }
 
-// The tests in their fixed order; a line that passes none is ignored. Only the tests in
+// The tests in the order of line_tests; a line that passes none is ignored. Only the tests in
 // `possible` are tried: the others are known not to hold for this line.
 scan run_line_tests(analysis_state& state, std::string_view line, slice_set& words,
                     test_set possible) {
-  const auto may = [possible](int test) { return (possible & test_set{1} << test) != 0; };
-  if (may(1) && line == keyword::locale_warning) {
+  const auto may = [possible](test_set test) { return (possible & test) != 0; };
+  if (may(test_named("locale_warning")) && line == keyword_of("locale_warning")) {
     state.cannot_compute = true;
-  } else if (may(2) && words.has_slice(5) && words.slice(3) == keyword::out &&
-             words.slice(5) == keyword::memory) {
+  } else if (may(test_named("out_of_memory")) && words.has_slice(5) &&
+             words.slice(3) == keyword_of("out_of_memory") && words.slice(5) == keyword::memory) {
     state.memory_overflow = true;
-  } else if (may(3) && line == keyword::cannot_allocate_memory) {
+  } else if (may(test_named("cannot_allocate_memory")) &&
+             line == keyword_of("cannot_allocate_memory")) {
     state.memory_overflow = true;
-  } else if (may(4) && words.has_slice(8) && words.slice(7) == keyword::insufficient &&
+  } else if (may(test_named("insufficient_memory")) && words.has_slice(8) &&
+             words.slice(7) == keyword_of("insufficient_memory") &&
              words.slice(8) == keyword::memory) {
     state.memory_overflow = true;
-  } else if (may(5) && words.has_slice(8) && words.slice(8) == keyword::bad_alloc) {
+  } else if (may(test_named("bad_alloc")) && words.has_slice(8) &&
+             words.slice(8) == keyword_of("bad_alloc")) {
     state.memory_overflow = true;
-  } else if (may(6) && words.slice(1) == keyword::time_confinement_reached) {
+  } else if (may(test_named("time_confinement_reached")) &&
+             words.slice(1) == keyword_of("time_confinement_reached")) {
     state.time_confinement_reached = true;
-  } else if (may(7) && has_exactly(words, 4) && words.slice(2) == keyword::executing &&
-             words.slice(3) == keyword::tool) {
+  } else if (may(test_named("executing_tool")) && has_exactly(words, 4) &&
+             words.slice(2) == keyword_of("executing_tool") && words.slice(3) == keyword::tool) {
     state.tool_name = new_a_string(words.slice(4));
-  } else if (may(8) && has_exactly(words, 6) && words.slice(2) == keyword::number &&
-             words.slice(3) == keyword::of && words.slice(4) == keyword::cores) {
+  } else if (may(test_named("number_of_cores")) && has_exactly(words, 6) &&
+             words.slice(2) == keyword_of("number_of_cores") && words.slice(3) == keyword::of &&
+             words.slice(4) == keyword::cores) {
     state.number_of_cores = new_a_string(words.slice(6));
-  } else if (may(9)) {
-    // Tests 9 to 17 look at word 1 alone, and a line may pass all of them or none.
-    const std::string_view first = words.slice(1);
-    if (first == keyword::start) {
-      state.start_found = true;
-    } else if (first == keyword::stop) {
-      state.stop_found = true;
-      return scan::stop;
-    } else if (first == keyword::cannot_compute) {
-      state.cannot_compute = true;
-    } else if (first == keyword::do_not_compete) {
-      state.do_not_compete = true;
-    } else if (first == keyword::state_space) {
-      handle_state_space(state, words);
-    } else if (first == keyword::formula_name) {
-      handle_formula_name(state, words);
-    } else if (first == keyword::num_vector) {
-      handle_num_vector(state);
-    } else if (first == keyword::bool_vector) {
-      handle_bool_vector(state);
-    } else if (first == keyword::formula) {
-      handle_formula(state, words);
-    }
+  } else if (may(test_named("start")) && words.slice(1) == keyword_of("start")) {
+    state.start_found = true;
+  } else if (may(test_named("stop")) && words.slice(1) == keyword_of("stop")) {
+    state.stop_found = true;
+    return scan::stop;
+  } else if (may(test_named("cannot_compute")) && words.slice(1) == keyword_of("cannot_compute")) {
+    state.cannot_compute = true;
+  } else if (may(test_named("do_not_compete")) && words.slice(1) == keyword_of("do_not_compete")) {
+    state.do_not_compete = true;
+  } else if (may(test_named("state_space")) && words.slice(1) == keyword_of("state_space")) {
+    handle_state_space(state, words);
+  } else if (may(test_named("formula_name")) && words.slice(1) == keyword_of("formula_name")) {
+    handle_formula_name(state, words);
+  } else if (may(test_named("num_vector")) && words.slice(1) == keyword_of("num_vector")) {
+    handle_num_vector(state);
+  } else if (may(test_named("bool_vector")) && words.slice(1) == keyword_of("bool_vector")) {
+    handle_bool_vector(state);
+  } else if (may(test_named("formula")) && words.slice(1) == keyword_of("formula")) {
+    handle_formula(state, words);
   }
   return scan::go_on;
 }
@@ -95,16 +96,11 @@ void perform_stdout_analysis(std::string_view file_name, byte_source& log,
   line_reader reader(log, block_size, line_reader::default_piece_limit,
                      {candidate_line_starts, candidate_word_starts, candidate_word_places});
   try {
-    // Handles a line that may be a candidate; false once the scan must stop. The tests it may
-    // pass: those of its start, and those of the tested words that stand at their places (a
-    // word's number is one more than the runs of blanks before it).
+    // Handles a line that may be a candidate; false once the scan must stop. It may pass the
+    // tests of the patterns the reader found in it.
     const auto handle = [&](std::string_view text) {
-      test_set possible = may_pass_by_start(text) ? tests_by_start : 0;
-      (void)reader.any_word_start([&](std::size_t position) {
-        const tested_word word = tested_word_after(text, position);
-        if (word.place != 0 && reader.word_after(position) == word.place) possible |= word.test;
-        return false;
-      });
+      const pattern_matches found = reader.patterns_found();
+      const test_set possible = tests_of(found.line_starts, found.word_starts);
       return possible == 0 || handle_line(state, text, possible) == scan::go_on;
     };
     if (options.debug_mode) {
@@ -144,7 +140,7 @@ void perform_stdout_analysis(std::string_view file_name, byte_source& log,
 
 void perform_stdout_analysis(const std::string& file_name, const grade_options& options,
                              output_sink& trace, analysis_state& state, result_line& line) {
-  file_source log(file_name);
+  file_source log(file_name, read_ahead_for(options));
   perform_stdout_analysis(file_name, log, options, trace, state, line,
                           log.worth_reading_ahead() ? line_reader::read_ahead_block_size
                                                     : line_reader::default_block_size);

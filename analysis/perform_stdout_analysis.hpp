@@ -7,12 +7,20 @@
 #include <string_view>
 
 #include "analysis_state.hpp"
-#include "line_filter.hpp"
 #include "line_reader.hpp"
+#include "line_tests.hpp"
 #include "output_sink.hpp"
 #include "sift_runlog/grade.hpp"
 
 namespace sift_runlog {
+
+// When a log file is read ahead on a second thread. Not in debug mode: there every byte is
+// looked at twice, by the index and by the trace, and a block that arrives from the other
+// core's cache costs more than the overlap saves (measured: -debug on a 256 MiB log 7% faster
+// without).
+[[nodiscard]] inline read_ahead read_ahead_for(const grade_options& options) noexcept {
+  return options.debug_mode ? read_ahead::never : read_ahead::when_large;
+}
 
 // Opens the log named `file_name`, analyses it and composes its result line into `line`;
 // `state` is reset first and holds the final analysis state afterwards. In debug mode the

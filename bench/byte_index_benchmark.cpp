@@ -8,8 +8,8 @@
 
 #include "byte_index.hpp"
 #include "generated_logs.hpp"
-#include "line_filter.hpp"
 #include "line_reader.hpp"
+#include "line_tests.hpp"
 
 namespace {
 

@@ -5,7 +5,9 @@
 //   - nothing after the RH_STOP line matters: the log cut right after it grades the same;
 //   - the size of the blocks the log is read in changes nothing;
 //   - a file read ahead on a second thread (a memfd: no disk) grades as the log in memory;
-//   - a failure in the scan names one of the log's lines, the one that stopped it.
+//   - a failure in the scan names one of the log's lines, the one that stopped it;
+//   - no line test is skipped: the tests of the patterns the reader finds in a line (none in a
+//     line it passes over) decide it as all the tests do, both ways of walking the lines.
 // A property that fails aborts, so that the fuzzer keeps the input. The first byte chooses the
 // options: bit 0 long mode, bit 1 debug mode, bits 2-3 the read-block size, bit 4 a second
 // grade from a file read ahead, bit 7 a prefix that puts the first line across the first piece
@@ -19,6 +21,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "line_reader.hpp"
@@ -62,6 +65,47 @@ std::vector<reference_line> reference_lines(std::string_view log) {
     begin = end;
   }
   return lines;
+}
+
+// What the tests in `tests` make of one line on its own: the state, and the scan stopped or
+// the failure.
+std::pair<analysis_state, std::string> run_tests(std::string_view line, test_set tests) {
+  analysis_state state;
+  std::string ending;
+  try {
+    ending = handle_line(state, line, tests) == scan::stop ? "stop" : "";
+  } catch (const std::exception& e) {
+    ending = e.what();
+  }
+  return {state, ending};
+}
+
+// Whether the tests of the patterns `reader` found in the line (none without a reader) decide
+// it as all the tests do.
+bool decided_alike(std::string_view line, const line_reader* reader) {
+  const pattern_matches found = reader != nullptr ? reader->patterns_found() : pattern_matches{};
+  return run_tests(line, tests_of(found.line_starts, found.word_starts)) ==
+         run_tests(line, all_tests);
+}
+
+// Walks every line with its flag and, beside it, jumps from candidate to candidate.
+void check_no_test_skipped(std::string_view log, std::size_t block_size) {
+  const candidate_patterns patterns{candidate_line_starts, candidate_word_starts,
+                                    candidate_word_places};
+  memory_source walking_source(log), jumping_source(log);
+  line_reader walking(walking_source, block_size, piece_limit, patterns);
+  line_reader jumping(jumping_source, block_size, piece_limit, patterns);
+  std::string_view candidate;
+  bool more = jumping.next_candidate(candidate);
+  (void)walking.for_each_line([&](std::string_view line, bool flagged) {
+    const bool jumped_to = more && candidate == line;
+    require(decided_alike(line, flagged ? &walking : nullptr) &&
+                decided_alike(line, jumped_to ? &jumping : nullptr),
+            "the tests of the patterns found decide a line as all the tests do");
+    if (jumped_to) more = jumping.next_candidate(candidate);
+    return true;
+  });
+  require(!more, "every line handed out is a line of the log");
 }
 
 struct graded {
@@ -123,9 +167,9 @@ void check_output(const graded& result, std::string_view log, const grade_option
   }
   // Stopped in the scan: no field reached. Its line is at most the last one traced.
   if (line.name_fields.empty() && !line.cores.has_value()) {
-    require(line.failure.line >= 1 &&
-                line.failure.line <= (options.debug_mode ? traced : lines.size()),
-            "a failure in the scan names one of the log's lines");
+    require(
+        line.failure.line >= 1 && line.failure.line <= (options.debug_mode ? traced : lines.size()),
+        "a failure in the scan names one of the log's lines");
   }
 }
 
@@ -144,6 +188,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if ((data[0] & 0x10U) != 0) {
     require(grade(log, options, block_size, true) == result, "a file read ahead is the same");
   }
+  check_no_test_skipped(log, block_size);
   for (const reference_line& line : reference_lines(log)) {
     if (!line.stops) continue;
     const std::string head(log.substr(0, line.end));

@@ -1,0 +1,63 @@
+#include "byte_source.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <utility>
+
+#include "failures.hpp"
+
+namespace sift_runlog {
+
+file_source::file_source(const std::string& path, read_ahead policy)
+    : fd_(-1), owned_(true), path_(path) {
+  do {
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  } while (fd_ < 0 && errno == EINTR);
+  if (fd_ < 0) throw input_error("cannot open " + printable(path), errno);
+#ifdef POSIX_FADV_SEQUENTIAL
+  // A hint only: the log is read once, from start to end.
+  (void)::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+#endif
+  decide(policy);
+}
+
+file_source::file_source(int fd, std::string path, read_ahead policy)
+    : fd_(fd), owned_(false), path_(std::move(path)) {
+  decide(policy);
+}
+
+void file_source::decide(read_ahead policy) noexcept {
+  struct stat status {};
+  // A file's size is known when it is opened; a log that grows later is still read to its end.
+  const bool regular = ::fstat(fd_, &status) == 0 && S_ISREG(status.st_mode);
+  if (regular && policy == read_ahead::always) read_ahead_from_ = 0;
+  if (regular && policy == read_ahead::when_large &&
+      static_cast<std::uint64_t>(status.st_size) >= read_ahead_size) {
+    read_ahead_from_ = read_ahead_after;
+  }
+}
+
+file_source::~file_source() {
+  if (owned_ && fd_ >= 0) ::close(fd_);
+}
+
+std::size_t file_source::read_some(char* buffer, std::size_t size) {
+  for (;;) {
+    const ssize_t got = ::read(fd_, buffer, size);
+    if (got >= 0) return static_cast<std::size_t>(got);
+    if (errno != EINTR) throw input_error("cannot read " + printable(path_), errno);
+  }
+}
+
+std::size_t memory_source::read_some(char* buffer, std::size_t size) {
+  const std::size_t taken = std::min(size, rest_.size());
+  rest_.copy(buffer, taken);
+  rest_.remove_prefix(taken);
+  return taken;
+}
+
+}  // namespace sift_runlog
