@@ -3,10 +3,10 @@
 # the same blocks):
 #   - Slurm: the array script and its chained merge job, on a single-node Slurm started here on
 #     localhost (munged, slurmctld, slurmd, with a private socket, key, ports and state folder);
-#     then task 5 made to write no table, so that the merge job must fail and name part 5; then
-#     the README's command for one task, to grade part 5 again; and a job asking for more
+#     then one task made to write no table, so that the merge job must fail and name its part;
+#     then the README's command for one task, to grade that part again; and a job asking for more
 #     processors than the node has, which must stay pending for the reason the README gives;
-#   - GNU parallel on this machine (-S :), whole and with task 5 writing no table.
+#   - GNU parallel on this machine (-S :), whole and with one task writing no table.
 # Each merged table must equal one whole run's byte for byte, the failed lists its list, and a
 # merge with a part missing must fail with exit 2, naming the part and writing nothing.
 # Needs root (the daemons); installs Debian's slurm-wlm, munge and parallel if they are missing.
@@ -23,6 +23,7 @@ export LC_ALL=C
 logs=${LOGS:-400}
 scratch=$PWD/build/cluster
 work=$scratch/work
+lost=5  # the task made to write no table
 fail() {
   echo "cluster.sh: $*" >&2
   exit 1
@@ -189,7 +190,7 @@ status=0
 [ "$status" = 1 ] || fail "the whole run ended with $status, not 1: the campaign has failed logs"
 
 # The recipes' merged table against the whole run, their failed lists against its list, and a
-# merge that lacks part 5: exit 2, the part named, nothing written.
+# merge that lacks one part: exit 2, the part named, nothing written.
 check_tables() {
   local name=$1 part kept=() missing_status=0
   cmp "$work/campaign.txt" "$scratch/whole.txt" ||
@@ -197,18 +198,18 @@ check_tables() {
   sort "$work"/tables/failed-*.txt | cmp - <(sort "$scratch/whole.failed") ||
     fail "$name: the failed lists differ from the whole run's"
   for part in "$work"/tables/part-*.txt; do
-    [ "$part" = "$work/tables/part-5.txt" ] || kept+=("$part")
+    [ "$part" = "$work/tables/part-$lost.txt" ] || kept+=("$part")
   done
   [ "${#kept[@]}" = 15 ] || fail "$name: the parts are not part-1.txt to part-16.txt"
   (cd "$work" && sift_runlog_table --merge -o missing.txt "${kept[@]}") \
     2>"$scratch/missing.err" || missing_status=$?
   [ "$missing_status" = 2 ] ||
-    fail "$name: a merge without part 5 ended with $missing_status, not 2: $(cat "$scratch/missing.err")"
-  grep -q 'part 5 of 16 is missing' "$scratch/missing.err" ||
-    fail "$name: a merge without part 5 says: $(cat "$scratch/missing.err")"
-  [ ! -e "$work/missing.txt" ] || fail "$name: a merge without part 5 wrote its table"
+    fail "$name: a merge without part $lost ended with $missing_status, not 2: $(cat "$scratch/missing.err")"
+  grep -q "part $lost of 16 is missing" "$scratch/missing.err" ||
+    fail "$name: a merge without part $lost says: $(cat "$scratch/missing.err")"
+  [ ! -e "$work/missing.txt" ] || fail "$name: a merge without part $lost wrote its table"
   note "$name: the merged table is the whole run's ($(wc -l <"$work/campaign.txt") lines);" \
-    "without part 5: $(cat "$scratch/missing.err")"
+    "without part $lost: $(cat "$scratch/missing.err")"
 }
 
 wait_for_jobs() {
@@ -252,28 +253,28 @@ grep -q 'JobState=FAILED' <<<"$tasks" ||
 grep -q 'JobState=COMPLETED .* ExitCode=0:0' <<<"$merge_state" || fail "the merge job: $merge_state"
 check_tables Slurm
 
-note "Slurm: task 5 writes no table (its failed list is a folder); the merge job must fail"
+note "Slurm: task $lost writes no table (its failed list is a folder); the merge job must fail"
 rm -rf "$work/tables"
-mkdir -p "$work/tables/failed-5.txt"
+mkdir -p "$work/tables/failed-$lost.txt"
 run_slurm_recipe
-task=$(grep ' ArrayTaskId=5 ' <<<"$tasks") || true
-grep -q 'JobState=FAILED .* ExitCode=2:0' <<<"$task" || fail "task 5: $task"
+task=$(grep " ArrayTaskId=$lost " <<<"$tasks") || true
+grep -q 'JobState=FAILED .* ExitCode=2:0' <<<"$task" || fail "task $lost: $task"
 grep -q 'JobState=FAILED .* ExitCode=2:0' <<<"$merge_state" || fail "the merge job: $merge_state"
-grep -q 'part 5 of 16 is missing' "$work/slurm-$merge.out" ||
+grep -q "part $lost of 16 is missing" "$work/slurm-$merge.out" ||
   fail "the merge job says: $(cat "$work/slurm-$merge.out")"
 cmp "$work/campaign.txt" "$scratch/whole.txt" || fail "the failed merge job changed campaign.txt"
-note "Slurm: the merge job without part 5: $(cat "$work/slurm-$merge.out")"
+note "Slurm: the merge job without part $lost: $(cat "$work/slurm-$merge.out")"
 
-note "Slurm: part 5 graded again by the README's command for one task, then merged"
-rmdir "$work/tables/failed-5.txt"
+note "Slurm: part $lost graded again by the README's command for one task, then merged"
+rmdir "$work/tables/failed-$lost.txt"
 rm "$work/campaign.txt"
 recipe rerun >"$scratch/rerun.sh"
 (cd "$work" && sh -e "$scratch/rerun.sh") >>"$scratch/slurm.out" 2>&1 ||
   fail "the README's command for one task failed: $(cat "$scratch/slurm.out")"
 wait_for_jobs
 (cd "$work" && sift_runlog_table --merge -o campaign.txt tables/part-*.txt) \
-  2>>"$scratch/slurm.out" || fail "the merge after part 5 again failed: $(cat "$scratch/slurm.out")"
-check_tables "Slurm, part 5 again"
+  2>>"$scratch/slurm.out" || fail "the merge after part $lost again failed: $(cat "$scratch/slurm.out")"
+check_tables "Slurm, part $lost again"
 
 # The README's word on --cpus-per-task: more than any node has leaves the job pending, and
 # squeue --me shows why.
@@ -298,13 +299,13 @@ recipe parallel >"$scratch/parallel.sh"
   fail "the GNU parallel recipe's merge failed: $(tail -n 20 "$scratch/parallel.out")"
 check_tables "GNU parallel"
 
-note "GNU parallel: task 5 writes no table; the recipe's merge must fail"
+note "GNU parallel: task $lost writes no table; the recipe's merge must fail"
 rm -rf "$work/tables"
-mkdir -p "$work/tables/failed-5.txt"
+mkdir -p "$work/tables/failed-$lost.txt"
 status=0
 (cd "$work" && sh "$scratch/parallel.sh" </dev/null) >"$scratch/parallel.out" 2>&1 || status=$?
 [ "$status" = 2 ] || fail "the recipe's merge ended with $status: $(tail -n 20 "$scratch/parallel.out")"
-grep -q 'part 5 of 16 is missing' "$scratch/parallel.out" ||
+grep -q "part $lost of 16 is missing" "$scratch/parallel.out" ||
   fail "the recipe's merge says: $(tail -n 20 "$scratch/parallel.out")"
 cmp "$work/campaign.txt" "$scratch/whole.txt" || fail "the failed merge changed campaign.txt"
 

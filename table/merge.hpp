@@ -1,6 +1,6 @@
 // Joining the tables that the parts of a sharded campaign wrote into one. Every part is checked
 // whole before a byte is written: each row well formed, every part's shard record of one cut and
-// one mode, parts 1..N each once, each holding the rows of its range. The joined table is the
+// one mode, every part from 1 to N once, each holding the rows of its range. The joined table is the
 // parts' rows in part order, each without its shard record: the table of one whole run.
 #pragma once
 
