@@ -79,15 +79,28 @@ struct answer {
   std::string value;
 };
 
+// What ended a grade with exit status 1 (verdict `failed`), as the program's report names it:
+// a PROBLEM line, a log that cannot be opened or read, output that cannot be written, memory
+// run out, or a fault of the program itself. `none` for every other verdict.
+enum class failure_cause {
+  none,
+  analysis_problem,  // SIFT_RUNLOG.ANALYSIS_PROBLEM_ERROR
+  input_error,       // SIFT_RUNLOG.INPUT_ERROR
+  output_error,      // SIFT_RUNLOG.OUTPUT_ERROR
+  memory_exhausted,  // SIFT_RUNLOG.MEMORY_EXHAUSTED
+  internal_error,    // any other failure
+};
+
 // Where and why a grade failed. `line` is the log's line at fault, counted from 1 (the pieces
 // of a long line share its number); 0 when no line of the log is (the file name, the end of the
 // log, a log that cannot be read). `reason` names the rule, e.g. "a 17th answer" or "word 3
 // missing from a STATE_SPACE line". `problem_line` is the PROBLEM line the program printed,
-// without its line end, if any.
+// without its line end, if any. `cause` tells a failed grade's kind without reading its text.
 struct grade_failure {
   std::uint64_t line = 0;
   std::string reason;
   std::string problem_line;
+  failure_cause cause = failure_cause::none;
 };
 
 // The program's result line as a value: what it shows, field by field, and how far it got.
