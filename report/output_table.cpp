@@ -46,8 +46,8 @@ std::string shown_text(std::string_view value, bool markdown) {
     if (byte < 0x20 || byte == 0x7f) {
       static constexpr char hex[] = "0123456789abcdef";
       ((shown += "\\x") += hex[byte >> 4]) += hex[byte & 15];
-    } else if (c == '|' && markdown) {
-      shown += "\\|";
+    } else if ((c == '|' || c == '\\') && markdown) {
+      (shown += '\\') += c;
     } else {
       shown += c;
     }

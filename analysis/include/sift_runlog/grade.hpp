@@ -193,6 +193,22 @@ using output_function = std::function<void(std::string_view bytes)>;
                                          const grade_options& options,
                                          const output_function& write);
 
+// A number as a log writes it in decimal notation, [sign] digits ["." digits] [("E" | "e")
+// [sign] digits], each run of digits with single underscores between two digits allowed: the
+// very syntax by which the analysis takes a word for a number. Its parts are kept as digits
+// (underscores dropped), never as a binary value, so that two numbers can be compared exactly.
+struct decimal_number {
+  bool negative = false;
+  std::string integer_digits;   // before the point: "1024" for "1_024.50E-3"
+  std::string fraction_digits;  // after it, empty when there is none: "50"
+  bool negative_exponent = false;
+  std::string exponent_digits;  // empty when there is no exponent: "3"
+};
+
+// The parts of `word` when it is a decimal number; nothing otherwise (based numbers such as
+// 16#FF#, TRUE, any other word).
+[[nodiscard]] std::optional<decimal_number> decimal_number_of(std::string_view word);
+
 // Small helpers the library's programs share.
 
 // Writes every byte of `bytes` to the descriptor `fd`, again after an interruption or a partial
