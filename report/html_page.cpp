@@ -440,8 +440,8 @@ void append_left_out(std::string& out, const counts_per_tool& tools, std::string
   if (left_out.empty()) return;
   std::string command = "sift_runlog_report ";
   command += view_name;
-  if (!facts.reference.empty()) command += " --reference " + shell_word(facts.reference);
-  for (const std::string& table : facts.tables) command += " " + shell_word(table);
+  if (!facts.reference.empty()) (command += " --reference ") += shell_word(facts.reference);
+  for (const std::string& table : facts.tables) (command += ' ') += shell_word(table);
   out += "<p class=\"note\">At most " + std::to_string(rows_per_tool) +
          " rows of each tool are shown. Not shown: ";
   append_html_text(out, left_out);
