@@ -102,6 +102,14 @@ static_assert(verdict_words[failed_verdict] == "failed");
 // A table's rows, columns by name: a cell is absent, a text or a count.
 using rows_of_cells = std::vector<std::vector<cell>>;
 
+// A long text (a path, a formula, a column's name) that may break after its underscores and
+// slashes, so that tables fit a narrow window without cutting words.
+void append_breakable(std::string& out, std::string_view text) {
+  std::string escaped;
+  append_html_text(escaped, text);
+  for (const char c : escaped) (out += c) += c == '_' || c == '/' ? "<wbr>" : "";
+}
+
 void append_cell(std::string& out, const cell& value) {
   switch (value.type) {
     case cell::kind::absent:
@@ -111,10 +119,13 @@ void append_cell(std::string& out, const cell& value) {
       ((out += "<td class=\"n\">") += std::to_string(value.number)) += "</td>";
       return;
     case cell::kind::text:
-      // Long texts (paths, formulas) may break anywhere, so that the lists fit a narrow window;
-      // names stay whole.
-      out += value.text.size() > 24 ? "<td class=\"b\">" : "<td>";
-      append_html_text(out, value.text);
+      if (value.text.size() > 24) {
+        out += "<td class=\"b\">";
+        append_breakable(out, value.text);
+      } else {
+        out += "<td>";
+        append_html_text(out, value.text);
+      }
       out += "</td>";
       return;
   }
@@ -134,10 +145,7 @@ void begin_table(std::string& out, std::string_view id, const std::vector<std::s
   for (std::size_t i = 0; i < columns.size(); ++i) {
     const bool count = i < first_row.size() && first_row[i].type == cell::kind::count;
     out += count ? "<th class=\"n\">" : "<th>";
-    // The long column names may break after their underscores.
-    std::string name;
-    append_html_text(name, columns[i]);
-    for (const char c : name) (out += c) += c == '_' ? "<wbr>" : "";
+    append_breakable(out, columns[i]);
     out += "</th>";
   }
   out += "</tr></thead>\n<tbody>\n";
@@ -199,15 +207,22 @@ std::map<std::optional<std::string>, group_counts, optional_name_less> tool_tota
 }
 
 void append_tools_table(std::string& out, const campaign_digest& digest, bool scores) {
-  std::vector<std::string> columns = {"tool", "logs", "formulas", "answered", "disputed"};
-  if (scores) columns.insert(columns.end(), {"right", "wrong", "unanswered", "not_in_reference"});
+  // The scores when there is a reference, the definite and disputed answers otherwise: few
+  // enough columns for a narrow window.
+  std::vector<std::string> columns = {"tool", "logs", "formulas"};
+  if (scores) {
+    columns.insert(columns.end(), {"right", "wrong", "unanswered", "not_in_reference"});
+  } else {
+    columns.insert(columns.end(), {"answered", "disputed"});
+  }
   columns.insert(columns.end(), {"failed", "time_flag_DNF", "memory_flag_MOVF"});
   const auto row_of = [scores](cell tool, const group_counts& counts) {
-    std::vector<cell> row = {std::move(tool), cell::of(counts.logs), cell::of(counts.formulas),
-                             cell::of(counts.answered), cell::of(counts.disputed)};
+    std::vector<cell> row = {std::move(tool), cell::of(counts.logs), cell::of(counts.formulas)};
     if (scores) {
       row.insert(row.end(), {cell::of(counts.right), cell::of(counts.wrong),
                              cell::of(counts.unanswered), cell::of(counts.not_in_reference)});
+    } else {
+      row.insert(row.end(), {cell::of(counts.answered), cell::of(counts.disputed)});
     }
     row.insert(row.end(), {cell::of(counts.verdicts[failed_verdict]),
                            cell::of(counts.time_flag_dnf), cell::of(counts.memory_flag_movf)});
@@ -306,7 +321,7 @@ void append_legend(std::string& out, const std::vector<bar_part>& parts, bool fl
   long x = 0;
   long y = 0;
   for (const bar_part& key : keys) {
-    const long size = 30 + static_cast<long>(key.name.size()) * 7;
+    const long size = 26 + static_cast<long>(key.name.size()) * 7;
     if (x > 0 && x + size > chart_width) {
       x = 0;
       y += 18;
