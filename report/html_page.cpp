@@ -448,9 +448,9 @@ void append_left_out(std::string& out, const counts_per_tool& tools, std::string
   for (const auto& [tool, counts] : tools) {
     if (counts.shown == counts.rows) continue;
     if (!left_out.empty()) left_out += ", ";
-    left_out += std::to_string(counts.rows - counts.shown) + " of " +
-                (tool ? *tool + "'s " : std::string("the rows without a tool: ")) +
-                std::to_string(counts.rows);
+    left_out += std::to_string(counts.rows - counts.shown) + " of ";
+    left_out += tool ? *tool + "'s " + std::to_string(counts.rows)
+                     : std::to_string(counts.rows) + " rows without a tool";
   }
   if (left_out.empty()) return;
   std::string command = "sift_runlog_report ";
@@ -478,7 +478,7 @@ void append_wrong(std::string& out, const rows_of_cells& wrong, const page_facts
     out += "<p>None.</p>\n";
     return;
   }
-  constexpr std::size_t tool_column = 6 - 1;
+  constexpr std::size_t tool_column = 5;  // in view_columns(view::wrong)
   counts_per_tool tools;
   append_filter(out, "wrong-list");
   begin_table(out, "wrong-list", view_columns(view::wrong), wrong.front());
