@@ -442,7 +442,7 @@ std::optional<std::string> tool_of(const cell& value) {
 
 // Under a list: the rows each tool has that the page leaves out, and the command that writes
 // them all.
-void append_left_out(std::string& out, const counts_per_tool& tools, std::string_view view_name,
+void append_left_out(std::string& out, const counts_per_tool& tools, view shown,
                      const page_facts& facts) {
   std::string left_out;
   for (const auto& [tool, counts] : tools) {
@@ -453,12 +453,14 @@ void append_left_out(std::string& out, const counts_per_tool& tools, std::string
                      : std::to_string(counts.rows) + " rows without a tool";
   }
   if (left_out.empty()) return;
-  std::string command = "sift_runlog_report ";
-  command += view_name;
-  if (!facts.reference.empty()) (command += " --reference ") += shell_word(facts.reference);
+  const bool wrong = shown == view::wrong;
+  std::string command = wrong
+                            ? "sift_runlog_report wrong --reference " + shell_word(facts.reference)
+                            : "sift_runlog_report disagreements";
   for (const std::string& table : facts.tables) (command += ' ') += shell_word(table);
-  out += "<p class=\"note\">At most " + std::to_string(rows_per_tool) +
-         " rows of each tool are shown. Not shown: ";
+  out += "<p class=\"note\">" + std::string(wrong ? "At most " : "About ") +
+         std::to_string(rows_per_tool) + " rows of each tool are shown" +
+         (wrong ? "" : ", a formula's rows together") + ". Not shown: ";
   append_html_text(out, left_out);
   out += ". All of them, as csv: <code>";
   append_html_text(out, command);
@@ -489,7 +491,7 @@ void append_wrong(std::string& out, const rows_of_cells& wrong, const page_facts
     append_row(out, row);
   }
   end_table(out, nullptr);
-  append_left_out(out, tools, "wrong", facts);
+  append_left_out(out, tools, view::wrong, facts);
 }
 
 // The disagreements, a formula's rows together: a formula is shown while one of its tools has
@@ -530,7 +532,7 @@ void append_disagreements(std::string& out, const campaign_digest& digest,
   }
   flush();
   end_table(out, nullptr);
-  append_left_out(out, tools, "disagreements", facts);
+  append_left_out(out, tools, view::disagreements, facts);
 }
 
 void append_header(std::string& out, const campaign_digest& digest, const page_facts& facts,
