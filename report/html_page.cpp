@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <ctime>
 #include <map>
+#include <sift_campaign/utf8.hpp>
 #include <stdexcept>
 
-#include "formats.hpp"
 #include "natural_order.hpp"
 
 namespace sift_runlog::report {
@@ -588,7 +588,7 @@ void append_html_text(std::string& out, std::string_view bytes) {
   for (std::size_t i = 0; i < bytes.size();) {
     const char c = bytes[i];
     const auto byte = static_cast<unsigned char>(c);
-    const std::size_t length = table::valid_utf8_length(bytes, i);
+    const std::size_t length = campaign::valid_utf8_length(bytes, i);
     if (c == '&') {
       out += "&amp;";
     } else if (c == '<') {

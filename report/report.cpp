@@ -7,13 +7,14 @@
 #include <array>
 #include <exception>
 #include <memory>
+#include <sift_campaign/failure.hpp>
+#include <sift_campaign/table_set.hpp>
 #include <sift_runlog/grade.hpp>
 #include <utility>
 
 #include "campaign_digest.hpp"
 #include "html_page.hpp"
 #include "output_file.hpp"
-#include "table_rows.hpp"
 
 namespace sift_runlog::report {
 namespace {
@@ -30,20 +31,20 @@ void check_output(const report_settings& settings) {
   // Opened on /dev/null at the start, a closed standard input would read as an empty table.
   if (settings.closed_at_start.stdin_closed &&
       std::find(settings.tables.begin(), settings.tables.end(), "-") != settings.tables.end()) {
-    throw input_error("standard input is closed, and '-' would read it");
+    throw campaign::failure("standard input is closed, and '-' would read it");
   }
   if (settings.output.empty()) return;
   for (const std::string& input : settings.tables) {
     if (input != "-" && same_file(input, settings.output)) {
-      throw input_error(settings.output +
-                        " is also a table read: the report never replaces "
-                        "its input");
+      throw campaign::failure(settings.output +
+                              " is also a table read: the report never replaces "
+                              "its input");
     }
   }
   if (!settings.reference.empty() && same_file(settings.reference, settings.output)) {
-    throw input_error(settings.output +
-                      " is also the reference: the report never replaces "
-                      "its input");
+    throw campaign::failure(settings.output +
+                            " is also the reference: the report never replaces "
+                            "its input");
   }
 }
 
@@ -63,8 +64,8 @@ void make_report(const report_settings& settings, const byte_sink& sink) {
   std::optional<reference_answers>& reference = kept->reference;
   const std::string page_day = settings.chosen == view::html ? page_date() : std::string();
   if (!settings.reference.empty()) reference = reference_answers::load(settings.reference);
-  table_rows rows(settings.tables);
-  table::table_row row;
+  campaign::table_set rows(settings.tables);
+  campaign::row row;
   const output_format format = settings.format.value_or(output_format::csv);
   const auto add_to = [](table_writer& out) {
     return [&out](const std::vector<cell>& cells) { out.add_row(cells); };
@@ -113,7 +114,7 @@ int run_report(const report_settings& settings) {
       file = std::make_unique<table::table_output>("-o", settings.output);
     }
     if (!file && settings.closed_at_start.stdout_closed) {
-      throw input_error("standard output is closed: give -o FILE");
+      throw campaign::failure("standard output is closed: give -o FILE");
     }
     table::fd_writer writer(file ? file->fd() : STDOUT_FILENO,
                             file ? file->name() : std::string("standard output"));

@@ -137,7 +137,7 @@ int main(int argc, char** argv) {
         settings.long_mode = false;
         break;
       case format:
-        if (const auto chosen = sift_runlog::table::parse_format(value)) {
+        if (const auto chosen = sift_runlog::campaign::parse_format(value)) {
           settings.format = *chosen;
         } else {
           return usage_error(name + " is raw, csv or jsonl, not '" + std::string(value) + "'");
@@ -151,7 +151,7 @@ int main(int argc, char** argv) {
         settings.from_lists.emplace_back(value);
         break;
       case shard:
-        settings.part = sift_runlog::table::parse_shard(value);
+        settings.part = sift_runlog::campaign::parse_shard(value);
         if (!settings.part)
           return usage_error(name + " needs K/N with 1 <= K <= N <= 1000000, not '" +
                              std::string(value) + "'");

@@ -6,12 +6,12 @@
 
 #include <fstream>
 #include <iostream>
+#include <sift_campaign/raw_codec.hpp>
 #include <stdexcept>
 
 #include "grading.hpp"
 #include "merge.hpp"
 #include "output_file.hpp"
-#include "shard_record.hpp"
 
 namespace sift_runlog::table {
 
@@ -46,20 +46,16 @@ std::vector<std::string> all_paths(const table_settings& settings) {
 }
 
 std::string summary(const campaign_totals& totals, std::size_t unsearched) {
-  const auto count = [&](std::initializer_list<verdict_kind> verdicts) {
-    std::size_t sum = 0;
-    for (const verdict_kind verdict : verdicts)
-      sum += totals.by_verdict[static_cast<std::size_t>(verdict)];
-    return std::to_string(sum);
+  using enum campaign::verdict;
+  const auto count = [&](campaign::verdict v) {
+    return std::to_string(totals.by_verdict[static_cast<std::size_t>(v)]);
   };
-  using enum verdict_kind;
   return std::to_string(totals.graded) + " logs graded, " + std::to_string(totals.failed.size()) +
          " failed" +
          (unsearched > 0 ? ", " + std::to_string(unsearched) + " folders not searched" : "") +
-         "; rows: " + count({formula_answers, state_space}) + " answers, " +
-         count({do_not_compete}) + " DNC, " + count({cannot_compute, stopped_without_answer}) +
-         " CC, " + count({did_not_finish}) + " DNF, " + count({bad_run}) + " BAD_RUN?, " +
-         count({data_error}) + " ERROR, " + count({problem_with_file}) + " Problem";
+         "; rows: " + count(answers) + " answers, " + count(DNC) + " DNC, " + count(CC) + " CC, " +
+         count(DNF) + " DNF, " + count(bad_run) + " BAD_RUN?, " + count(error) + " ERROR, " +
+         count(problem_with_file) + " Problem";
 }
 
 // Whether two outputs would end in the same file: they would overwrite each other.
@@ -153,7 +149,7 @@ int run_table(const table_settings& settings) {
       check_logs_against(found.logs, "standard output", standard_output_identity());
     }
     // Every part must be able to say which it is: a part without rows could not.
-    std::optional<shard_writer> sharded;
+    std::optional<campaign::shard_record> record;
     if (const auto part = settings.part) {
       if (found.logs.size() < part->parts) {
         say("--shard " + std::to_string(part->part) + '/' + std::to_string(part->parts) +
@@ -161,14 +157,19 @@ int run_table(const table_settings& settings) {
             std::to_string(part->parts) + " parts");
         return 2;
       }
-      sharded.emplace(settings.format, shard_record{part->part, part->parts, found.logs.size(),
-                                                    list_digest(found.logs), settings.long_mode});
+      std::vector<std::string_view> paths;
+      paths.reserve(found.logs.size());
+      for (const found_log& log : found.logs) paths.push_back(log.path);
+      record = campaign::shard_record{part->part, part->parts, found.logs.size(),
+                                      campaign::list_digest(paths), settings.long_mode};
     }
-    const auto [begin, end] = shard_range(found.logs.size(), settings.part.value_or(shard{}));
+    const auto [begin, end] =
+        campaign::shard_range(found.logs.size(), settings.part.value_or(campaign::shard{}));
     const std::span<const found_log> logs(found.logs.data() + begin, end - begin);
 
     campaign_settings grading;
     grading.format = settings.format;
+    grading.part = record;
     grading.long_mode = settings.long_mode;
     grading.jobs = settings.jobs != 0 ? settings.jobs : default_jobs();
     if (const unsigned fit = jobs_that_fit(grading.jobs); fit < grading.jobs) {
@@ -180,14 +181,19 @@ int run_table(const table_settings& settings) {
     }
     grading.progress = !settings.quiet && ::isatty(STDERR_FILENO) == 1;
     fd_writer out(table.fd(), table.name(), table.is_stream());
-    out.write(sharded ? sharded->header() : table_header(settings.format));
+    out.write(campaign::table_header(settings.format, record.has_value()));
+    // A raw part ends with a trailer that counts its rows and their digest.
+    std::optional<campaign::raw_trailer> trailer;
+    if (record && settings.format == campaign::table_format::raw)
+      trailer.emplace().record = *record;
     const campaign_totals totals = grade_campaign(
         logs, grading,
-        [&out, &sharded](std::string_view row) {
-          out.write(sharded ? std::string_view(sharded->row(row)) : row);
+        [&out, &trailer](std::string_view row) {
+          if (trailer) trailer->count(row);
+          out.write(row);
         },
         [&out] { out.flush_if_stale(); });
-    if (sharded) out.write(sharded->trailer());
+    if (trailer) out.write(campaign::raw_trailer_line(*trailer));
     out.flush();
     if (failed_list) {
       fd_writer list(failed_list->fd(), failed_list->name());

@@ -1,78 +1,71 @@
-// The csv and jsonl rows of whole logs, exactly, from the cases of rows.txt: every verdict and
-// every kind of failure, with the log line and the reason a failure gives.
+// The csv and jsonl rows of whole logs, exactly, from the cases of rows.txt (its head says how to
+// read it): every verdict and every kind of failure, with the log's line and the reason a failure
+// gives. Each row read back is the row written.
 #include <gtest/gtest.h>
 
-#include <fstream>
+#include <sift_campaign/csv_codec.hpp>
+#include <sift_campaign/jsonl_codec.hpp>
 #include <string>
 #include <vector>
 
-#include "formats.hpp"
+#include "case_text.hpp"
 
-namespace sift_runlog::table {
+namespace sift_runlog::campaign {
 namespace {
 
-// Whether a {N*text} repetition begins at field[i].
-bool repetition_at(std::string_view field, std::size_t i) {
-  const std::size_t star = field.find_first_not_of("0123456789", i + 1);
-  return field[i] == '{' && star > i + 1 && star < field.size() && field[star] == '*';
-}
+using sift_runlog::testing_support::expanded;
 
-// \n stands for a line feed, \\ for a backslash, \| for "|"; {N*text} for text N times.
-std::string expanded(std::string_view field) {
-  std::string bytes;
-  for (std::size_t i = 0; i < field.size(); ++i) {
-    if (repetition_at(field, i)) {
-      const std::size_t star = field.find('*', i);
-      const std::size_t end = field.find('}', star);
-      const std::string text = expanded(field.substr(star + 1, end - star - 1));
-      for (int n = std::stoi(std::string(field.substr(i + 1, star - i - 1))); n > 0; --n) {
-        bytes += text;
-      }
-      i = end;
-    } else if (field[i] != '\\') {
-      bytes += field[i];
-    } else {
-      bytes += field[++i] == 'n' ? '\n' : field[i];
+struct row_case {
+  int line = 0;
+  std::vector<std::string> fields;  // name, mode, path, log, csv row, jsonl row
+};
+
+void PrintTo(const row_case& c, std::ostream* os) { *os << "line " << c.line; }
+
+std::vector<row_case> read_cases() {
+  std::vector<row_case> cases;
+  for (const sift_runlog::testing_support::case_line& line :
+       sift_runlog::testing_support::read_case_lines(SIFT_ROW_CASES)) {
+    row_case c{line.number, {}};
+    for (const std::string_view field : sift_runlog::testing_support::case_fields(line.text)) {
+      c.fields.emplace_back(field);
     }
+    if (c.fields.size() != 6) throw std::runtime_error("rows.txt: six fields a case");
+    cases.push_back(c);
   }
-  return bytes;
+  return cases;
 }
 
-// The fields of a case line, cut at the " | " that no backslash escapes.
-std::vector<std::string> fields_of(const std::string& line) {
-  std::vector<std::string> fields(1);
-  for (std::size_t i = 0; i < line.size(); ++i) {
-    if (line.compare(i, 3, " | ") == 0) {
-      fields.emplace_back();
-      i += 2;
-    } else {
-      if (line[i] == '\\') fields.back() += line[i++];
-      fields.back() += line[i];
-    }
-  }
-  return fields;
+class row_case_test : public ::testing::TestWithParam<row_case> {};
+
+TEST_P(row_case_test, IsWrittenExactlyAndReadBackAsItself) {
+  const std::vector<std::string>& field = GetParam().fields;
+  grade_options options;
+  options.long_mode = field[1] == "-long";
+  const std::string path = expanded(field[2]);
+  const row graded = row_of(path, grade_buffer(expanded(field[3]), path, options), false);
+  std::string csv;
+  append_csv_row(csv, graded);
+  EXPECT_EQ(csv, expanded(field[4]) + "\n");
+  std::string jsonl;
+  append_jsonl_row(jsonl, graded);
+  EXPECT_EQ(jsonl, expanded(field[5]) + "\n");
+
+  csv_decoder decoder(csv_header(false).substr(0, csv_header(false).size() - 1));
+  row read;
+  decoder.decode(std::string_view(csv).substr(0, csv.size() - 1), read);
+  EXPECT_EQ(read, graded);
+  decode_jsonl_row(std::string_view(jsonl).substr(0, jsonl.size() - 1), read);
+  row without_type = graded;
+  without_type.boolean_answers = false;  // jsonl does not say BOOL or NUM
+  EXPECT_EQ(read, without_type);
 }
 
-TEST(table_rows, hold_exactly_what_the_line_shows_and_why_a_grade_failed) {
-  std::ifstream cases(SIFT_ROW_CASES);
-  ASSERT_TRUE(cases);
-  std::string line;
-  int checked = 0;
-  for (int number = 1; std::getline(cases, line); ++number) {
-    if (line.empty() || line.starts_with('#')) continue;
-    SCOPED_TRACE("rows.txt line " + std::to_string(number));
-    const std::vector<std::string> field = fields_of(line);
-    ASSERT_EQ(field.size(), 6u);
-    grade_options options;
-    options.long_mode = field[1] == "-long";
-    const std::string path = expanded(field[2]);
-    const grade_result graded = grade_buffer(expanded(field[3]), path, options);
-    EXPECT_EQ(format_row(table_format::csv, path, graded), expanded(field[4]) + "\n");
-    EXPECT_EQ(format_row(table_format::jsonl, path, graded), expanded(field[5]) + "\n");
-    ++checked;
-  }
-  EXPECT_GT(checked, 0);
+std::string case_name(const ::testing::TestParamInfo<row_case>& param) {
+  return sift_runlog::testing_support::case_test_name(param.param.line, param.param.fields[0]);
 }
+
+INSTANTIATE_TEST_SUITE_P(rows, row_case_test, ::testing::ValuesIn(read_cases()), case_name);
 
 }  // namespace
-}  // namespace sift_runlog::table
+}  // namespace sift_runlog::campaign
