@@ -227,12 +227,13 @@ void csv_decoder::decode(std::string_view record, row& out) {
     out.techniques.resize(techniques);
   }
   if (names_answers_ && answers) {
-    const std::size_t names = for_each_word(text(fixed_columns), "answer_names",
-                                            [&](std::size_t k, std::string_view word) {
-                                              if (k < out.answers.size())
-                                                out.answers[k].name.assign(word);
-                                            });
-    if (names != out.answers.size()) throw failure("answer_names does not name each answer once");
+    const std::string_view names = text(fixed_columns);
+    const auto blanks = static_cast<std::size_t>(std::count(names.begin(), names.end(), ' '));
+    if ((names.empty() ? 0 : blanks + 1) != out.answers.size()) {
+      throw failure("answer_names does not name each answer once");
+    }
+    for_each_word(names, "answer_names",
+                  [&](std::size_t k, std::string_view word) { out.answers[k].name.assign(word); });
   } else {
     for (answer& a : out.answers) a.name.clear();
   }

@@ -52,7 +52,11 @@ TEST_P(row_case_test, IsWrittenExactlyAndReadBackAsItself) {
   EXPECT_EQ(jsonl, expanded(field[5]) + "\n");
 
   csv_decoder decoder(csv_header(false).substr(0, csv_header(false).size() - 1));
-  row read;
+  // Read into a row that held another one, as the readers do: nothing of it may stay.
+  row read = row_of("p/a_b_c_d", grade_buffer("STATE_SPACE STATES 1 TECHNIQUES T\n", "p"), false);
+  read.boolean_answers = true;
+  read.failure = row_failure{3, "x"};
+  read.shard = shard_record{};
   decoder.decode(std::string_view(csv).substr(0, csv.size() - 1), read);
   EXPECT_EQ(read, graded);
   decode_jsonl_row(std::string_view(jsonl).substr(0, jsonl.size() - 1), read);

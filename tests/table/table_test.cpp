@@ -224,13 +224,16 @@ TEST(table_encoding, the_reader_gives_each_rows_fields_or_names_the_line_and_the
       {"{\"path\":\"a\",\"answers\":[{\"name\":\"n\",\"colour\":\"b\"}]}\n",
        "t: line 1: not a JSON object of a table row: an answer is {\"name\": ..., \"value\": ...} "
        "at byte 45"},
-      {"{\"path\":\"a\\udcff\\u00e9\\u0080\\u0800\\udbff\\udfff\\u0000\",\"tool\":null,\"model\":"
+      {"{\"path\":\"a\\udcff\\u00e9\\u0080\\u0800\\udbff\\udfff\\u0000\\ud800\\udc00\",\"tool\":"
+       "null,\"model\":"
        "null,"
        "\"examination\":null,\"run\":\"\",\"cores\":\"NO_CORE\",\"time_flag\":\"DNF\","
        "\"memory_flag\":null,\"verdict\":\"answers\",\"answers\":[{\"value\":\"1\",\"name\":\"n\"}]"
        ","
        "\"techniques\":[],\"report\":null}\n",
-       "a\xff\xc3\xa9\xc2\x80\xe0\xa0\x80\xf4\x8f\xbf\xbf\0|-,-,-,,NO_CORE,DNF,-|answers|n=1 |-|-\n"s},
+       "a\xff\xc3\xa9\xc2\x80\xe0\xa0\x80\xf4\x8f\xbf\xbf\0\xf0\x90\x80\x80|-,-,-,,NO_CORE,DNF,-|"
+       "answers|n=1 "
+       "|-|-\n"s},
       {"{\"path\":\"\\ud800\"}\n",
        "t: line 1: not a JSON object of a table row: a lone surrogate \\ud800, which is no "
        "character and no byte of a table at byte 9"},
@@ -242,6 +245,9 @@ TEST(table_encoding, the_reader_gives_each_rows_fields_or_names_the_line_and_the
       {csv + "\n" + row.substr(0, 10) + "\"x\"y" + row.substr(10) + "\n",
        "t: line 2: a byte after the closing quote of field 4"},
       {csv + "\nb.log,,,,,,,,maybe,,,\n", "t: line 2: 'maybe' is not a verdict"},
+      // A failure of the system names no line: its report is its reason, as it is.
+      {csv + "\nb.log,,,,,,,,failed,,,sift_runlog: x\n",
+       "b.log|-,-,-,-,-,-,-|failed||sift_runlog: x|-\n"},
       {csv + "\nb.log,,,,,,,,ERROR,,,oops\n",
        "t: line 2: the report of an ERROR row begins with neither 'line N: ' nor 'no log line: '"},
       {csv + "\nb.log,,,,,,,,CC,1 NUM:2,,\n",
@@ -302,7 +308,8 @@ TEST(table_encoding, shards_cover_every_log_once_in_balanced_runs) {
     }
   }
   EXPECT_FALSE(parse_shard("0/3") || parse_shard("4/3") || parse_shard("1/") ||
-               parse_shard("1/2x"));
+               parse_shard("1/2x") || parse_shard("1/1000001"));
+  EXPECT_TRUE(parse_shard("1000000/1000000"));
 }
 
 TEST(table_command, rows_are_the_programs_at_one_and_eight_jobs) {
