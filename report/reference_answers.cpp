@@ -3,11 +3,11 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <sift_campaign/messages.hpp>
 
 #include "campaign_digest.hpp"
 #include "exact_number.hpp"
 #include "formats.hpp"
-#include "output_file.hpp"
 #include "table_rows.hpp"
 
 namespace sift_runlog::report {
@@ -49,8 +49,8 @@ class reference_builder {
               {std::string(formula), std::string(value), comparison_key(value)});
         });
     if (left_out != 0) {
-      table::say(file + ": " + std::to_string(left_out) +
-                 " formula(s) left out of the reference: the campaign's logs disagree on them");
+      campaign::say(file + ": " + std::to_string(left_out) +
+                    " formula(s) left out of the reference: the campaign's logs disagree on them");
     }
   }
 

@@ -6,7 +6,7 @@
 
 #include <cstddef>
 #include <memory>
-#include <stdexcept>
+#include <sift_campaign/failure.hpp>
 #include <string>
 #include <vector>
 
@@ -15,9 +15,9 @@
 namespace sift_runlog::report {
 
 // An input that cannot make a report; what() names the file and, when there is one, the line.
-class input_error : public std::runtime_error {
+class input_error : public campaign::failure {
  public:
-  using std::runtime_error::runtime_error;
+  using campaign::failure::failure;
 };
 
 class table_rows {

@@ -13,7 +13,7 @@
 #include <cstring>
 #include <numeric>
 #include <set>
-#include <stdexcept>
+#include <sift_campaign/failure.hpp>
 #include <tuple>
 
 namespace sift_runlog::table {
@@ -95,7 +95,7 @@ class searcher {
     DIR* const stream = ::opendir(directory.c_str());
     if (stream == nullptr && (errno == EMFILE || errno == ENFILE || errno == ENOMEM)) {
       // The process ran out, not the folder: no table rather than one with a folder missing.
-      throw std::runtime_error("cannot search " + directory + ": " + std::strerror(errno));
+      throw campaign::system_failure("cannot search " + directory, errno);
     }
     if (stream == nullptr) {
       note_(directory, std::string("cannot search: ") + std::strerror(errno));
@@ -111,7 +111,7 @@ class searcher {
       if (!matches && entry->d_type == DT_REG) continue;
       struct stat status {};
       if (::fstatat(::dirfd(stream), name, &status, 0) != 0) {
-        if (matches) found_.logs.push_back({joined(directory, name), 0, 0, 0, 0});
+        look_failed(joined(directory, name), matches);
       } else if (S_ISDIR(status.st_mode)) {
         subdirectories.emplace_back(joined(directory, name), status);
       } else if (S_ISREG(status.st_mode) && matches) {
@@ -127,6 +127,19 @@ class searcher {
       return false;
     }
     return true;
+  }
+
+  // An entry that cannot be looked at. One that matches is a log, whose grade says why it cannot
+  // be read; any other may be a folder: it is noted and listed as not searched, unless it leads
+  // nowhere (a dangling symbolic link).
+  void look_failed(std::string path, bool matches) {
+    const int error_number = errno;
+    if (matches) {
+      found_.logs.push_back({std::move(path), 0, 0, 0, 0});
+    } else if (error_number != ENOENT && error_number != ENOTDIR) {
+      note_(path, std::string("cannot search: ") + std::strerror(error_number));
+      found_.unsearched.push_back(std::move(path));
+    }
   }
 
   const std::string& pattern_;
@@ -245,7 +258,7 @@ std::vector<std::string> read_path_list(std::istream& in) {
     if (line.empty()) continue;
     // A path cannot hold a NUL: cut there, it would name another file.
     if (line.find('\0') != std::string::npos) {
-      throw std::runtime_error("line " + std::to_string(number) + ": a NUL byte in the path");
+      throw campaign::failure("line " + std::to_string(number) + ": a NUL byte in the path");
     }
     if (!line.starts_with('"')) {
       paths.push_back(line);
@@ -267,11 +280,10 @@ std::vector<std::string> read_path_list(std::istream& in) {
       }
     }
     if (!closed) {
-      throw std::runtime_error("line " + std::to_string(number) +
-                               ": a quoted path must end in \" and use only \\\", \\\\ and \\n");
+      throw campaign::failure("line " + std::to_string(number) +
+                              ": a quoted path must end in \" and use only \\\", \\\\ and \\n");
     }
-    if (path.empty())
-      throw std::runtime_error("line " + std::to_string(number) + ": an empty path");
+    if (path.empty()) throw campaign::failure("line " + std::to_string(number) + ": an empty path");
     paths.push_back(path);
   }
   return paths;

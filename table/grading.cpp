@@ -14,11 +14,11 @@
 #include <map>
 #include <mutex>
 #include <numeric>
+#include <sift_campaign/failure.hpp>
+#include <sift_campaign/messages.hpp>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
-
-#include "output_file.hpp"
 
 namespace sift_runlog::table {
 
@@ -36,11 +36,6 @@ struct graded_log {
 // and the run stops without a table rather than mark healthy logs failed.
 constexpr std::string_view memory_exhausted_report =
     "sift_runlog: SIFT_RUNLOG.MEMORY_EXHAUSTED: out of memory";
-
-class resources_exhausted : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
 
 graded_log failed_log(const found_log& log, const campaign_settings& settings, std::string report) {
   grade_result lost;
@@ -67,7 +62,7 @@ graded_log grade_one(const found_log& log, const campaign_settings& settings) {
   if (fd < 0) {
     const int error_number = errno;
     if (error_number == EMFILE || error_number == ENFILE || error_number == ENOMEM) {
-      throw resources_exhausted(
+      throw campaign::failure(
           "cannot open " + printable(log.path) + ": " + std::strerror(error_number) +
           (error_number == EMFILE ? "; the process may open no more files (ulimit -n): grade "
                                     "with fewer jobs (-j) or raise the limit"
@@ -100,7 +95,7 @@ graded_log grade_one(const found_log& log, const campaign_settings& settings) {
     done.row = format_row(settings.format, log.path, graded);
   } catch (const std::bad_alloc&) {
     // The analysis of a log needs the same little memory whatever the log holds.
-    throw resources_exhausted("out of memory while grading " + printable(log.path));
+    throw campaign::failure("out of memory while grading " + printable(log.path));
   }
   return done;
 }
@@ -119,51 +114,37 @@ std::vector<std::size_t> grading_order(std::span<const found_log> logs) {
   return order;
 }
 
-// "1234/20000 logs, 812 logs/s, 0:23 left, 2 failed", redrawn in place. The time left counts the
-// bytes left and a fixed cost per log, at the rate of the work done so far: a few big logs
-// graded first would make a count of logs promise far too long, and the reverse far too short.
-class progress_line {
- public:
-  progress_line(bool shown, std::span<const found_log> logs) : shown_(shown), total_(logs.size()) {
-    for (const found_log& log : logs) work_left_ += cost(log);
-  }
-
-  static double cost(const found_log& log) { return static_cast<double>(log.size) + work_per_log; }
-
-  void count(const found_log& log) { work_done_ += cost(log); }
-
-  void draw(std::size_t done, std::size_t failed) {
-    const clock_type::time_point now = clock_type::now();
-    if (!shown_ || now - drawn_ < std::chrono::milliseconds(100)) return;
-    drawn_ = now;
-    const double seconds = std::chrono::duration<double>(now - start_).count();
-    const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
-    char text[200];
-    const int length = std::snprintf(
-        text, sizeof text,
-        "\rsift_runlog_table: %zu/%zu logs, %.0f logs/s, %s left, %zu failed\x1b[K", done, total_,
-        rate, time_left(work_done_, work_left_, seconds).c_str(), failed);
-    (void)!::write(STDERR_FILENO, text, static_cast<std::size_t>(std::max(length, 0)));
-    erased_ = false;
-  }
-
-  void erase() {
-    if (!shown_ || erased_) return;
-    (void)!::write(STDERR_FILENO, "\r\x1b[K", 4);
-    erased_ = true;
-  }
-
- private:
-  bool shown_;
-  std::size_t total_;
-  double work_left_ = 0;
-  double work_done_ = 0;
-  clock_type::time_point start_ = clock_type::now();
-  clock_type::time_point drawn_{};
-  bool erased_ = true;
-};
-
 }  // namespace
+
+progress_line::progress_line(bool shown, std::span<const found_log> logs)
+    : shown_(shown), total_(logs.size()) {
+  for (const found_log& log : logs) work_left_ += static_cast<double>(log.size) + work_per_log;
+}
+
+void progress_line::count(const found_log& log) {
+  work_done_ += static_cast<double>(log.size) + work_per_log;
+}
+
+void progress_line::draw(std::size_t done, std::size_t failed) {
+  const clock_type::time_point now = clock_type::now();
+  if (!shown_ || now - drawn_ < std::chrono::milliseconds(100)) return;
+  drawn_ = now;
+  const double seconds = std::chrono::duration<double>(now - start_).count();
+  const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
+  char text[200];
+  const int length =
+      std::snprintf(text, sizeof text, "\r%s: %zu/%zu logs, %.0f logs/s, %s left, %zu failed\x1b[K",
+                    campaign::program_name(), done, total_, rate,
+                    time_left(work_done_, work_left_, seconds).c_str(), failed);
+  (void)!::write(STDERR_FILENO, text, static_cast<std::size_t>(std::max(length, 0)));
+  erased_ = false;
+}
+
+void progress_line::erase() {
+  if (!shown_ || erased_) return;
+  (void)!::write(STDERR_FILENO, "\r\x1b[K", 4);
+  erased_ = true;
+}
 
 std::string time_left(double done, double total, double seconds) {
   if (done <= 0 || seconds <= 0) return "?";
@@ -191,7 +172,8 @@ campaign_totals grade_campaign(std::span<const found_log> logs, const campaign_s
   std::size_t failed_so_far = 0;
   std::exception_ptr stop_reason;
   campaign_totals totals;
-  progress_line progress(settings.progress, logs);
+  progress_line hidden(false, {});
+  progress_line& progress = settings.progress != nullptr ? *settings.progress : hidden;
 
   const auto put = [&](const graded_log& graded) {
     write(graded.row);
@@ -199,7 +181,8 @@ campaign_totals grade_campaign(std::span<const found_log> logs, const campaign_s
     ++totals.by_verdict[static_cast<std::size_t>(graded.verdict)];
     if (!graded.failure.empty()) {
       progress.erase();
-      say(printable(logs[written].path) + ": " + graded.failure);
+      if (settings.before_report) settings.before_report();
+      campaign::say(printable(logs[written].path) + ": " + graded.failure);
       totals.failed.push_back(logs[written].path);
     }
     ++written;
@@ -256,9 +239,9 @@ campaign_totals grade_campaign(std::span<const found_log> logs, const campaign_s
     }
   }
   if (!thread_problem.empty() && threads > 0) {
-    say("only " + std::to_string(graders.size()) + " of " + std::to_string(threads) +
-        " grading threads could start (" + thread_problem + ")" +
-        (graders.empty() ? "; grading on the main thread alone" : ""));
+    campaign::say("only " + std::to_string(graders.size()) + " of " + std::to_string(threads) +
+                  " grading threads could start (" + thread_problem + ")" +
+                  (graders.empty() ? "; grading on the main thread alone" : ""));
   }
   if (graders.empty()) {
     grader();

@@ -8,9 +8,11 @@
 #include <cerrno>
 #include <cstring>
 #include <optional>
+#include <sift_campaign/messages.hpp>
+#include <sift_campaign/output_file.hpp>
+#include <sift_campaign/writer.hpp>
 
 #include "campaign.hpp"
-#include "output_file.hpp"
 #include "shard_record.hpp"
 #include "table_reader.hpp"
 
@@ -239,42 +241,34 @@ std::size_t merge_parts(std::span<const table_part> parts,
 }
 
 int merge_tables(const std::vector<std::string>& tables, const std::string& output, bool quiet) {
-  try {
-    // Made first: an output that cannot be written is known before a part is read.
-    table_output file("-o", output.empty() ? "-" : output);
-    std::optional<file_identity> written = file.identity();
-    if (output.empty()) written = standard_output_identity();
-    std::vector<std::string> contents;
-    std::vector<table_part> parts;
-    std::vector<struct stat> identities(tables.size());
-    for (std::size_t i = 0; i < tables.size(); ++i) {
-      contents.push_back(read_part(tables[i], identities[i]));
-      for (std::size_t k = 0; k < i; ++k) {
-        if (identities[k].st_dev == identities[i].st_dev &&
-            identities[k].st_ino == identities[i].st_ino) {
-          throw table_error(tables[k] + " and " + tables[i] + " are the same file");
-        }
-      }
-      if (written && written->name.empty() && written->device == identities[i].st_dev &&
-          written->inode == identities[i].st_ino) {
-        throw table_error((output.empty() ? "standard output" : "-o " + output) + " is " +
-                          tables[i] + ", a table to merge");
-      }
+  // Made first: an output that cannot be written is known before a part is read.
+  campaign::output_file file("-o", output.empty() ? "-" : output);
+  std::vector<std::string> contents;
+  std::vector<campaign::named_file> read;
+  for (const std::string& table : tables) {
+    struct stat status {};
+    contents.push_back(read_part(table, status));
+    const campaign::named_file part{table, campaign::identity_of(status)};
+    if (const campaign::named_file* same = campaign::same_file_among(part.identity, read)) {
+      throw table_error(same->name + " and " + table + " are the same file");
     }
-    for (std::size_t i = 0; i < tables.size(); ++i) parts.push_back({tables[i], contents[i]});
-
-    fd_writer out(file.fd(), file.name(), file.is_stream());
-    const std::size_t rows =
-        merge_parts(parts, [&out](std::string_view bytes) { out.write(bytes); });
-    out.flush();
-    commit_outputs(&file, nullptr);
-    if (!quiet)
-      say(std::to_string(tables.size()) + " tables merged, " + std::to_string(rows) + " rows");
-    return 0;
-  } catch (const std::runtime_error& e) {
-    say(e.what());
-    return 2;
+    if (file.identity() == part.identity) {
+      throw table_error(file.description() + " is " + table + ", a table to merge");
+    }
+    read.push_back(part);
   }
+  std::vector<table_part> parts;
+  for (std::size_t i = 0; i < tables.size(); ++i) parts.push_back({tables[i], contents[i]});
+
+  campaign::fd_writer out(file.fd(), file.name(), file.is_stream());
+  const std::size_t rows = merge_parts(parts, [&out](std::string_view bytes) { out.write(bytes); });
+  out.flush();
+  campaign::commit_outputs(&file, nullptr);
+  if (!quiet) {
+    campaign::say(std::to_string(tables.size()) + " tables merged, " + std::to_string(rows) +
+                  " rows");
+  }
+  return 0;
 }
 
 }  // namespace sift_runlog::table

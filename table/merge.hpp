@@ -1,7 +1,7 @@
 // Joining the tables that the parts of a sharded campaign wrote into one. Every part is checked
 // whole before a byte is written: each row well formed, every part's shard record of one cut and
-// one mode, every part from 1 to N once, each holding the rows of its range. The joined table is the
-// parts' rows in part order, each without its shard record: the table of one whole run.
+// one mode, every part from 1 to N once, each holding the rows of its range. The joined table is
+// the parts' rows in part order, each without its shard record: the table of one whole run.
 #pragma once
 
 #include <cstddef>
@@ -26,8 +26,8 @@ std::size_t merge_parts(std::span<const table_part> parts,
                         const std::function<void(std::string_view)>& write);
 
 // Reads the tables, joins them and writes the result to `output` (replaced once complete), or
-// to standard output when it is empty. Returns the exit status: 0, or 2 with a message when
-// nothing was written.
+// to standard output when it is empty. Returns the exit status, 0; throws campaign::failure (a
+// table_error among them) when nothing was written.
 [[nodiscard]] int merge_tables(const std::vector<std::string>& tables, const std::string& output,
                                bool quiet);
 

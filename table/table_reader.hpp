@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <stdexcept>
+#include <sift_campaign/failure.hpp>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,9 +18,9 @@ namespace sift_runlog::table {
 
 // Every error of reading a table; what() is "FILE: line N: REASON" (or "cannot read FILE: REASON"
 // when the system refuses the file).
-class table_error : public std::runtime_error {
+class table_error : public campaign::failure {
  public:
-  using std::runtime_error::runtime_error;
+  using campaign::failure::failure;
 };
 
 // Splits one csv record (RFC 4180, without its line end) into `fields`, reused and resized to

@@ -1,0 +1,45 @@
+// Files by identity, whatever the spelling of their paths or the descriptor they are reached
+// by: the checks that no output is an input and that no two outputs are one file.
+//
+// Errors follow failure.hpp; nothing here fails: a file that cannot be looked at has no
+// identity, and then matches nothing.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <optional>
+#include <span>
+#include <string>
+
+namespace sift_runlog::campaign {
+
+// Device and inode of an existing file, or the folder's device and inode and the name for one
+// not made yet (only ever an output, so it matches no input).
+struct file_identity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  std::string name;  // only for a file that does not exist yet
+  bool operator==(const file_identity&) const = default;
+};
+
+[[nodiscard]] file_identity identity_of(const struct stat& status);
+
+// The identity of the file at `path` (symbolic links followed); nothing when it cannot be
+// reached.
+[[nodiscard]] std::optional<file_identity> path_identity(const std::string& path);
+
+// The identity of what `fd` is open on: a file, a pipe or a socket; nothing for a device (a
+// terminal, /dev/null: many may write there) or a closed descriptor.
+[[nodiscard]] std::optional<file_identity> descriptor_identity(int fd);
+
+// A file the command reads or writes, with the name its messages give it.
+struct named_file {
+  std::string name;
+  std::optional<file_identity> identity;
+};
+
+// The first of `files` that is `file`; nothing when `file` has no identity.
+[[nodiscard]] const named_file* same_file_among(const std::optional<file_identity>& file,
+                                                std::span<const named_file> files);
+
+}  // namespace sift_runlog::campaign
