@@ -5,13 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <charconv>
 #include <fstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "command_line.hpp"
+#include "data_file.hpp"
 #include "program_runner.hpp"
 #include "run_analysis.hpp"
 #include "sift_runlog/grade.hpp"
@@ -19,6 +19,7 @@
 namespace sift_runlog {
 namespace {
 
+using testing_support::expanded;
 using testing_support::stdout_target;
 
 struct log_case {
@@ -34,81 +35,10 @@ struct log_case {
 
 void PrintTo(const log_case& row, std::ostream* os) { *os << "line " << row.line; }
 
-std::string expand(std::string_view& in, bool nested);
-
-std::size_t take_number(std::string_view& in) {
-  std::size_t value = 0;
-  const auto [end, error] = std::from_chars(in.data(), in.data() + in.size(), value);
-  if (error != std::errc()) throw std::invalid_argument("a number expected after {");
-  in.remove_prefix(static_cast<std::size_t>(end - in.data()));
-  return value;
-}
-
-// {N*text} or {A..B:text}, after the opening brace.
-std::string expand_braces(std::string_view& in) {
-  const std::size_t first = take_number(in);
-  std::string out;
-  if (in.starts_with('*')) {
-    in.remove_prefix(1);
-    out = expand(in, true);
-    const std::size_t size = out.size() * first;
-    while (out.size() < size) out.append(out, 0, std::min(out.size(), size - out.size()));
-    return out.substr(0, size);
-  }
-  if (!in.starts_with("..")) throw std::invalid_argument("{N*text} or {A..B:text} expected");
-  in.remove_prefix(2);
-  const std::size_t last = take_number(in);
-  in.remove_prefix(1);  // the colon
-  const std::string text = expand(in, true);
-  for (std::size_t number = first; number <= last; ++number) {
-    for (const char c : text) out += c == '%' ? std::to_string(number) : std::string(1, c);
-  }
-  return out;
-}
-
-// The bytes `in` stands for, up to its end or, when nested, the closing brace.
-std::string expand(std::string_view& in, bool nested) {
-  std::string out;
-  while (!in.empty()) {
-    const char c = in.front();
-    in.remove_prefix(1);
-    if (c == '}' && nested) return out;
-    if (c == '{') {
-      out += expand_braces(in);
-    } else if (c != '\\' || in.empty()) {
-      out += c;
-    } else if (in.front() == 'x') {
-      out += static_cast<char>(std::stoi(std::string(in.substr(1, 2)), nullptr, 16));
-      in.remove_prefix(3);
-    } else {
-      const std::size_t at = std::string_view("nrtf0s").find(in.front());
-      out += at == std::string_view::npos ? in.front() : "\n\r\t\f\0 "[at];
-      in.remove_prefix(1);
-    }
-  }
-  if (nested) throw std::invalid_argument("a { without its }");
-  return out;
-}
-
-std::string expanded(std::string_view text) { return expand(text, false); }
-
-log_case parse_case(std::string_view line, int number) {
-  // Fields are cut at the bars that are not escaped, and trimmed of blanks.
-  std::vector<std::string_view> fields;
-  for (std::size_t i = 0, begin = 0; i <= line.size(); ++i) {
-    if (i < line.size() && line[i] == '\\') {
-      ++i;
-    } else if (i == line.size() || line[i] == '|') {
-      std::string_view field = line.substr(begin, i - begin);
-      field.remove_prefix(std::min(field.find_first_not_of(' '), field.size()));
-      field.remove_suffix(field.size() - field.find_last_not_of(' ') - 1);
-      fields.push_back(field);
-      begin = i + 1;
-    }
-  }
-  if (fields.size() < 4 || fields.size() > 6) throw std::invalid_argument("4 to 6 fields");
+log_case parse_case(const testing_support::data_line& line) {
+  const std::vector<std::string>& fields = line.fields;
   log_case row;
-  row.line = number;
+  row.line = line.number;
   row.name = fields[0];
   for (std::string_view rest = fields[1]; !rest.empty();) {
     const std::string_view token = rest.substr(0, rest.find(' '));
@@ -124,24 +54,17 @@ log_case parse_case(std::string_view line, int number) {
   }
   row.log = fields[2];
   row.output = expanded(fields[3]);
-  if (fields.size() > 4) row.exit_status = std::stoi(std::string(fields[4]));
+  if (fields.size() > 4) row.exit_status = std::stoi(fields[4]);
   if (fields.size() > 5) row.report = expanded(fields[5]);
   return row;
 }
 
 std::vector<log_case> read_cases() {
-  std::ifstream file(SIFT_LOG_CASES);
   std::vector<log_case> cases;
-  int number = 0;
-  for (std::string line; std::getline(file, line);) {
-    ++number;
-    try {
-      if (!line.empty() && !line.starts_with('#')) cases.push_back(parse_case(line, number));
-    } catch (const std::exception& e) {
-      throw std::runtime_error("log_cases.txt:" + std::to_string(number) + ": " + e.what());
-    }
+  for (const testing_support::data_line& line :
+       testing_support::read_data_file(SIFT_LOG_CASES, 4, 6)) {
+    cases.push_back(parse_case(line));
   }
-  if (cases.empty()) throw std::runtime_error("no cases in " SIFT_LOG_CASES);
   return cases;
 }
 
@@ -225,17 +148,14 @@ TEST_P(log_case_test, GivesTheExactOutputInProcessAndAsAProgram) {
   }
   std::string().swap(log);  // the program starts with this process's pages: keep them few
   const testing_support::program_result ran = testing_support::run_program(
-      SIFT_RUNLOG_PROGRAM, row.arguments, directory.path, row.target, time_bound);
+      SIFT_RUNLOG_PROGRAM, row.arguments, directory.path, {row.target, time_bound});
   expect_graded(ran.output, ran.exit_status, ran.report);
   EXPECT_FALSE(ran.timed_out);
   EXPECT_LT(ran.peak_rss_kib, memory_bound_kib);
 }
 
 std::string case_name(const ::testing::TestParamInfo<log_case>& info) {
-  std::string name = "line_" + std::to_string(info.param.line) + "_";
-  for (const char c : info.param.name)
-    name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-  return name;
+  return testing_support::case_name(info.param.line, info.param.name);
 }
 
 INSTANTIATE_TEST_SUITE_P(logs, log_case_test, ::testing::ValuesIn(read_cases()), case_name);
