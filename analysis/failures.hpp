@@ -71,5 +71,7 @@ class output_error : public system_failure {
 std::string failure_report(const std::exception_ptr& failure);
 // The message part of that report, e.g. "sift_runlog:242".
 std::string failure_message(const std::exception_ptr& failure);
+// Which kind of failure it is.
+failure_cause failure_cause_of(const std::exception_ptr& failure);
 
 }  // namespace sift_runlog

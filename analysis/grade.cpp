@@ -50,8 +50,8 @@ class function_output_sink final : public output_sink {
 
 // The caller's exception in the report when it was the failure that ended the grade.
 grade_outcome with_caller_failure(grade_outcome graded, const function_output_sink& out) {
-  if (graded.exit_status != 0 && out.failure() &&
-      graded.report == failure_report(std::make_exception_ptr(output_function_failure()))) {
+  // Once the caller's function failed it is not called again, so an output failure is its.
+  if (out.failure() && graded.line.failure.cause == failure_cause::output_error) {
     graded.report = failure_report(out.failure());
     graded.line.failure.reason = failure_message(out.failure());
   }

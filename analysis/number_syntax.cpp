@@ -1,6 +1,9 @@
 #include "number_syntax.hpp"
 
 #include <cstddef>
+#include <string>
+
+#include "sift_runlog/grade.hpp"
 
 namespace sift_runlog {
 
@@ -16,15 +19,17 @@ unsigned digit_value(char c) noexcept {
 
 class number_parser {
  public:
-  explicit number_parser(std::string_view word) noexcept : word_(word) {}
+  // With `parts`, a decimal number's digits are kept there.
+  explicit number_parser(std::string_view word, decimal_number* parts = nullptr) noexcept
+      : word_(word), parts_(parts) {}
 
-  bool parse() noexcept {
-    accept_sign();
+  bool parse() {
+    if (accept_sign() && parts_ != nullptr) parts_->negative = word_.front() == '-';
     if (!mantissa()) return false;
     if (at_end()) return true;
     if (!accept('E') && !accept('e')) return false;
-    accept_sign();
-    return digits(10) && at_end();
+    if (accept_sign() && parts_ != nullptr) parts_->negative_exponent = word_[position_ - 1] == '-';
+    return digits(10, nullptr, parts_ != nullptr ? &parts_->exponent_digits : nullptr) && at_end();
   }
 
  private:
@@ -38,18 +43,18 @@ class number_parser {
     return false;
   }
 
-  void accept_sign() noexcept {
-    if (!accept('+')) accept('-');
-  }
+  bool accept_sign() noexcept { return accept('+') || accept('-'); }
 
   // One or more digits below `base`, with single underscores between two digits. Adds their
-  // decimal value to `value` when asked (saturating, so a huge base is just out of range).
-  bool digits(unsigned base, unsigned long* value = nullptr) noexcept {
+  // decimal value to `value` when asked (saturating, so a huge base is just out of range), and
+  // the digits themselves to `kept`.
+  bool digits(unsigned base, unsigned long* value = nullptr, std::string* kept = nullptr) {
     bool any = false;
     for (;;) {
       if (at_end() || digit_value(word_[position_]) >= base) return any;
       if (value != nullptr && *value <= 1000)
         *value = *value * base + digit_value(word_[position_]);
+      if (kept != nullptr) *kept += word_[position_];
       ++position_;
       any = true;
       if (!at_end() && word_[position_] == '_') {
@@ -60,33 +65,41 @@ class number_parser {
   }
 
   // digits ["." digits] in the given base.
-  bool digits_with_point(unsigned base) noexcept {
+  bool digits_with_point(unsigned base) {
     if (!digits(base)) return false;
     if (accept('.')) return digits(base);
     return true;
   }
 
-  bool mantissa() noexcept {
+  bool mantissa() {
     const std::size_t start = position_;
     unsigned long base = 0;
     if (!digits(10, &base)) return false;
-    if (at_end()) return true;
-    const char mark = word_[position_];
-    if (mark != '#' && mark != ':') {
-      position_ = start;
-      return digits_with_point(10);
+    if (!at_end() && (word_[position_] == '#' || word_[position_] == ':')) {
+      const char mark = word_[position_++];
+      parts_ = nullptr;  // a based number is no decimal one
+      if (base < 2 || base > 16) return false;
+      return digits_with_point(static_cast<unsigned>(base)) && accept(mark);
     }
-    ++position_;
-    if (base < 2 || base > 16) return false;
-    return digits_with_point(static_cast<unsigned>(base)) && accept(mark);
+    position_ = start;
+    if (!digits(10, nullptr, parts_ != nullptr ? &parts_->integer_digits : nullptr)) return false;
+    return !accept('.') ||
+           digits(10, nullptr, parts_ != nullptr ? &parts_->fraction_digits : nullptr);
   }
 
   std::string_view word_;
+  decimal_number* parts_;
   std::size_t position_ = 0;
 };
 
 }  // namespace
 
 bool is_number(std::string_view word) noexcept { return number_parser(word).parse(); }
+
+std::optional<decimal_number> decimal_number_of(std::string_view word) {
+  decimal_number parts;
+  if (!number_parser(word, &parts).parse() || parts.integer_digits.empty()) return std::nullopt;
+  return parts;
+}
 
 }  // namespace sift_runlog

@@ -53,6 +53,7 @@ void fail(grade_outcome& outcome, const std::exception_ptr& failure) {
   outcome.line.verdict = verdict_kind::failed;
   outcome.line.file = std::move(file);
   outcome.line.failure = std::move(kept);
+  outcome.line.failure.cause = failure_cause_of(failure);
   if (outcome.line.failure.reason.empty()) {
     // A failure of the system rather than of the log: its message is the reason.
     outcome.line.failure.reason = failure_message(failure);

@@ -3,19 +3,18 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <sift_campaign/table_reader.hpp>
 #include <string>
-
-#include "table_reader.hpp"
 
 namespace {
 
-using namespace sift_runlog::table;
+using namespace sift_runlog::campaign;
 
 constexpr int rows = 10'000;
 constexpr int answers_per_row = 100;
 
 std::string make_table(table_format format) {
-  std::string table(table_header(format));
+  std::string table(table_header(format, false));
   for (int r = 0; r < rows; ++r) {
     const std::string path = "campaign/run" + std::to_string(r) + "/tool_Model-" +
                              std::to_string(r) + "_ReachabilityCardinality_1.log";
@@ -50,7 +49,7 @@ void read_table(benchmark::State& state, table_format format) {
   std::int64_t answers = 0;
   for (auto _ : state) {
     table_reader reader("table", table);
-    for (table_row row; reader.next(row);) answers += static_cast<std::int64_t>(row.answers.size());
+    for (row r; reader.next(r);) answers += static_cast<std::int64_t>(r.answers.size());
   }
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(table.size()));
   state.SetItemsProcessed(answers);  // answers a second

@@ -8,12 +8,7 @@
 namespace sift_runlog::report {
 namespace {
 
-std::size_t verdict_index(std::string_view verdict) {
-  const auto* found = std::find(verdict_words.begin(), verdict_words.end(), verdict);
-  return static_cast<std::size_t>(found - verdict_words.begin());
-}
-
-bool definite(std::string_view value) { return !value.empty() && value != "?"; }
+bool definite(const std::optional<std::string>& value) { return value && !value->empty(); }
 
 // The same value in other notations: each distinct text's class (texts of one value share it).
 std::vector<std::uint32_t> value_classes(const std::vector<std::string>& values) {
@@ -65,12 +60,11 @@ campaign_digest::campaign_digest(const reference_answers* reference,
                                  std::function<void(const wrong_answer&)> on_wrong)
     : reference_(reference), on_wrong_(std::move(on_wrong)) {}
 
-void campaign_digest::add(const table::table_row& row) {
+void campaign_digest::add(const campaign::row& row) {
   auto group = groups_.try_emplace(group_key{row.tool, row.examination}).first;
   group_counts& counts = group->second;
   ++counts.logs;
-  const std::size_t verdict = verdict_index(row.verdict);
-  if (verdict < counts.verdicts.size()) ++counts.verdicts[verdict];
+  ++counts.verdicts[static_cast<std::size_t>(row.verdict)];
   if (row.time_flag == "DNF") ++counts.time_flag_dnf;
   if (row.memory_flag == "MOVF") ++counts.memory_flag_movf;
   if (row.answers.empty()) return;
@@ -83,7 +77,7 @@ void campaign_digest::add(const table::table_row& row) {
   examination_answers* answers = nullptr;
   std::uint32_t log = 0;
   for (std::size_t i = 0; i < row.answers.size(); ++i) {
-    const table::named_value& answer = row.answers[i];
+    const campaign::answer& answer = row.answers[i];
     ++counts.formulas;
     if (reference_ != nullptr) score(row, answer, known, i, counts);
     if (!definite(answer.value)) continue;
@@ -105,14 +99,14 @@ void campaign_digest::add(const table::table_row& row) {
       formula = &answers->formulas.emplace_back();
       formula->formula = answer.name;
     }
-    const auto seen = std::find(formula->values.begin(), formula->values.end(), answer.value);
+    const auto seen = std::find(formula->values.begin(), formula->values.end(), *answer.value);
     const auto value = static_cast<std::uint32_t>(seen - formula->values.begin());
-    if (seen == formula->values.end()) formula->values.push_back(answer.value);
+    if (seen == formula->values.end()) formula->values.push_back(*answer.value);
     formula->by.emplace_back(log, value);
   }
 }
 
-void campaign_digest::score(const table::table_row& row, const table::named_value& answer,
+void campaign_digest::score(const campaign::row& row, const campaign::answer& answer,
                             const std::vector<reference_answers::known>* known, std::size_t hint,
                             group_counts& group) {
   const reference_answers::known* expected =
@@ -121,11 +115,11 @@ void campaign_digest::score(const table::table_row& row, const table::named_valu
     ++group.not_in_reference;
   } else if (!definite(answer.value)) {
     ++group.unanswered;
-  } else if (answer.value == expected->value || comparison_key(answer.value) == expected->key) {
+  } else if (*answer.value == expected->value || comparison_key(*answer.value) == expected->key) {
     ++group.right;
   } else {
     ++group.wrong;
-    if (on_wrong_) on_wrong_({&row, answer.name, expected->value, answer.value});
+    if (on_wrong_) on_wrong_({&row, answer.name, expected->value, *answer.value});
   }
 }
 

@@ -11,18 +11,15 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <sift_campaign/row.hpp>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
-#include "table_reader.hpp"
-
 namespace sift_runlog::report {
 
-// The words of the verdict column, in the order of the summary's columns.
-inline constexpr std::array<std::string_view, 8> verdict_words = {
-    "answers", "DNC", "CC", "DNF", "BAD_RUN?", "ERROR", "problem_with_file", "failed"};
+using campaign::verdict_words;
 
 // The counts of one tool and examination.
 struct group_counts {
@@ -58,7 +55,7 @@ struct disagreement {
 
 // One row of the wrong view.
 struct wrong_answer {
-  const table::table_row* row;
+  const campaign::row* row;
   std::string_view formula, expected, value;
 };
 
@@ -67,7 +64,7 @@ struct wrong_answer {
 // disagree is left out.
 class reference_answers {
  public:
-  // Reads `file`; throws table::table_error or input_error naming the file and the line.
+  // Reads `file`; throws campaign::failure naming the file and the line.
   static reference_answers load(const std::string& file);
 
   struct known {
@@ -102,7 +99,7 @@ class campaign_digest {
   explicit campaign_digest(const reference_answers* reference = nullptr,
                            std::function<void(const wrong_answer&)> on_wrong = {});
 
-  void add(const table::table_row& row);
+  void add(const campaign::row& row);
 
   // Once every row is added: counts the disputed answers. Call once, before the views below.
   void finish();
@@ -137,7 +134,7 @@ class campaign_digest {
     std::size_t path_begin;
     std::size_t path_size;
   };
-  void score(const table::table_row& row, const table::named_value& answer,
+  void score(const campaign::row& row, const campaign::answer& answer,
              const std::vector<reference_answers::known>* known, std::size_t hint,
              group_counts& group);
   // Calls visit(examination, formula, classes) for each formula with two values or more;

@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <set>
-
-#include "formats.hpp"
+#include <sift_campaign/utf8.hpp>
 
 namespace sift_runlog::report {
 namespace {
@@ -179,7 +178,7 @@ void append_html_text(std::string& out, std::string_view bytes) {
   for (std::size_t i = 0; i < bytes.size();) {
     const char c = bytes[i];
     const auto byte = static_cast<unsigned char>(c);
-    const std::size_t length = table::valid_utf8_length(bytes, i);
+    const std::size_t length = campaign::valid_utf8_length(bytes, i);
     if (c == '&') {
       out += "&amp;";
     } else if (c == '<') {

@@ -1,8 +1,8 @@
 #include "output_table.hpp"
 
 #include <algorithm>
-
-#include "formats.hpp"
+#include <sift_campaign/csv_codec.hpp>
+#include <sift_campaign/jsonl_codec.hpp>
 
 namespace sift_runlog::report {
 namespace {
@@ -46,8 +46,8 @@ std::string shown_text(std::string_view value, bool markdown) {
     if (byte < 0x20 || byte == 0x7f) {
       static constexpr char hex[] = "0123456789abcdef";
       ((shown += "\\x") += hex[byte >> 4]) += hex[byte & 15];
-    } else if (c == '|' && markdown) {
-      shown += "\\|";
+    } else if ((c == '|' || c == '\\') && markdown) {
+      (shown += '\\') += c;
     } else {
       shown += c;
     }
@@ -65,7 +65,7 @@ table_writer::table_writer(output_format format, std::vector<std::string> column
     case output_format::csv:
       for (const std::string& column : columns_) {
         if (&column != &columns_.front()) buffer_ += ',';
-        table::append_csv_field(buffer_, column);
+        campaign::append_csv_field(buffer_, column);
       }
       buffer_ += '\n';
       break;
@@ -100,7 +100,7 @@ void table_writer::add_row(const std::vector<cell>& row) {
         if (row[i].type == cell::kind::count) {
           buffer_ += std::to_string(row[i].number);
         } else {
-          table::append_csv_field(buffer_, row[i].text);
+          campaign::append_csv_field(buffer_, row[i].text);
         }
       }
       buffer_ += '\n';
@@ -109,7 +109,7 @@ void table_writer::add_row(const std::vector<cell>& row) {
       buffer_ += '{';
       for (std::size_t i = 0; i < row.size(); ++i) {
         if (i != 0) buffer_ += ',';
-        table::append_json_string(buffer_, columns_[i]);
+        campaign::append_json_string(buffer_, columns_[i]);
         buffer_ += ':';
         switch (row[i].type) {
           case cell::kind::absent:
@@ -119,7 +119,7 @@ void table_writer::add_row(const std::vector<cell>& row) {
             buffer_ += std::to_string(row[i].number);
             break;
           case cell::kind::text:
-            table::append_json_string(buffer_, row[i].text);
+            campaign::append_json_string(buffer_, row[i].text);
             break;
         }
       }

@@ -53,8 +53,8 @@ class table_writer {
   std::vector<bool> right_aligned_;             // text: count columns
 };
 
-// A value as text and markdown show it: control bytes and DEL as \xNN, and for markdown "|" as
-// "\|", so that one cell stays on one line and in its column.
+// A value as text and markdown show it: control bytes and DEL as \xNN, and for markdown "|" and
+// "\" as "\|" and "\\", so that one cell stays on one line and in its column.
 [[nodiscard]] std::string shown_text(std::string_view value, bool markdown);
 
 }  // namespace sift_runlog::report

@@ -5,12 +5,12 @@
 #include <memory>
 #include <sift_campaign/descriptors.hpp>
 #include <sift_campaign/output_file.hpp>
+#include <sift_campaign/table_set.hpp>
 #include <sift_campaign/writer.hpp>
 #include <utility>
 
 #include "campaign_digest.hpp"
 #include "html_page.hpp"
-#include "table_rows.hpp"
 
 namespace sift_runlog::report {
 namespace {
@@ -61,8 +61,8 @@ void make_report(const report_settings& settings, const byte_sink& sink) {
   kept = new report_data;
   std::optional<reference_answers>& reference = kept->reference;
   if (!settings.reference.empty()) reference = reference_answers::load(settings.reference);
-  table_rows rows(settings.tables);
-  table::table_row row;
+  campaign::table_set rows(settings.tables);
+  campaign::row row;
   const output_format format = settings.format.value_or(output_format::csv);
   const auto add_to = [](table_writer& out) {
     return [&out](const std::vector<cell>& cells) { out.add_row(cells); };

@@ -59,17 +59,17 @@ std::vector<std::string> view_columns(view chosen) {
   return columns;
 }
 
-void for_each_answer_row(const table::table_row& row,
+void for_each_answer_row(const campaign::row& row,
                          const std::function<void(const std::vector<cell>&)>& visit) {
-  for (const table::named_value& answer : row.answers) {
+  for (const campaign::answer& answer : row.answers) {
     visit({cell::of(row.path), cell::of(row.tool), cell::of(row.model), cell::of(row.examination),
            cell::of(row.run), answer.name.empty() ? cell{} : cell::of(answer.name),
-           cell::of(answer.value)});
+           cell::of(answer.value ? std::string_view(*answer.value) : "?")});
   }
 }
 
 std::vector<cell> wrong_row(const wrong_answer& wrong) {
-  const table::table_row& row = *wrong.row;
+  const campaign::row& row = *wrong.row;
   return {cell::of(row.model),      cell::of(row.examination), cell::of(wrong.formula),
           cell::of(wrong.expected), cell::of(wrong.value),     cell::of(row.tool),
           cell::of(row.path)};

@@ -22,7 +22,7 @@ enum class view { answers, summary, disagreements, scores, wrong, html };
 [[nodiscard]] std::vector<std::string> view_columns(view chosen);
 
 // The answers view's rows of one table row: one per answer, "?" included.
-void for_each_answer_row(const table::table_row& row,
+void for_each_answer_row(const campaign::row& row,
                          const std::function<void(const std::vector<cell>&)>& visit);
 
 [[nodiscard]] std::vector<cell> wrong_row(const wrong_answer& wrong);

@@ -289,26 +289,4 @@ std::vector<std::string> read_path_list(std::istream& in) {
   return paths;
 }
 
-std::optional<shard> parse_shard(std::string_view text) {
-  shard part;
-  const char* const end = text.data() + text.size();
-  const auto [slash, first_error] = std::from_chars(text.data(), end, part.part);
-  if (first_error != std::errc() || slash == end || *slash != '/') return std::nullopt;
-  const auto [rest, second_error] = std::from_chars(slash + 1, end, part.parts);
-  if (second_error != std::errc() || rest != end || part.part < 1 || part.part > part.parts ||
-      part.parts > 1'000'000) {
-    return std::nullopt;
-  }
-  return part;
-}
-
-std::pair<std::size_t, std::size_t> shard_range(std::size_t count, shard part) {
-  // floor(count * k / parts), without the product: parts is at most a million (parse_shard), so
-  // the remainder's product cannot overflow.
-  const std::size_t whole = count / part.parts;
-  const std::size_t rest = count % part.parts;
-  const auto boundary = [&](std::size_t k) { return whole * k + rest * k / part.parts; };
-  return {boundary(part.part - 1), boundary(part.part)};
-}
-
 }  // namespace sift_runlog::table

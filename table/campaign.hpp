@@ -68,16 +68,4 @@ using search_note = std::function<void(const std::string& path, const std::strin
 // quoted path or a NUL byte.
 [[nodiscard]] std::vector<std::string> read_path_list(std::istream& in);
 
-struct shard {
-  std::size_t part = 1;  // 1 to parts
-  std::size_t parts = 1;
-};
-
-// "K/N" with 1 <= K <= N <= 1000000; nothing otherwise.
-[[nodiscard]] std::optional<shard> parse_shard(std::string_view text);
-
-// The positions [begin, end) of the logs of one part in a sorted list of `count` logs: the
-// parts are consecutive runs whose sizes differ by one at most.
-[[nodiscard]] std::pair<std::size_t, std::size_t> shard_range(std::size_t count, shard part);
-
 }  // namespace sift_runlog::table

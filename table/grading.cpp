@@ -27,26 +27,24 @@ namespace {
 using clock_type = std::chrono::steady_clock;
 
 struct graded_log {
-  std::string row;
-  std::string failure;  // empty when the grade succeeded
-  verdict_kind verdict = verdict_kind::failed;
+  std::string row;      // as the table holds it
+  std::string failure;  // why the grade failed; empty when it did not
+  campaign::verdict verdict = campaign::verdict::failed;
 };
 
-// The process ran out of something every log needs (descriptors, memory): no log is to blame,
-// and the run stops without a table rather than mark healthy logs failed.
-constexpr std::string_view memory_exhausted_report =
-    "sift_runlog: SIFT_RUNLOG.MEMORY_EXHAUSTED: out of memory";
-
-graded_log failed_log(const found_log& log, const campaign_settings& settings, std::string report) {
-  grade_result lost;
-  lost.exit_status = 1;
-  lost.report = std::move(report);
-  lost.line.verdict = verdict_kind::failed;
-  lost.line.failure.reason = lost.report;
+graded_log encoded(campaign::row& r, const campaign_settings& settings) {
   graded_log done;
-  done.row = format_row(settings.format, log.path, lost);
-  done.failure = failure_text(lost);
+  done.verdict = r.verdict;
+  if (r.verdict == campaign::verdict::failed) done.failure = campaign::report_text(r);
+  r.shard = settings.part;
+  campaign::append_row(settings.format, done.row, r);
   return done;
+}
+
+graded_log failed_log(const found_log& log, const campaign_settings& settings,
+                      std::string_view reason) {
+  campaign::row r = campaign::failed_row(log.path, reason);
+  return encoded(r, settings);
 }
 
 // Grades one log. The file is opened here, without waiting (a FIFO put in a log's place since the
@@ -84,20 +82,16 @@ graded_log grade_one(const found_log& log, const campaign_settings& settings) {
   (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   grade_options options;
   options.long_mode = settings.long_mode;
-  graded_log done;
   try {
     const grade_result graded = grade_descriptor(fd, log.path, options);
-    if (graded.exit_status != 0 && graded.report == memory_exhausted_report) {
-      throw std::bad_alloc();
-    }
-    done.verdict = graded.line.verdict;
-    if (graded.exit_status != 0) done.failure = failure_text(graded);
-    done.row = format_row(settings.format, log.path, graded);
+    if (graded.line.failure.cause == failure_cause::memory_exhausted) throw std::bad_alloc();
+    campaign::row r =
+        campaign::row_of(log.path, graded, settings.format == campaign::table_format::raw);
+    return encoded(r, settings);
   } catch (const std::bad_alloc&) {
     // The analysis of a log needs the same little memory whatever the log holds.
     throw campaign::failure("out of memory while grading " + printable(log.path));
   }
-  return done;
 }
 
 // The order in which the logs are started: the big ones first, largest first, then the rest in

@@ -7,13 +7,14 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <optional>
+#include <sift_campaign/formats.hpp>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "campaign.hpp"
-#include "formats.hpp"
 
 namespace sift_runlog::table {
 
@@ -40,18 +41,19 @@ class progress_line {
 };
 
 struct campaign_settings {
-  table_format format = table_format::raw;
-  bool long_mode = true;                // grade as sift_runlog -long does
-  unsigned jobs = 1;                    // grading threads
-  progress_line* progress = nullptr;    // drawn while the logs are graded; none: no line
-  std::function<void()> before_report;  // called before a failure is said
+  campaign::table_format format = campaign::table_format::raw;
+  std::optional<campaign::shard_record> part;  // --shard: the record each csv or jsonl row holds
+  bool long_mode = true;                       // grade as sift_runlog -long does
+  unsigned jobs = 1;                           // grading threads
+  progress_line* progress = nullptr;           // drawn while the logs are graded; none: no line
+  std::function<void()> before_report;         // called before a failure is said
 };
 
 struct campaign_totals {
   std::size_t graded = 0;
   std::vector<std::string> failed;  // the paths whose grade failed, in path order
-  // Logs by verdict_kind, indexed by its value.
-  std::array<std::size_t, static_cast<std::size_t>(verdict_kind::failed) + 1> by_verdict{};
+  // Logs by verdict, indexed by its value.
+  std::array<std::size_t, campaign::verdict_count> by_verdict{};
 };
 
 // The progress line's time left counts bytes, not logs: a log costs its size plus this many bytes

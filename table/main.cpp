@@ -118,7 +118,7 @@ bool take_option(int option, const std::string& name, std::string_view value,
       settings.long_mode = false;
       return true;
     case format:
-      if (const auto chosen = sift_runlog::table::parse_format(value)) {
+      if (const auto chosen = sift_runlog::campaign::parse_format(value)) {
         settings.format = *chosen;
         return true;
       }
@@ -131,7 +131,7 @@ bool take_option(int option, const std::string& name, std::string_view value,
       settings.from_lists.emplace_back(value);
       return true;
     case shard:
-      settings.part = sift_runlog::table::parse_shard(value);
+      settings.part = sift_runlog::campaign::parse_shard(value);
       if (settings.part) return true;
       throw usage_failure(name + " needs K/N with 1 <= K <= N <= 1000000, not '" +
                           std::string(value) + "'");

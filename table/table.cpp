@@ -10,11 +10,11 @@
 #include <sift_campaign/descriptors.hpp>
 #include <sift_campaign/messages.hpp>
 #include <sift_campaign/output_file.hpp>
+#include <sift_campaign/raw_codec.hpp>
 #include <sift_campaign/writer.hpp>
 
 #include "grading.hpp"
 #include "merge.hpp"
-#include "shard_record.hpp"
 
 namespace sift_runlog::table {
 
@@ -138,8 +138,8 @@ search_outcome search(const table_settings& settings, const outputs& made) {
 
 // The shard part's record, when the command grades one part: every part must be able to say
 // which it is, and a part without rows could not.
-std::optional<shard_writer> shard_of(const table_settings& settings,
-                                     const std::vector<found_log>& logs) {
+std::optional<campaign::shard_record> shard_of(const table_settings& settings,
+                                               const std::vector<found_log>& logs) {
   const auto part = settings.part;
   if (!part) return std::nullopt;
   if (logs.size() < part->parts) {
@@ -147,8 +147,11 @@ std::optional<shard_writer> shard_of(const table_settings& settings,
                   ": only " + std::to_string(logs.size()) + " logs for " +
                   std::to_string(part->parts) + " parts");
   }
-  return shard_writer(settings.format, shard_record{part->part, part->parts, logs.size(),
-                                                    list_digest(logs), settings.long_mode});
+  std::vector<std::string_view> paths;
+  paths.reserve(logs.size());
+  for (const found_log& log : logs) paths.push_back(log.path);
+  return campaign::shard_record{part->part, part->parts, logs.size(), campaign::list_digest(paths),
+                                settings.long_mode};
 }
 
 unsigned grading_threads(const table_settings& settings) {
@@ -164,7 +167,8 @@ unsigned grading_threads(const table_settings& settings) {
 
 // Grades the logs and writes their rows to the table.
 campaign_totals write_table(const table_settings& settings, std::span<const found_log> logs,
-                            const output_file& table, std::optional<shard_writer>& sharded) {
+                            const output_file& table,
+                            const std::optional<campaign::shard_record>& record) {
   progress_line progress(!settings.quiet && ::isatty(STDERR_FILENO) == 1, logs);
   const bool to_terminal = ::isatty(table.fd()) == 1;
   campaign::fd_writer out(table.fd(), table.name(), table.is_stream(), [&progress, to_terminal] {
@@ -172,20 +176,25 @@ campaign_totals write_table(const table_settings& settings, std::span<const foun
   });
   campaign_settings grading;
   grading.format = settings.format;
+  grading.part = record;
   grading.long_mode = settings.long_mode;
   grading.jobs = grading_threads(settings);
   grading.progress = &progress;
   // Rows written through are out before the failure said after them: both streams sent to one
   // file keep their order.
   if (table.written_through()) grading.before_report = [&out] { out.flush(); };
-  out.write(sharded ? sharded->header() : table_header(settings.format));
+  out.write(campaign::table_header(settings.format, record.has_value()));
+  // A raw part ends with a trailer that counts its rows and their digest.
+  std::optional<campaign::raw_trailer> trailer;
+  if (record && settings.format == campaign::table_format::raw) trailer.emplace().record = *record;
   const campaign_totals totals = grade_campaign(
       logs, grading,
-      [&out, &sharded](std::string_view row) {
-        out.write(sharded ? std::string_view(sharded->row(row)) : row);
+      [&out, &trailer](std::string_view row) {
+        if (trailer) trailer->count(row);
+        out.write(row);
       },
       [&out] { out.flush_if_stale(); });
-  if (sharded) out.write(sharded->trailer());
+  if (trailer) out.write(campaign::raw_trailer_line(*trailer));
   out.flush();
   return totals;
 }
@@ -199,20 +208,16 @@ void write_failed_list(const output_file& list, const search_outcome& found,
 }
 
 std::string summary(const campaign_totals& totals, std::size_t unsearched) {
-  const auto count = [&](std::initializer_list<verdict_kind> verdicts) {
-    std::size_t sum = 0;
-    for (const verdict_kind verdict : verdicts)
-      sum += totals.by_verdict[static_cast<std::size_t>(verdict)];
-    return std::to_string(sum);
+  using enum campaign::verdict;
+  const auto count = [&](campaign::verdict v) {
+    return std::to_string(totals.by_verdict[static_cast<std::size_t>(v)]);
   };
-  using enum verdict_kind;
   return std::to_string(totals.graded) + " logs graded, " + std::to_string(totals.failed.size()) +
          " failed" +
          (unsearched > 0 ? ", " + std::to_string(unsearched) + " folders not searched" : "") +
-         "; rows: " + count({formula_answers, state_space}) + " answers, " +
-         count({do_not_compete}) + " DNC, " + count({cannot_compute, stopped_without_answer}) +
-         " CC, " + count({did_not_finish}) + " DNF, " + count({bad_run}) + " BAD_RUN?, " +
-         count({data_error}) + " ERROR, " + count({problem_with_file}) + " Problem";
+         "; rows: " + count(answers) + " answers, " + count(DNC) + " DNC, " + count(CC) + " CC, " +
+         count(DNF) + " DNF, " + count(bad_run) + " BAD_RUN?, " + count(error) + " ERROR, " +
+         count(problem_with_file) + " Problem";
 }
 
 }  // namespace
@@ -248,10 +253,11 @@ int run_table(const table_settings& settings) {
   outputs made(settings);
   check_lists(settings, made.table);
   const search_outcome found = search(settings, made);
-  std::optional<shard_writer> sharded = shard_of(settings, found.logs);
-  const auto [begin, end] = shard_range(found.logs.size(), settings.part.value_or(shard{}));
+  const std::optional<campaign::shard_record> record = shard_of(settings, found.logs);
+  const auto [begin, end] =
+      campaign::shard_range(found.logs.size(), settings.part.value_or(campaign::shard{}));
   const std::span<const found_log> logs(found.logs.data() + begin, end - begin);
-  const campaign_totals totals = write_table(settings, logs, made.table, sharded);
+  const campaign_totals totals = write_table(settings, logs, made.table, record);
   if (made.failed_list) write_failed_list(*made.failed_list, found, totals);
   campaign::commit_outputs(&made.table, made.failed_list ? &*made.failed_list : nullptr);
   if (!settings.quiet) say(summary(totals, found.unsearched.size()));

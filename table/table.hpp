@@ -3,11 +3,12 @@
 #pragma once
 
 #include <optional>
+#include <sift_campaign/formats.hpp>
+#include <sift_campaign/shard.hpp>
 #include <string>
 #include <vector>
 
 #include "campaign.hpp"
-#include "formats.hpp"
 
 namespace sift_runlog::table {
 
@@ -17,12 +18,12 @@ struct table_settings {
   std::string pattern = "*.log";
   unsigned jobs = 0;  // 0: as many as default_jobs()
   bool long_mode = true;
-  table_format format = table_format::raw;
+  campaign::table_format format = campaign::table_format::raw;
   std::string output;                      // -o; empty (not given) or "-": standard output
   std::string failed_list;                 // --failed; empty: none; "-": standard output
   std::string output_option = "-o";        // as typed, for messages
   std::string failed_option = "--failed";  // as typed, for messages
-  std::optional<shard> part;
+  std::optional<campaign::shard> part;
   bool quiet = false;
   bool merge = false;
 };

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "data_file.hpp"
+#include "case_text.hpp"
 #include "program_runner.hpp"
 
 namespace {
@@ -40,11 +40,12 @@ constexpr const char* no_leftovers = "! find . -name '.sift_runlog_*-*' | grep -
 
 std::vector<command_case> read_cases() {
   std::vector<command_case> cases;
-  for (const support::data_line& line : support::read_data_file(SIFT_COMMAND_CASES, 7, 7)) {
-    const std::vector<std::string>& field = line.fields;
-    cases.push_back({line.number, field[0], field[1] == "plain", support::expanded(field[2]),
-                     support::expanded(field[3]), std::stoi(field[4]), support::expanded(field[5]),
-                     support::expanded(field[6])});
+  for (const support::case_line& line : support::read_case_lines(SIFT_COMMAND_CASES)) {
+    const std::vector<std::string_view> field = support::case_fields(line.text);
+    if (field.size() != 7) throw std::runtime_error("command_cases.txt: seven fields a case");
+    cases.push_back({line.number, std::string(field[0]), field[1] == "plain",
+                     support::expanded(field[2]), support::expanded(field[3]), std::stoi(field[4]),
+                     support::expanded(field[5]), support::expanded(field[6])});
   }
   return cases;
 }
@@ -81,7 +82,7 @@ TEST_P(command_cases, end_as_their_rows_say) {
 }
 
 std::string case_name(const ::testing::TestParamInfo<command_case>& test) {
-  return support::case_name(test.param.line, test.param.name);
+  return support::case_test_name(test.param.line, test.param.name);
 }
 
 INSTANTIATE_TEST_SUITE_P(command_cases_txt, command_cases, ::testing::ValuesIn(read_cases()),

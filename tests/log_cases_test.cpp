@@ -5,13 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <charconv>
 #include <fstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "case_text.hpp"
 #include "command_line.hpp"
-#include "data_file.hpp"
 #include "program_runner.hpp"
 #include "run_analysis.hpp"
 #include "sift_runlog/grade.hpp"
@@ -35,10 +36,11 @@ struct log_case {
 
 void PrintTo(const log_case& row, std::ostream* os) { *os << "line " << row.line; }
 
-log_case parse_case(const testing_support::data_line& line) {
-  const std::vector<std::string>& fields = line.fields;
+log_case parse_case(std::string_view line, int number) {
+  const std::vector<std::string_view> fields = testing_support::case_fields(line);
+  if (fields.size() < 4 || fields.size() > 6) throw std::invalid_argument("4 to 6 fields");
   log_case row;
-  row.line = line.number;
+  row.line = number;
   row.name = fields[0];
   for (std::string_view rest = fields[1]; !rest.empty();) {
     const std::string_view token = rest.substr(0, rest.find(' '));
@@ -54,16 +56,19 @@ log_case parse_case(const testing_support::data_line& line) {
   }
   row.log = fields[2];
   row.output = expanded(fields[3]);
-  if (fields.size() > 4) row.exit_status = std::stoi(fields[4]);
+  if (fields.size() > 4) row.exit_status = std::stoi(std::string(fields[4]));
   if (fields.size() > 5) row.report = expanded(fields[5]);
   return row;
 }
 
 std::vector<log_case> read_cases() {
   std::vector<log_case> cases;
-  for (const testing_support::data_line& line :
-       testing_support::read_data_file(SIFT_LOG_CASES, 4, 6)) {
-    cases.push_back(parse_case(line));
+  for (const testing_support::case_line& line : testing_support::read_case_lines(SIFT_LOG_CASES)) {
+    try {
+      cases.push_back(parse_case(line.text, line.number));
+    } catch (const std::exception& e) {
+      throw std::runtime_error("log_cases.txt:" + std::to_string(line.number) + ": " + e.what());
+    }
   }
   return cases;
 }
@@ -155,7 +160,7 @@ TEST_P(log_case_test, GivesTheExactOutputInProcessAndAsAProgram) {
 }
 
 std::string case_name(const ::testing::TestParamInfo<log_case>& info) {
-  return testing_support::case_name(info.param.line, info.param.name);
+  return testing_support::case_test_name(info.param.line, info.param.name);
 }
 
 INSTANTIATE_TEST_SUITE_P(logs, log_case_test, ::testing::ValuesIn(read_cases()), case_name);

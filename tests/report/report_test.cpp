@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "exact_number.hpp"
+#include "output_table.hpp"
 #include "program_runner.hpp"
 
 namespace {
@@ -110,6 +111,11 @@ constexpr same_value_case same_value_cases[] = {
     {"1E99999999999999999999", "1E99999999999999999999", true},
     {"1E99999999999999999999", "10E99999999999999999998", false},  // too big an exponent: text
 };
+
+TEST(shown_text, keeps_a_markdown_cell_in_its_column_and_on_its_line) {
+  EXPECT_EQ(sift_runlog::report::shown_text("a\\|b\n", true), "a\\\\\\|b\\x0a");
+  EXPECT_EQ(sift_runlog::report::shown_text("a\\|b\n", false), "a\\|b\\x0a");
+}
 
 TEST(comparison_key, tells_the_same_value_in_another_notation) {
   for (const same_value_case& entry : same_value_cases) {

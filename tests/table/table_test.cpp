@@ -7,16 +7,19 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <sift_campaign/csv_codec.hpp>
+#include <sift_campaign/jsonl_codec.hpp>
+#include <sift_campaign/table_reader.hpp>
 
 #include "campaign.hpp"
-#include "formats.hpp"
 #include "grading.hpp"
 #include "log_generator.hpp"
 #include "program_runner.hpp"
-#include "table_reader.hpp"
 
 namespace fs = std::filesystem;
+using namespace std::string_literals;
 using namespace sift_runlog::table;
+using namespace sift_runlog::campaign;
 
 namespace {
 
@@ -74,11 +77,11 @@ std::vector<std::string> make_campaign(const fs::path& dir) {
   return paths;
 }
 
-// The rows of a table, each as its bytes.
+// The rows of a csv table, each as its bytes.
 std::vector<std::string> table_rows(const std::string& table_text) {
   table_reader reader("table", table_text);
   std::vector<std::string> rows;
-  for (table_row row; reader.next(row);) rows.emplace_back(reader.row());
+  for (sift_runlog::campaign::row r; reader.next(r);) append_csv_row(rows.emplace_back(), r);
   return rows;
 }
 
@@ -106,7 +109,7 @@ TEST(table_encoding, csv_fields_and_json_strings_keep_every_byte) {
     EXPECT_EQ(json, c.json);
     std::size_t position = 0;
     std::string decoded;
-    EXPECT_TRUE(read_json_string(json, position, decoded));
+    read_json_string(json, position, decoded);
     EXPECT_EQ(decoded, c.bytes);
     EXPECT_EQ(position, json.size());
     std::istringstream list(path_list_line(c.bytes) + path_list_line("\"" + c.bytes));
@@ -133,22 +136,23 @@ std::string row_fields(std::string_view table_text) {
   try {
     table_reader reader("t", table_text);
     std::string text;
-    for (table_row row; reader.next(row);) {
+    for (sift_runlog::campaign::row r; reader.next(r);) {
       const auto shown = [](const std::optional<std::string>& field) {
         return field ? *field : std::string("-");
       };
-      text += row.path + '|';
-      for (const auto* field : {&row.tool, &row.model, &row.examination, &row.run, &row.cores,
-                                &row.time_flag, &row.memory_flag}) {
-        text += shown(*field) + (field == &row.memory_flag ? '|' : ',');
+      text += r.path + r.line + '|';
+      for (const auto* field :
+           {&r.tool, &r.model, &r.examination, &r.run, &r.cores, &r.time_flag, &r.memory_flag}) {
+        text += shown(*field) + (field == &r.memory_flag ? '|' : ',');
       }
-      text += row.verdict + '|';
-      for (const named_value& answer : row.answers) text += answer.name + '=' + answer.value + ' ';
-      for (const std::string& technique : row.techniques) text += technique + ' ';
-      text += '|' + shown(row.report) + '|' + shown(row.shard) + '\n';
+      text += std::string(word_of(r.verdict)) + '|';
+      for (const answer& a : r.answers) text += a.name + '=' + a.value.value_or("?") + ' ';
+      for (const std::string& technique : r.techniques) text += technique + ' ';
+      text += '|' + (r.failure ? report_text(r) : "-") + '|' +
+              (r.shard ? format_shard_record(*r.shard) : "-") + '\n';
     }
     return text;
-  } catch (const table_error& e) {
+  } catch (const std::runtime_error& e) {
     return e.what();
   }
 }
@@ -157,28 +161,36 @@ TEST(table_encoding, the_reader_gives_each_rows_fields_or_names_the_line_and_the
   const std::string csv =
       "path,tool,model,examination,run,cores,time_flag,memory_flag,verdict,"
       "answers,techniques,report";
-  const std::string row = "a.log,t,m,e,1,4,OK,OK,answers,2 BOOL:TRUE NUM:?,X Y,";
+  const std::string row = "a.log,t,m,e,1,4,OK,OK,answers,2 BOOL:TRUE BOOL:?,X Y,";
+  const std::string record = "part=1/1 logs=1 list=0000000000000001 mode=long";
   const struct {
     std::string table, fields;
   } cases[] = {
       {csv + ",answer_names\n" + row + ",\"A B,\"\"\"\n",
        "a.log|t,m,e,1,4,OK,OK|answers|A=TRUE B,\"=? X Y |-|-\n"},
-      {csv + "\n" + row + "\n\"b\nc\",,,,,,,,failed,,,line 3: x\n",
-       "a.log|t,m,e,1,4,OK,OK|answers|=TRUE =? X Y |-|-\nb\nc|-,-,-,-,-,-,-|failed||line 3: "
+      {csv + "\n" + row + "\n\"b\nc\",,,,,\"\",,,failed,,,line 3: x\n",
+       "a.log|t,m,e,1,4,OK,OK|answers|=TRUE =? X Y |-|-\nb\nc|-,-,-,-,,-,-|failed||line 3: "
        "x|-\n"},
-      {csv + ",shard\n" + row + ",s\n", "a.log|t,m,e,1,4,OK,OK|answers|=TRUE =? X Y |-|s\n"},
+      {csv + ",shard\n" + row + "," + record + "\r\n",
+       "a.log|t,m,e,1,4,OK,OK|answers|=TRUE =? X Y |-|" + record + "\n"},
+      {csv + ",shard\n" + row + ",s\n", "t: line 2: the shard column holds no part record: 's'"},
       {csv + ",colour\n",
        "t: line 1: not a table of sift_runlog_table (neither a raw nor a csv header, nor a JSON "
        "line)"},
       {"{\"path\":\"a\",\"answers\":[{\"name\":\"n\",\"colour\":\"b\"}]}\n",
        "t: line 1: not a JSON object of a table row: an answer is {\"name\": ..., \"value\": ...} "
        "at byte 45"},
-      {"{\"path\":\"a\\udcff\\u00e9\\u0080\\u0800\\udbff\\udfff\",\"tool\":null,\"model\":null,"
+      {"{\"path\":\"a\\udcff\\u00e9\\u0080\\u0800\\udbff\\udfff\\u0000\",\"tool\":null,\"model\":"
+       "null,"
        "\"examination\":null,\"run\":\"\",\"cores\":\"NO_CORE\",\"time_flag\":\"DNF\","
-       "\"memory_flag\":null,\"verdict\":\"CC\",\"answers\":[{\"value\":\"1\",\"name\":\"n\"}],"
+       "\"memory_flag\":null,\"verdict\":\"answers\",\"answers\":[{\"value\":\"1\",\"name\":\"n\"}]"
+       ","
        "\"techniques\":[],\"report\":null}\n",
-       "a\xff\xc3\xa9\xc2\x80\xe0\xa0\x80\xf4\x8f\xbf\xbf|-,-,-,-,NO_CORE,DNF,-|CC|n=1 |-|-\n"},
-      {"", ""},
+       "a\xff\xc3\xa9\xc2\x80\xe0\xa0\x80\xf4\x8f\xbf\xbf\0|-,-,-,,NO_CORE,DNF,-|answers|n=1 |-|-\n"s},
+      {"{\"path\":\"\\ud800\"}\n",
+       "t: line 1: not a JSON object of a table row: a lone surrogate \\ud800, which is no "
+       "character and no byte of a table at byte 9"},
+      {"", "t is empty: not a table (sift_runlog_table never writes an empty one)"},
       {csv + ",answer_names\n" + row + ",A\n",
        "t: line 2: answer_names does not name each answer once"},
       {csv + "\n" + row + ",extra\n", "t: line 2: more fields than the header's 12"},
@@ -186,6 +198,12 @@ TEST(table_encoding, the_reader_gives_each_rows_fields_or_names_the_line_and_the
       {csv + "\n" + row.substr(0, 10) + "\"x\"y" + row.substr(10) + "\n",
        "t: line 2: a byte after the closing quote of field 4"},
       {csv + "\nb.log,,,,,,,,maybe,,,\n", "t: line 2: 'maybe' is not a verdict"},
+      {csv + "\nb.log,,,,,,,,ERROR,,,oops\n",
+       "t: line 2: the report of an ERROR row begins with neither 'line N: ' nor 'no log line: '"},
+      {csv + "\nb.log,,,,,,,,CC,1 NUM:2,,\n",
+       "t: line 2: answers or techniques on a row whose verdict is CC"},
+      {csv + "\nb.log,,,,,,,,answers,2 NUM:1,,\n",
+       "t: line 2: the answers are not a count then as many TYPE:VALUE words"},
       {"path,tool\n",
        "t: line 1: not a table of sift_runlog_table (neither a raw nor a csv "
        "header, nor a JSON line)"},
@@ -201,10 +219,10 @@ TEST(table_encoding, the_reader_gives_each_rows_fields_or_names_the_line_and_the
       {"{\"path\":\"a\"} x\n",
        "t: line 1: not a JSON object of a table row: the end of the line "
        "expected at byte 14"},
-      {std::string(table_header(table_format::raw)) + "a,b\n#shard r lines=1 digest=0\n",
+      {std::string(sift_runlog::header_line) + "a,b\n#shard r lines=1 digest=0\n",
        "t: line 3: a malformed shard trailer"},
-      {std::string(table_header(table_format::raw)) + std::string("a\0b\n", 4),
-       "t: line 2: a NUL byte in the row"},
+      // A NUL byte is a byte like any other: rows carry it.
+      {std::string(sift_runlog::header_line) + "a\0b\n"s, "a\0b\n|-,-,-,-,-,-,-|BAD_RUN?||-|-\n"s},
   };
   for (const auto& c : cases) EXPECT_EQ(row_fields(c.table), c.fields) << c.table;
 
@@ -215,10 +233,10 @@ TEST(table_encoding, the_reader_gives_each_rows_fields_or_names_the_line_and_the
   write_file(dir.path / "big.csv", big);
   table_reader from_file((dir.path / "big.csv").string());
   table_reader in_memory("big.csv", big);
-  table_row file_row, memory_row;
+  sift_runlog::campaign::row file_row, memory_row;
   while (in_memory.next(memory_row)) {
     ASSERT_TRUE(from_file.next(file_row));
-    ASSERT_EQ(from_file.row(), in_memory.row());
+    ASSERT_EQ(file_row, memory_row);
     ASSERT_EQ(from_file.line(), in_memory.line());
   }
   EXPECT_FALSE(from_file.next(file_row));
@@ -338,7 +356,7 @@ TEST(table_command, merge_checks_every_part_whole_before_writing) {
       parts["p1.raw"].substr(0, parts["p1.raw"].size() / 2) + p2raw.substr(p2raw.find('\n') + 1);
   parts["copy1.raw"] = parts["p1.raw"];
   parts["empty.csv"] = "";
-  parts["noise.raw"] = std::string(table_header(table_format::raw)) + "\x01\xff,\"\n\x7f";
+  parts["noise.raw"] = std::string(sift_runlog::header_line) + "\x01\xff,\"\n\x7f";
   parts["noise.csv"] = p2csv.substr(0, p2csv.find('\n') + 1) + "a,\"b\n";
   for (const auto& [name, bytes] : parts) write_file(dir.path / name, bytes);
   fs::create_directory(dir.path / "folder");
@@ -373,7 +391,8 @@ TEST(table_command, merge_checks_every_part_whole_before_writing) {
        "short.csv holds 14 rows, part 2 of 3 holds 15 (a cut table?)"},
       {{"--merge", "p1.jsonl", "cut.jsonl", "p3.jsonl"},
        2,
-       "cut.jsonl: line 15: not a JSON object of a table row: a string expected at byte 709"},
+       "cut.jsonl: line 15: not a JSON object of a table row: a string cut short or holding a raw "
+       "control byte at byte 709"},
       {{"--merge", "glued.raw", "p3.raw"},
        2,
        "glued.raw: line 24: the shard trailer counts 15 rows, the table has 22 (a cut or glued "
@@ -394,7 +413,9 @@ TEST(table_command, merge_checks_every_part_whole_before_writing) {
       {{"--merge", "whole.jsonl"},
        2,
        "whole.jsonl is not a part of a sharded run (written without --shard)"},
-      {{"--merge", "empty.csv", "p1.csv"}, 2, "empty.csv is empty, not a part of a sharded run"},
+      {{"--merge", "empty.csv", "p1.csv"},
+       2,
+       "empty.csv is empty: not a table (sift_runlog_table never writes an empty one)"},
       {{"--merge", "folder", "p1.csv"}, 2, "cannot read folder: Is a directory"},
       {{"--merge", "absent.csv"}, 2, "cannot read absent.csv: No such file or directory"},
       {{"--merge", "noise.raw"},

@@ -79,15 +79,28 @@ struct answer {
   std::string value;
 };
 
+// What ended a grade with exit status 1 (verdict `failed`), as the program's report names it:
+// a PROBLEM line, a log that cannot be opened or read, output that cannot be written, memory
+// run out, or a fault of the program itself. `none` for every other verdict.
+enum class failure_cause {
+  none,
+  analysis_problem,  // SIFT_RUNLOG.ANALYSIS_PROBLEM_ERROR
+  input_error,       // SIFT_RUNLOG.INPUT_ERROR
+  output_error,      // SIFT_RUNLOG.OUTPUT_ERROR
+  memory_exhausted,  // SIFT_RUNLOG.MEMORY_EXHAUSTED
+  internal_error,    // any other failure
+};
+
 // Where and why a grade failed. `line` is the log's line at fault, counted from 1 (the pieces
 // of a long line share its number); 0 when no line of the log is (the file name, the end of the
 // log, a log that cannot be read). `reason` names the rule, e.g. "a 17th answer" or "word 3
 // missing from a STATE_SPACE line". `problem_line` is the PROBLEM line the program printed,
-// without its line end, if any.
+// without its line end, if any. `cause` tells a failed grade's kind without reading its text.
 struct grade_failure {
   std::uint64_t line = 0;
   std::string reason;
   std::string problem_line;
+  failure_cause cause = failure_cause::none;
 };
 
 // The program's result line as a value: what it shows, field by field, and how far it got.
@@ -179,6 +192,22 @@ using output_function = std::function<void(std::string_view bytes)>;
 [[nodiscard]] grade_outcome grade_buffer(std::string_view log, std::string_view file_name,
                                          const grade_options& options,
                                          const output_function& write);
+
+// A number as a log writes it in decimal notation, [sign] digits ["." digits] [("E" | "e")
+// [sign] digits], each run of digits with single underscores between two digits allowed: the
+// very syntax by which the analysis takes a word for a number. Its parts are kept as digits
+// (underscores dropped), never as a binary value, so that two numbers can be compared exactly.
+struct decimal_number {
+  bool negative = false;
+  std::string integer_digits;   // before the point: "1024" for "1_024.50E-3"
+  std::string fraction_digits;  // after it, empty when there is none: "50"
+  bool negative_exponent = false;
+  std::string exponent_digits;  // empty when there is no exponent: "3"
+};
+
+// The parts of `word` when it is a decimal number; nothing otherwise (based numbers such as
+// 16#FF#, TRUE, any other word).
+[[nodiscard]] std::optional<decimal_number> decimal_number_of(std::string_view word);
 
 // Small helpers the library's programs share.
 

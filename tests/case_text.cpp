@@ -1,4 +1,4 @@
-#include "data_file.hpp"
+#include "case_text.hpp"
 
 #include <algorithm>
 #include <cctype>
@@ -12,7 +12,7 @@ namespace {
 
 std::string expand(std::string_view& in, bool nested);
 
-// The number at the front of `in`, taken off; nothing when there is none.
+// The number at the front of `in`, taken off; false when there is none.
 bool take_number(std::string_view& in, std::size_t& value) {
   const auto [end, error] = std::from_chars(in.data(), in.data() + in.size(), value);
   if (error != std::errc()) return false;
@@ -20,8 +20,8 @@ bool take_number(std::string_view& in, std::size_t& value) {
   return true;
 }
 
-// {N*text} or {A..B:text}, after the opening brace; false, with `in` as it was, for any other
-// brace.
+// {N*text} or {A..B:text}, after the opening brace, added to `out`; false, with `in` as it was,
+// for any other brace.
 bool expand_braces(std::string_view& in, std::string& out) {
   std::string_view rest = in;
   std::size_t first = 0;
@@ -71,49 +71,43 @@ std::string expand(std::string_view& in, bool nested) {
   return out;
 }
 
-std::vector<std::string> fields_of(std::string_view line) {
-  std::vector<std::string> fields;
+}  // namespace
+
+std::string expanded(std::string_view field) { return expand(field, false); }
+
+std::vector<std::string_view> case_fields(std::string_view line) {
+  std::vector<std::string_view> fields;
   for (std::size_t i = 0, begin = 0; i <= line.size(); ++i) {
     if (i < line.size() && line[i] == '\\') {
       ++i;
     } else if (i == line.size() || line[i] == '|') {
       std::string_view field = line.substr(begin, i - begin);
       field.remove_prefix(std::min(field.find_first_not_of(' '), field.size()));
-      field.remove_suffix(field.size() - field.find_last_not_of(' ') - 1);
-      fields.emplace_back(field);
+      field.remove_suffix(field.size() - std::min(field.find_last_not_of(' ') + 1, field.size()));
+      fields.push_back(field);
       begin = i + 1;
     }
   }
   return fields;
 }
 
-}  // namespace
-
-std::vector<data_line> read_data_file(const std::string& path, std::size_t least,
-                                      std::size_t most) {
-  std::ifstream file(path);
-  std::vector<data_line> lines;
+std::vector<case_line> read_case_lines(const std::string& file) {
+  std::ifstream in(file);
+  if (!in) throw std::runtime_error("cannot read " + file);
+  std::vector<case_line> lines;
   int number = 0;
-  for (std::string line; std::getline(file, line);) {
+  for (std::string line; std::getline(in, line);) {
     ++number;
-    if (line.empty() || line.starts_with('#')) continue;
-    data_line read{number, fields_of(line)};
-    if (read.fields.size() < least || read.fields.size() > most) {
-      throw std::runtime_error(path + ":" + std::to_string(number) + ": " + std::to_string(least) +
-                               " to " + std::to_string(most) + " fields");
-    }
-    lines.push_back(std::move(read));
+    if (!line.empty() && !line.starts_with('#')) lines.push_back({number, line});
   }
-  if (lines.empty()) throw std::runtime_error("no cases in " + path);
+  if (lines.empty()) throw std::runtime_error("no cases in " + file);
   return lines;
 }
 
-std::string expanded(std::string_view field) { return expand(field, false); }
-
-std::string case_name(int line, std::string_view name) {
-  std::string text = "line_" + std::to_string(line) + "_";
-  for (const char c : name) text += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-  return text;
+std::string case_test_name(int line, std::string_view name) {
+  std::string test = "line_" + std::to_string(line) + "_";
+  for (const char c : name) test += std::isalnum(static_cast<unsigned char>(c)) != 0 ? c : '_';
+  return test;
 }
 
 }  // namespace sift_runlog::testing_support
