@@ -1,3 +1,7 @@
+#include <unistd.h>
+
+#include <sift_campaign/descriptors.hpp>
+#include <sift_campaign/failure.hpp>
 #include <sift_campaign/file_identity.hpp>
 
 namespace sift_runlog::campaign {
@@ -16,6 +20,16 @@ std::optional<file_identity> descriptor_identity(int fd) {
     return std::nullopt;
   }
   return identity_of(status);
+}
+
+named_file input_file(const std::string& path, const std::string& option) {
+  if (path != "-") return {path, path_identity(path)};
+  if (closed_at_start(STDIN_FILENO)) {
+    // Held by /dev/null, it would read as nothing at all.
+    throw failure("standard input is closed, and '" + (option.empty() ? "" : option + " ") +
+                  "-' would read it");
+  }
+  return {"standard input", descriptor_identity(STDIN_FILENO)};
 }
 
 const named_file* same_file_among(const std::optional<file_identity>& file,

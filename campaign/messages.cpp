@@ -31,6 +31,8 @@ void say(std::string_view line) {
   (void)sift_runlog::write_all(STDERR_FILENO, text);
 }
 
+void print(std::string_view text) { write_all(STDOUT_FILENO, text, "standard output"); }
+
 std::string version_line() {
   return std::string(name_text) + ' ' + std::string(sift_runlog::version()) + '\n';
 }

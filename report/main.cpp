@@ -6,7 +6,6 @@
 #include <sift_campaign/descriptors.hpp>
 #include <sift_campaign/messages.hpp>
 #include <sift_campaign/temporary_files.hpp>
-#include <sift_campaign/writer.hpp>
 #include <string_view>
 
 #include "report.hpp"
@@ -75,7 +74,7 @@ bool take_option(int option, std::string_view value, char** argv, report_setting
       settings.output = value;
       return true;
     case 'h':
-      campaign::write_all(STDOUT_FILENO, usage_text, "standard output");
+      campaign::print(usage_text);
       return false;
     case format:
       settings.format = parse_output_format(value);
@@ -89,7 +88,7 @@ bool take_option(int option, std::string_view value, char** argv, report_setting
       settings.reference = value;
       return true;
     case version:
-      campaign::write_all(STDOUT_FILENO, campaign::version_line(), "standard output");
+      campaign::print(campaign::version_line());
       return false;
     default:
       throw usage_failure(optopt != 0 ? std::string("unknown option -") +

@@ -21,16 +21,7 @@ using campaign::named_file;
 // Refuses an output that is one of the inputs: the report never replaces its input.
 void check_inputs(const report_settings& settings, const campaign::output_file& output) {
   std::vector<named_file> tables;
-  for (const std::string& table : settings.tables) {
-    if (table != "-") {
-      tables.push_back({table, campaign::path_identity(table)});
-    } else if (campaign::closed_at_start(STDIN_FILENO)) {
-      // Held by /dev/null, a closed standard input cannot be read.
-      throw failure("standard input is closed, and '-' would read it");
-    } else {
-      tables.push_back({"standard input", campaign::descriptor_identity(STDIN_FILENO)});
-    }
-  }
+  for (const std::string& table : settings.tables) tables.push_back(campaign::input_file(table));
   const named_file reference{settings.reference, campaign::path_identity(settings.reference)};
   const auto refuse = [&output](const std::string& role, const std::string& input) {
     throw failure(output.name() + " is also " + role +

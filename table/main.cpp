@@ -7,7 +7,6 @@
 #include <sift_campaign/descriptors.hpp>
 #include <sift_campaign/messages.hpp>
 #include <sift_campaign/temporary_files.hpp>
-#include <sift_campaign/writer.hpp>
 #include <string_view>
 #include <vector>
 
@@ -109,7 +108,7 @@ bool take_option(int option, const std::string& name, std::string_view value,
       settings.quiet = true;
       return true;
     case 'h':
-      campaign::write_all(STDOUT_FILENO, usage_text, "standard output");
+      campaign::print(usage_text);
       return false;
     case pattern:
       settings.pattern = value;
@@ -139,7 +138,7 @@ bool take_option(int option, const std::string& name, std::string_view value,
       settings.merge = true;
       return true;
     case version:
-      campaign::write_all(STDOUT_FILENO, campaign::version_line(), "standard output");
+      campaign::print(campaign::version_line());
       return false;
     default:
       throw usage_failure("unknown option " + name);

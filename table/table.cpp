@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <fstream>
 #include <iostream>
-#include <sift_campaign/descriptors.hpp>
+#include <sift_campaign/file_identity.hpp>
 #include <sift_campaign/messages.hpp>
 #include <sift_campaign/output_file.hpp>
 #include <sift_campaign/raw_codec.hpp>
@@ -62,13 +62,7 @@ struct outputs {
 void check_lists(const table_settings& settings, const output_file& table) {
   std::vector<named_file> lists;
   for (const std::string& list : settings.from_lists) {
-    if (list != "-") {
-      lists.push_back({list, campaign::path_identity(list)});
-    } else if (campaign::closed_at_start(STDIN_FILENO)) {
-      throw failure("--from -: standard input is closed");
-    } else {
-      lists.push_back({"standard input", campaign::descriptor_identity(STDIN_FILENO)});
-    }
+    lists.push_back(campaign::input_file(list, "--from"));
   }
   if (const named_file* list = campaign::same_file_among(table.identity(), lists)) {
     throw failure(table.description() + " is one of the --from lists (" + list->name + ")");

@@ -44,8 +44,9 @@ std::vector<command_case> read_cases() {
     const std::vector<std::string_view> field = support::case_fields(line.text);
     if (field.size() != 7) throw std::runtime_error("command_cases.txt: seven fields a case");
     cases.push_back({line.number, std::string(field[0]), field[1] == "plain",
-                     support::expanded(field[2]), support::expanded(field[3]), std::stoi(field[4]),
-                     support::expanded(field[5]), support::expanded(field[6])});
+                     support::expanded(field[2]), support::expanded(field[3]),
+                     std::stoi(std::string(field[4])), support::expanded(field[5]),
+                     support::expanded(field[6])});
   }
   return cases;
 }

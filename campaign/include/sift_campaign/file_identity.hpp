@@ -38,6 +38,11 @@ struct named_file {
   std::optional<file_identity> identity;
 };
 
+// A file the command reads: the file at `path`, or standard input for "-". `option` names the
+// option that gives it, if any. Throws failure "standard input is closed, and '[OPTION ]-'
+// would read it" for "-" when standard input was closed as the program started.
+[[nodiscard]] named_file input_file(const std::string& path, const std::string& option = "");
+
 // The first of `files` that is `file`; nothing when `file` has no identity.
 [[nodiscard]] const named_file* same_file_among(const std::optional<file_identity>& file,
                                                 std::span<const named_file> files);

@@ -23,6 +23,9 @@ void set_program(const char* name, const char* product);
 // Writes "NAME: LINE" and a line feed to standard error in one write.
 void say(std::string_view line);
 
+// Writes `text` to standard output (the help, the version line), or throws failure.
+void print(std::string_view text);
+
 // "NAME VERSION" and a line feed, for --version.
 [[nodiscard]] std::string version_line();
 
