@@ -8,6 +8,8 @@ namespace sift_runlog::campaign {
 
 file_identity identity_of(const struct stat& status) { return {status.st_dev, status.st_ino, {}}; }
 
+std::string_view own_name(std::string_view path) { return path.substr(path.rfind('/') + 1); }
+
 std::optional<file_identity> path_identity(const std::string& path) {
   struct stat status {};
   if (::stat(path.c_str(), &status) != 0) return std::nullopt;

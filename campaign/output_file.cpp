@@ -20,8 +20,6 @@ std::string folder_of(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-std::string name_of(const std::string& path) { return path.substr(path.rfind('/') + 1); }
-
 // The target of the symbolic link at `path`, whole whatever size the link announces (the links
 // of /proc announce 64 bytes).
 std::string link_target(const std::string& path, const std::string& where) {
@@ -43,7 +41,7 @@ int descriptor_named(const std::string& path) {
   for (int fd = 0; fd <= 2; ++fd) {
     if (path == std::string("/dev/std") + (fd == 0 ? "in" : fd == 1 ? "out" : "err")) return fd;
   }
-  const std::string name = name_of(path);
+  const std::string name(own_name(path));
   if (name.empty() || name.size() > 9 ||
       name.find_first_not_of("0123456789") != std::string::npos) {
     return -1;
@@ -176,7 +174,7 @@ void output_file::open_through(const std::string& target, const struct stat& sta
 void output_file::prepare_replacement(const std::string& target) {
   target_ = target;
   const std::string folder = folder_of(target);
-  const std::string name = name_of(target);
+  const std::string name(own_name(target));
   struct stat folder_status {};
   if (::stat(folder.c_str(), &folder_status) != 0) throw system_failure(where(), errno);
   const long longest = ::pathconf(folder.c_str(), _PC_NAME_MAX);

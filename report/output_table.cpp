@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <sift_campaign/csv_codec.hpp>
 #include <sift_campaign/jsonl_codec.hpp>
+#include <sift_runlog/grade.hpp>
 
 namespace sift_runlog::report {
 namespace {
@@ -39,20 +40,14 @@ std::optional<output_format> parse_output_format(std::string_view name) {
 }
 
 std::string shown_text(std::string_view value, bool markdown) {
-  std::string shown;
-  shown.reserve(value.size());
+  if (!markdown) return printable(value);
+  std::string escaped;
+  escaped.reserve(value.size());
   for (const char c : value) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7f) {
-      static constexpr char hex[] = "0123456789abcdef";
-      ((shown += "\\x") += hex[byte >> 4]) += hex[byte & 15];
-    } else if ((c == '|' || c == '\\') && markdown) {
-      (shown += '\\') += c;
-    } else {
-      shown += c;
-    }
+    if (c == '|' || c == '\\') escaped += '\\';
+    escaped += c;
   }
-  return shown;
+  return printable(escaped);
 }
 
 table_writer::table_writer(output_format format, std::vector<std::string> columns, byte_sink sink)

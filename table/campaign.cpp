@@ -14,6 +14,7 @@
 #include <numeric>
 #include <set>
 #include <sift_campaign/failure.hpp>
+#include <sift_campaign/file_identity.hpp>
 #include <tuple>
 
 namespace sift_runlog::table {
@@ -149,11 +150,6 @@ class searcher {
   std::set<std::pair<dev_t, ino_t>> searched_;
 };
 
-std::string_view own_name(std::string_view path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
-
 }  // namespace
 
 std::string_view file_kind(mode_t mode) {
@@ -214,9 +210,9 @@ search_outcome find_logs(std::vector<std::string> paths, const std::string& patt
     }
     if (log.inode == 0) continue;
     for (std::size_t k = first + 1; k < last; ++k) {
-      const std::string_view name = own_name(found.logs[order[k]].path);
+      const std::string_view name = campaign::own_name(found.logs[order[k]].path);
       for (std::size_t j = first; j < k && !repeated[order[k]]; ++j) {
-        repeated[order[k]] = !repeated[order[j]] && own_name(found.logs[order[j]].path) == name;
+        repeated[order[k]] = !repeated[order[j]] && campaign::own_name(found.logs[order[j]].path) == name;
       }
     }
   }

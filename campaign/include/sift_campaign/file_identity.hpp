@@ -10,6 +10,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace sift_runlog::campaign {
 
@@ -23,6 +24,9 @@ struct file_identity {
 };
 
 [[nodiscard]] file_identity identity_of(const struct stat& status);
+
+// The file's own name in `path`: what follows its last "/".
+[[nodiscard]] std::string_view own_name(std::string_view path);
 
 // The identity of the file at `path` (symbolic links followed); nothing when it cannot be
 // reached.
