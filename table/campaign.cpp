@@ -150,6 +150,46 @@ class searcher {
   std::set<std::pair<dev_t, ino_t>> searched_;
 };
 
+// Sorts the logs by path, and keeps one of those that are one file reached by several spellings
+// (camp and ./camp, camp//x.log): the first in path order.
+void drop_repeated(std::vector<found_log>& logs) {
+  const auto by_path = [](const found_log& a, const found_log& b) { return a.path < b.path; };
+  std::sort(logs.begin(), logs.end(), by_path);
+  // Sorted positions rather than a set of copies, to add no memory for each log beyond a number.
+  std::vector<std::size_t> order(logs.size());
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  const auto identity = [&](std::size_t i) { return std::tuple(logs[i].device, logs[i].inode, i); };
+  std::sort(order.begin(), order.end(),
+            [&](std::size_t a, std::size_t b) { return identity(a) < identity(b); });
+  std::vector<bool> repeated(logs.size());
+  // Files reached more than once are few: each is checked against the earlier paths of its file.
+  for (std::size_t first = 0, last = 0; first < order.size(); first = last) {
+    const found_log& log = logs[order[first]];
+    for (last = first + 1; last < order.size() && logs[order[last]].device == log.device &&
+                           logs[order[last]].inode == log.inode;
+         ++last) {
+    }
+    if (log.inode == 0) continue;
+    for (std::size_t k = first + 1; k < last; ++k) {
+      const std::string_view name = campaign::own_name(logs[order[k]].path);
+      for (std::size_t j = first; j < k && !repeated[order[k]]; ++j) {
+        repeated[order[k]] = !repeated[order[j]] && campaign::own_name(logs[order[j]].path) == name;
+      }
+    }
+  }
+  for (std::size_t k = 1; k < logs.size(); ++k) {
+    // The same dangling path given twice.
+    if (logs[k].inode == 0 && logs[k].path == logs[k - 1].path) repeated[k] = true;
+  }
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < logs.size(); ++i) {
+    if (repeated[i]) continue;
+    if (kept != i) logs[kept] = std::move(logs[i]);
+    ++kept;
+  }
+  logs.resize(kept);
+}
+
 }  // namespace
 
 std::string_view file_kind(mode_t mode) {
@@ -188,46 +228,7 @@ search_outcome find_logs(std::vector<std::string> paths, const std::string& patt
     return log.inode != 0 && std::find(skipped.begin(), skipped.end(),
                                        std::pair{log.device, log.inode}) != skipped.end();
   });
-  const auto by_path = [](const found_log& a, const found_log& b) { return a.path < b.path; };
-  std::sort(found.logs.begin(), found.logs.end(), by_path);
-  // One file reached by several spellings (camp and ./camp, camp//x.log) is one log: the first
-  // in path order is kept. Sorted positions rather than a set of copies, to add no memory
-  // for each log beyond a number.
-  std::vector<std::size_t> order(found.logs.size());
-  std::iota(order.begin(), order.end(), std::size_t{0});
-  const auto identity = [&](std::size_t i) {
-    return std::tuple(found.logs[i].device, found.logs[i].inode, i);
-  };
-  std::sort(order.begin(), order.end(),
-            [&](std::size_t a, std::size_t b) { return identity(a) < identity(b); });
-  std::vector<bool> repeated(found.logs.size());
-  // Files reached more than once are few: each is checked against the earlier paths of its file.
-  for (std::size_t first = 0, last = 0; first < order.size(); first = last) {
-    const found_log& log = found.logs[order[first]];
-    for (last = first + 1; last < order.size() && found.logs[order[last]].device == log.device &&
-                           found.logs[order[last]].inode == log.inode;
-         ++last) {
-    }
-    if (log.inode == 0) continue;
-    for (std::size_t k = first + 1; k < last; ++k) {
-      const std::string_view name = campaign::own_name(found.logs[order[k]].path);
-      for (std::size_t j = first; j < k && !repeated[order[k]]; ++j) {
-        repeated[order[k]] = !repeated[order[j]] && campaign::own_name(found.logs[order[j]].path) == name;
-      }
-    }
-  }
-  for (std::size_t k = 1; k < found.logs.size(); ++k) {
-    // The same dangling path given twice.
-    if (found.logs[k].inode == 0 && found.logs[k].path == found.logs[k - 1].path)
-      repeated[k] = true;
-  }
-  std::size_t kept = 0;
-  for (std::size_t i = 0; i < found.logs.size(); ++i) {
-    if (repeated[i]) continue;
-    if (kept != i) found.logs[kept] = std::move(found.logs[i]);
-    ++kept;
-  }
-  found.logs.resize(kept);
+  drop_repeated(found.logs);
   return found;
 }
 
