@@ -38,9 +38,9 @@ std::string link_target(const std::string& path, const std::string& where) {
 // The descriptor that `path` stands for (/dev/stdout, /dev/fd/N, /proc/self/fd/N, N in any
 // spelling of this process's folder of descriptors), or -1.
 int descriptor_named(const std::string& path) {
-  for (int fd = 0; fd <= 2; ++fd) {
-    if (path == std::string("/dev/std") + (fd == 0 ? "in" : fd == 1 ? "out" : "err")) return fd;
-  }
+  if (path == "/dev/stdin") return STDIN_FILENO;
+  if (path == "/dev/stdout") return STDOUT_FILENO;
+  if (path == "/dev/stderr") return STDERR_FILENO;
   const std::string name(own_name(path));
   if (name.empty() || name.size() > 9 ||
       name.find_first_not_of("0123456789") != std::string::npos) {
@@ -211,8 +211,9 @@ void output_file::prepare_commit() {
       // Only root may give a file away; keep at least the group where that is allowed.
       (void)!::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
     }
-    if (::fchmod(fd, old.st_mode & 07777) != 0)
+    if (::fchmod(fd, old.st_mode & 07777) != 0) {
       throw system_failure("cannot write " + name_, errno);
+    }
   } else {
     const mode_t mask = ::umask(0);
     ::umask(mask);

@@ -56,9 +56,9 @@ struct outputs {
   }
 };
 
-// Refuses a --from list that cannot be read or that the table would replace. The failed list may
-// be one: the list is read whole before anything is written, and replaced by the logs that fail
-// again.
+// Refuses a --from list that the table would replace, and "-" on a closed standard input. The
+// failed list may be one: the list is read whole before anything is written, and replaced by the
+// logs that fail again.
 void check_lists(const table_settings& settings, const output_file& table) {
   std::vector<named_file> lists;
   for (const std::string& list : settings.from_lists) {
