@@ -7,6 +7,7 @@
 #include <sift_campaign/output_file.hpp>
 #include <sift_campaign/table_set.hpp>
 #include <sift_campaign/writer.hpp>
+#include <sift_runlog/grade.hpp>
 #include <utility>
 
 #include "campaign_digest.hpp"
@@ -51,6 +52,7 @@ void make_report(const report_settings& settings, const byte_sink& sink) {
   kept = nullptr;
   kept = new report_data;
   std::optional<reference_answers>& reference = kept->reference;
+  const std::string page_day = settings.chosen == view::html ? page_date() : std::string();
   if (!settings.reference.empty()) reference = reference_answers::load(settings.reference);
   campaign::table_set rows(settings.tables);
   campaign::row row;
@@ -83,7 +85,8 @@ void make_report(const report_settings& settings, const byte_sink& sink) {
   while (rows.next(row)) digest.add(row);
   digest.finish();
   if (settings.chosen == view::html) {
-    sink(html_page(digest, reference ? &wrong_rows : nullptr));
+    sink(html_page(digest, reference ? &wrong_rows : nullptr,
+                   {std::string(version()), page_day, settings.tables, settings.reference}));
     return;
   }
   table_writer out(format, view_columns(settings.chosen), sink);
