@@ -1,8 +1,8 @@
 // sift_runlog: grades the log of one benchmark run and prints one result line.
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <sift_campaign/descriptors.hpp>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,14 +13,6 @@
 
 namespace {
 
-// A closed standard descriptor would be taken by the log when it is opened. Hold the slot with
-// /dev/null opened read-only instead, so that writing there still fails and is reported.
-void hold_closed_standard_descriptors() {
-  for (int fd = 0; fd <= 2; ++fd) {
-    if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) (void)::open("/dev/null", O_RDONLY);
-  }
-}
-
 void write_report(const std::string& report) {
   // Nowhere left to say it when this fails; the exit status still tells.
   (void)sift_runlog::write_all(STDERR_FILENO, report + "\n");
@@ -29,7 +21,8 @@ void write_report(const std::string& report) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  hold_closed_standard_descriptors();
+  // A closed standard descriptor would be taken by the log when it is opened.
+  sift_runlog::campaign::hold_closed_standard_descriptors();
   std::vector<std::string_view> arguments;
   for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i]);
   sift_runlog::fd_output_sink out(STDOUT_FILENO);

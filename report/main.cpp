@@ -3,13 +3,18 @@
 #include <getopt.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <sift_campaign/descriptors.hpp>
+#include <sift_campaign/messages.hpp>
+#include <sift_campaign/temporary_files.hpp>
 #include <string_view>
 
-#include "output_file.hpp"
 #include "report.hpp"
 
 namespace {
+
+namespace campaign = sift_runlog::campaign;
+using campaign::usage_failure;
+using namespace sift_runlog::report;
 
 constexpr std::string_view usage_text =
     R"(usage: sift_runlog_report VIEW [--format FORMAT] [-o FILE] TABLE...
@@ -52,84 +57,90 @@ Exit status: 0 the view written; 2 wrong usage, or a table or reference that
 cannot be read (named, with its line), nothing written.
 )";
 
-int usage_error(const std::string& message) {
-  sift_runlog::table::say(message);
-  (void)!::write(STDERR_FILENO, usage_text.data(), usage_text.size());
-  return 2;
+enum long_only { format = 256, reference, version };
+
+const option options[] = {{"output", required_argument, nullptr, 'o'},
+                          {"help", no_argument, nullptr, 'h'},
+                          {"format", required_argument, nullptr, format},
+                          {"reference", required_argument, nullptr, reference},
+                          {"version", no_argument, nullptr, version},
+                          {nullptr, 0, nullptr, 0}};
+
+// Takes one option into `settings`; false for --help and --version, which are printed here.
+bool take_option(int option, std::string_view value, char** argv, report_settings& settings) {
+  switch (option) {
+    case 'o':
+      if (value.empty()) throw usage_failure("-o needs a file name");
+      settings.output = value;
+      return true;
+    case 'h':
+      campaign::print(usage_text);
+      return false;
+    case format:
+      settings.format = parse_output_format(value);
+      if (settings.format) return true;
+      throw usage_failure("--format is text, csv, jsonl or markdown, not '" + std::string(value) +
+                          "'");
+    case reference:
+      if (value.empty() || value == "-") {
+        throw usage_failure("--reference needs a file (not standard input)");
+      }
+      settings.reference = value;
+      return true;
+    case version:
+      campaign::print(campaign::version_line());
+      return false;
+    default:
+      throw usage_failure(optopt != 0 ? std::string("unknown option -") +
+                                            static_cast<char>(optopt) + " or its value missing"
+                                      : std::string("unknown option ") + argv[optind - 1] +
+                                            " or its value missing");
+  }
+}
+
+// Reads the command line into `settings`; false when it was --help or --version. Throws
+// usage_failure.
+bool read_command_line(int argc, char** argv, report_settings& settings) {
+  opterr = 0;  // the messages name the program, not argv[0]
+  for (int option = 0; (option = ::getopt_long(argc, argv, "o:h", options, nullptr)) != -1;) {
+    if (!take_option(option, optarg != nullptr ? optarg : "", argv, settings)) return false;
+  }
+  if (optind >= argc) throw usage_failure("no view given");
+  const std::string_view view_name = argv[optind++];
+  const auto chosen = parse_view(view_name);
+  if (!chosen) {
+    throw usage_failure(
+        "the view is answers, summary, disagreements, scores, wrong or html, not '" +
+        std::string(view_name) + "'");
+  }
+  settings.chosen = *chosen;
+  settings.tables.assign(argv + optind, argv + argc);
+  if (settings.tables.empty()) throw usage_failure("no table given ('-' for standard input)");
+  if ((settings.chosen == view::scores || settings.chosen == view::wrong) &&
+      settings.reference.empty()) {
+    throw usage_failure(std::string(view_name) + " needs --reference FILE");
+  }
+  if (settings.chosen == view::html && settings.format) {
+    throw usage_failure("html takes no --format");
+  }
+  if (!settings.format && settings.output.empty() && ::isatty(STDOUT_FILENO) != 0) {
+    settings.format = output_format::text;
+  }
+  return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  using namespace sift_runlog::report;
-  sift_runlog::table::set_program_name("sift_runlog_report");
+  campaign::set_program("sift_runlog_report", "report");
   // Before any file is opened: none may take the place of a closed standard descriptor.
-  const unsigned closed = sift_runlog::table::open_standard_descriptors();
-  enum long_only { format = 256, reference, version };
-  static const option options[] = {{"output", required_argument, nullptr, 'o'},
-                                   {"help", no_argument, nullptr, 'h'},
-                                   {"format", required_argument, nullptr, format},
-                                   {"reference", required_argument, nullptr, reference},
-                                   {"version", no_argument, nullptr, version},
-                                   {nullptr, 0, nullptr, 0}};
-  report_settings settings;
-  opterr = 0;  // the messages below name the program, not argv[0]
-  for (int option = 0; (option = ::getopt_long(argc, argv, "o:h", options, nullptr)) != -1;) {
-    const std::string_view value = optarg != nullptr ? optarg : "";
-    switch (option) {
-      case 'o':
-        if (value.empty()) return usage_error("-o needs a file name");
-        settings.output = value;
-        break;
-      case 'h':
-        std::fwrite(usage_text.data(), 1, usage_text.size(), stdout);
-        return std::fflush(stdout) == 0 ? 0 : 2;
-      case format:
-        settings.format = parse_output_format(value);
-        if (!settings.format) {
-          return usage_error("--format is text, csv, jsonl or markdown, not '" +
-                             std::string(value) + "'");
-        }
-        break;
-      case reference:
-        if (value.empty() || value == "-") {
-          return usage_error("--reference needs a file (not standard input)");
-        }
-        settings.reference = value;
-        break;
-      case version:
-        std::printf("sift_runlog_report %.*s\n", static_cast<int>(sift_runlog::version().size()),
-                    sift_runlog::version().data());
-        return std::fflush(stdout) == 0 ? 0 : 2;
-      default:
-        return usage_error(optopt != 0 ? std::string("unknown option -") +
-                                             static_cast<char>(optopt) + " or its value missing"
-                                       : std::string("unknown option ") + argv[optind - 1] +
-                                             " or its value missing");
-    }
-  }
-  if (optind >= argc) return usage_error("no view given");
-  const std::string_view view_name = argv[optind++];
-  const auto chosen = parse_view(view_name);
-  if (!chosen) {
-    return usage_error("the view is answers, summary, disagreements, scores, wrong or html, not '" +
-                       std::string(view_name) + "'");
-  }
-  settings.chosen = *chosen;
-  settings.tables.assign(argv + optind, argv + argc);
-  if (settings.tables.empty()) return usage_error("no table given ('-' for standard input)");
-  if ((settings.chosen == view::scores || settings.chosen == view::wrong) &&
-      settings.reference.empty()) {
-    return usage_error(std::string(view_name) + " needs --reference FILE");
-  }
-  if (settings.chosen == view::html && settings.format) {
-    return usage_error("html takes no --format");
-  }
-  if (!settings.format && settings.output.empty() && ::isatty(STDOUT_FILENO) != 0) {
-    settings.format = output_format::text;
-  }
-  settings.closed_at_start.stdin_closed = (closed & 1U) != 0;
-  settings.closed_at_start.stdout_closed = (closed & 2U) != 0;
-  sift_runlog::table::handle_terminating_signals();
-  return run_report(settings);
+  campaign::hold_closed_standard_descriptors();
+  return campaign::exit_status_of(
+      [&] {
+        report_settings settings;
+        if (!read_command_line(argc, argv, settings)) return 0;
+        campaign::handle_terminating_signals();
+        return run_report(settings);
+      },
+      usage_text);
 }

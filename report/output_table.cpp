@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <sift_campaign/csv_codec.hpp>
 #include <sift_campaign/jsonl_codec.hpp>
+#include <sift_runlog/grade.hpp>
 
 namespace sift_runlog::report {
 namespace {
@@ -26,6 +27,24 @@ std::string shown_cell(const cell& value, bool markdown) {
   return shown_text(value.text, markdown);
 }
 
+// As printable() shows it, with "|" and "\\" escaped, so that it stays in its column.
+std::string markdown_text(std::string_view value) {
+  std::string shown;
+  shown.reserve(value.size());
+  for (const char c : value) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7f) {
+      shown += "\\x";
+      append_hex_byte(shown, byte);
+    } else if (c == '|' || c == '\\') {
+      (shown += '\\') += c;
+    } else {
+      shown += c;
+    }
+  }
+  return shown;
+}
+
 constexpr std::size_t flush_size = 1 << 16;
 
 }  // namespace
@@ -39,20 +58,7 @@ std::optional<output_format> parse_output_format(std::string_view name) {
 }
 
 std::string shown_text(std::string_view value, bool markdown) {
-  std::string shown;
-  shown.reserve(value.size());
-  for (const char c : value) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7f) {
-      static constexpr char hex[] = "0123456789abcdef";
-      ((shown += "\\x") += hex[byte >> 4]) += hex[byte & 15];
-    } else if ((c == '|' || c == '\\') && markdown) {
-      (shown += '\\') += c;
-    } else {
-      shown += c;
-    }
-  }
-  return shown;
+  return markdown ? markdown_text(value) : printable(value);
 }
 
 table_writer::table_writer(output_format format, std::vector<std::string> columns, byte_sink sink)

@@ -2,13 +2,13 @@
 #include <memory>
 #include <sift_campaign/csv_codec.hpp>
 #include <sift_campaign/failure.hpp>
+#include <sift_campaign/messages.hpp>
 #include <sift_campaign/record_reader.hpp>
 #include <sift_campaign/table_reader.hpp>
 #include <sift_campaign/table_set.hpp>
 
 #include "campaign_digest.hpp"
 #include "exact_number.hpp"
-#include "output_file.hpp"
 
 namespace sift_runlog::report {
 
@@ -101,8 +101,8 @@ class reference_builder {
               {std::string(formula), std::string(value), comparison_key(value)});
         });
     if (left_out != 0) {
-      table::say(table.name() + ": " + std::to_string(left_out) +
-                 " formula(s) left out of the reference: the campaign's logs disagree on them");
+      campaign::say(table.name() + ": " + std::to_string(left_out) +
+                    " formula(s) left out of the reference: the campaign's logs disagree on them");
     }
   }
 

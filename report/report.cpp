@@ -1,50 +1,40 @@
 #include "report.hpp"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <array>
-#include <exception>
 #include <memory>
-#include <sift_campaign/failure.hpp>
+#include <sift_campaign/descriptors.hpp>
+#include <sift_campaign/output_file.hpp>
 #include <sift_campaign/table_set.hpp>
+#include <sift_campaign/writer.hpp>
 #include <sift_runlog/grade.hpp>
 #include <utility>
 
 #include "campaign_digest.hpp"
 #include "html_page.hpp"
-#include "output_file.hpp"
 
 namespace sift_runlog::report {
 namespace {
 
-// The same file by device and inode: the report must not replace one of its inputs.
-bool same_file(const std::string& a, const std::string& b) {
-  struct stat first {
-  }, second{};
-  return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
-         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
-}
+using campaign::failure;
+using campaign::named_file;
 
-void check_output(const report_settings& settings) {
-  // Opened on /dev/null at the start, a closed standard input would read as an empty table.
-  if (settings.closed_at_start.stdin_closed &&
-      std::find(settings.tables.begin(), settings.tables.end(), "-") != settings.tables.end()) {
-    throw campaign::failure("standard input is closed, and '-' would read it");
+// Refuses an output that is one of the inputs: the report never replaces its input.
+void check_inputs(const report_settings& settings, const campaign::output_file& output) {
+  std::vector<named_file> tables;
+  for (const std::string& table : settings.tables) tables.push_back(campaign::input_file(table));
+  const named_file reference{settings.reference, campaign::path_identity(settings.reference)};
+  const auto refuse = [&output](const std::string& role, const std::string& input) {
+    throw failure(output.name() + " is also " + role +
+                  (input == output.name() ? "" : " (" + input + ")") +
+                  ": the report never replaces its input");
+  };
+  if (const named_file* table = campaign::same_file_among(output.identity(), tables)) {
+    refuse("a table read", table->name);
   }
-  if (settings.output.empty()) return;
-  for (const std::string& input : settings.tables) {
-    if (input != "-" && same_file(input, settings.output)) {
-      throw campaign::failure(settings.output +
-                              " is also a table read: the report never replaces "
-                              "its input");
-    }
-  }
-  if (!settings.reference.empty() && same_file(settings.reference, settings.output)) {
-    throw campaign::failure(settings.output +
-                            " is also the reference: the report never replaces "
-                            "its input");
+  if (!settings.reference.empty() &&
+      campaign::same_file_among(output.identity(), {&reference, 1})) {
+    refuse("the reference", reference.name);
   }
 }
 
@@ -107,27 +97,17 @@ void make_report(const report_settings& settings, const byte_sink& sink) {
 }  // namespace
 
 int run_report(const report_settings& settings) {
-  try {
-    check_output(settings);
-    std::unique_ptr<table::table_output> file;
-    if (!settings.output.empty()) {
-      file = std::make_unique<table::table_output>("-o", settings.output);
-    }
-    if (!file && settings.closed_at_start.stdout_closed) {
-      throw campaign::failure("standard output is closed: give -o FILE");
-    }
-    table::fd_writer writer(file ? file->fd() : STDOUT_FILENO,
-                            file ? file->name() : std::string("standard output"));
-    make_report(settings, [&writer](std::string_view bytes) { writer.write(bytes); });
-    writer.flush();
-    if (file) table::commit_outputs(file.get(), nullptr);
-    return 0;
-  } catch (const std::bad_alloc&) {
-    table::say("out of memory; no report written");
-  } catch (const std::exception& error) {
-    table::say(error.what());
+  if (settings.output.empty() && campaign::closed_at_start(STDOUT_FILENO)) {
+    throw failure("standard output is closed: give -o FILE");
   }
-  return 2;
+  // Made first: an output that cannot be written is known before a table is read.
+  campaign::output_file file("-o", settings.output.empty() ? "-" : settings.output);
+  check_inputs(settings, file);
+  campaign::fd_writer writer(file.fd(), file.name());
+  make_report(settings, [&writer](std::string_view bytes) { writer.write(bytes); });
+  writer.flush();
+  campaign::commit_outputs(&file, nullptr);
+  return 0;
 }
 
 }  // namespace sift_runlog::report

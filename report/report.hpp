@@ -18,15 +18,10 @@ struct report_settings {
   std::string reference;                // --reference; empty: none
   std::string output;                   // -o; empty: standard output
   std::vector<std::string> tables;      // "-": standard input
-  // The standard descriptors closed when the program started (then opened on /dev/null).
-  struct {
-    bool stdin_closed = false;
-    bool stdout_closed = false;
-  } closed_at_start;
 };
 
-// Writes the view and returns the exit status: 0 written, 2 (with a message on standard error
-// naming the file, and the line when there is one) when no report could be made.
+// Writes the view and returns the exit status, 0. Throws campaign::failure naming the file, and
+// the line when there is one, when no report could be made.
 [[nodiscard]] int run_report(const report_settings& settings);
 
 }  // namespace sift_runlog::report

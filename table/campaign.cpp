@@ -13,7 +13,8 @@
 #include <cstring>
 #include <numeric>
 #include <set>
-#include <stdexcept>
+#include <sift_campaign/failure.hpp>
+#include <sift_campaign/file_identity.hpp>
 #include <tuple>
 
 namespace sift_runlog::table {
@@ -95,7 +96,7 @@ class searcher {
     DIR* const stream = ::opendir(directory.c_str());
     if (stream == nullptr && (errno == EMFILE || errno == ENFILE || errno == ENOMEM)) {
       // The process ran out, not the folder: no table rather than one with a folder missing.
-      throw std::runtime_error("cannot search " + directory + ": " + std::strerror(errno));
+      throw campaign::system_failure("cannot search " + directory, errno);
     }
     if (stream == nullptr) {
       note_(directory, std::string("cannot search: ") + std::strerror(errno));
@@ -111,7 +112,7 @@ class searcher {
       if (!matches && entry->d_type == DT_REG) continue;
       struct stat status {};
       if (::fstatat(::dirfd(stream), name, &status, 0) != 0) {
-        if (matches) found_.logs.push_back({joined(directory, name), 0, 0, 0, 0});
+        look_failed(joined(directory, name), matches);
       } else if (S_ISDIR(status.st_mode)) {
         subdirectories.emplace_back(joined(directory, name), status);
       } else if (S_ISREG(status.st_mode) && matches) {
@@ -129,6 +130,19 @@ class searcher {
     return true;
   }
 
+  // An entry that cannot be looked at. One that matches is a log, whose grade says why it cannot
+  // be read; any other may be a folder: it is noted and listed as not searched, unless it leads
+  // nowhere (a dangling symbolic link).
+  void look_failed(std::string path, bool matches) {
+    const int error_number = errno;
+    if (matches) {
+      found_.logs.push_back({std::move(path), 0, 0, 0, 0});
+    } else if (error_number != ENOENT && error_number != ENOTDIR) {
+      note_(path, std::string("cannot search: ") + std::strerror(error_number));
+      found_.unsearched.push_back(std::move(path));
+    }
+  }
+
   const std::string& pattern_;
   const search_note& note_;
   search_outcome& found_;
@@ -136,9 +150,44 @@ class searcher {
   std::set<std::pair<dev_t, ino_t>> searched_;
 };
 
-std::string_view own_name(std::string_view path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+// Sorts the logs by path, and keeps one of those that are one file reached by several spellings
+// (camp and ./camp, camp//x.log): the first in path order.
+void drop_repeated(std::vector<found_log>& logs) {
+  const auto by_path = [](const found_log& a, const found_log& b) { return a.path < b.path; };
+  std::sort(logs.begin(), logs.end(), by_path);
+  // Sorted positions rather than a set of copies, to add no memory for each log beyond a number.
+  std::vector<std::size_t> order(logs.size());
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  const auto identity = [&](std::size_t i) { return std::tuple(logs[i].device, logs[i].inode, i); };
+  std::sort(order.begin(), order.end(),
+            [&](std::size_t a, std::size_t b) { return identity(a) < identity(b); });
+  std::vector<bool> repeated(logs.size());
+  // Files reached more than once are few: each is checked against the earlier paths of its file.
+  for (std::size_t first = 0, last = 0; first < order.size(); first = last) {
+    const found_log& log = logs[order[first]];
+    for (last = first + 1; last < order.size() && logs[order[last]].device == log.device &&
+                           logs[order[last]].inode == log.inode;
+         ++last) {
+    }
+    if (log.inode == 0) continue;
+    for (std::size_t k = first + 1; k < last; ++k) {
+      const std::string_view name = campaign::own_name(logs[order[k]].path);
+      for (std::size_t j = first; j < k && !repeated[order[k]]; ++j) {
+        repeated[order[k]] = !repeated[order[j]] && campaign::own_name(logs[order[j]].path) == name;
+      }
+    }
+  }
+  for (std::size_t k = 1; k < logs.size(); ++k) {
+    // The same dangling path given twice.
+    if (logs[k].inode == 0 && logs[k].path == logs[k - 1].path) repeated[k] = true;
+  }
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < logs.size(); ++i) {
+    if (repeated[i]) continue;
+    if (kept != i) logs[kept] = std::move(logs[i]);
+    ++kept;
+  }
+  logs.resize(kept);
 }
 
 }  // namespace
@@ -179,46 +228,7 @@ search_outcome find_logs(std::vector<std::string> paths, const std::string& patt
     return log.inode != 0 && std::find(skipped.begin(), skipped.end(),
                                        std::pair{log.device, log.inode}) != skipped.end();
   });
-  const auto by_path = [](const found_log& a, const found_log& b) { return a.path < b.path; };
-  std::sort(found.logs.begin(), found.logs.end(), by_path);
-  // One file reached by several spellings (camp and ./camp, camp//x.log) is one log: the first
-  // in path order is kept. Sorted positions rather than a set of copies, to add no memory
-  // for each log beyond a number.
-  std::vector<std::size_t> order(found.logs.size());
-  std::iota(order.begin(), order.end(), std::size_t{0});
-  const auto identity = [&](std::size_t i) {
-    return std::tuple(found.logs[i].device, found.logs[i].inode, i);
-  };
-  std::sort(order.begin(), order.end(),
-            [&](std::size_t a, std::size_t b) { return identity(a) < identity(b); });
-  std::vector<bool> repeated(found.logs.size());
-  // Files reached more than once are few: each is checked against the earlier paths of its file.
-  for (std::size_t first = 0, last = 0; first < order.size(); first = last) {
-    const found_log& log = found.logs[order[first]];
-    for (last = first + 1; last < order.size() && found.logs[order[last]].device == log.device &&
-                           found.logs[order[last]].inode == log.inode;
-         ++last) {
-    }
-    if (log.inode == 0) continue;
-    for (std::size_t k = first + 1; k < last; ++k) {
-      const std::string_view name = own_name(found.logs[order[k]].path);
-      for (std::size_t j = first; j < k && !repeated[order[k]]; ++j) {
-        repeated[order[k]] = !repeated[order[j]] && own_name(found.logs[order[j]].path) == name;
-      }
-    }
-  }
-  for (std::size_t k = 1; k < found.logs.size(); ++k) {
-    // The same dangling path given twice.
-    if (found.logs[k].inode == 0 && found.logs[k].path == found.logs[k - 1].path)
-      repeated[k] = true;
-  }
-  std::size_t kept = 0;
-  for (std::size_t i = 0; i < found.logs.size(); ++i) {
-    if (repeated[i]) continue;
-    if (kept != i) found.logs[kept] = std::move(found.logs[i]);
-    ++kept;
-  }
-  found.logs.resize(kept);
+  drop_repeated(found.logs);
   return found;
 }
 
@@ -245,7 +255,7 @@ std::vector<std::string> read_path_list(std::istream& in) {
     if (line.empty()) continue;
     // A path cannot hold a NUL: cut there, it would name another file.
     if (line.find('\0') != std::string::npos) {
-      throw std::runtime_error("line " + std::to_string(number) + ": a NUL byte in the path");
+      throw campaign::failure("line " + std::to_string(number) + ": a NUL byte in the path");
     }
     if (!line.starts_with('"')) {
       paths.push_back(line);
@@ -267,11 +277,10 @@ std::vector<std::string> read_path_list(std::istream& in) {
       }
     }
     if (!closed) {
-      throw std::runtime_error("line " + std::to_string(number) +
-                               ": a quoted path must end in \" and use only \\\", \\\\ and \\n");
+      throw campaign::failure("line " + std::to_string(number) +
+                              ": a quoted path must end in \" and use only \\\", \\\\ and \\n");
     }
-    if (path.empty())
-      throw std::runtime_error("line " + std::to_string(number) + ": an empty path");
+    if (path.empty()) throw campaign::failure("line " + std::to_string(number) + ": an empty path");
     paths.push_back(path);
   }
   return paths;

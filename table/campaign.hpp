@@ -30,7 +30,7 @@ struct found_log {
 
 struct search_outcome {
   std::vector<found_log> logs;          // in the byte order of the paths, each log once
-  std::vector<std::string> unsearched;  // directories that could not be read
+  std::vector<std::string> unsearched;  // directories and entries that could not be looked at
   std::vector<std::string> missing;     // named paths that lead nowhere, with the reason
 };
 
@@ -45,8 +45,10 @@ using search_note = std::function<void(const std::string& path, const std::strin
 // file that end in the same name, the first in byte order is kept (hard links of other names
 // are other logs). A named path that does not exist, or cannot be reached, is listed in
 // `missing`; a named FIFO, device or socket is a log with an `unread_type`, never opened. A name
-// that matches but leads nowhere (a dangling or looping symbolic link) is a log too, so that
-// its grade reports it. A directory that cannot be read is noted and listed in `unsearched`; a
+// that matches but cannot be looked at (a dangling or looping symbolic link, a folder without
+// search permission) is a log too, so that its grade reports it. A directory that cannot be
+// read, and an entry that does not match and cannot be looked at (it may be a folder), but for
+// a dangling symbolic link, are noted and listed in `unsearched`; a
 // symbolic link back to a directory being searched is noted and not followed; the kernel's own
 // file systems (/proc, /sys, ...) are noted and not searched. Files whose device and inode are
 // in `skipped` (the command's own temporary files) are left out.
@@ -62,7 +64,7 @@ using search_note = std::function<void(const std::string& path, const std::strin
 [[nodiscard]] std::string path_list_line(std::string_view path);
 
 // The paths of a list written by path_list_line (or by hand: one path a line, empty lines
-// skipped). Throws std::runtime_error naming the line of a malformed quoted path, an empty
+// skipped). Throws campaign::failure naming the line of a malformed quoted path, an empty
 // quoted path or a NUL byte.
 [[nodiscard]] std::vector<std::string> read_path_list(std::istream& in);
 

@@ -14,11 +14,11 @@
 #include <map>
 #include <mutex>
 #include <numeric>
+#include <sift_campaign/failure.hpp>
+#include <sift_campaign/messages.hpp>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
-
-#include "output_file.hpp"
 
 namespace sift_runlog::table {
 
@@ -30,11 +30,6 @@ struct graded_log {
   std::string row;      // as the table holds it
   std::string failure;  // why the grade failed; empty when it did not
   campaign::verdict verdict = campaign::verdict::failed;
-};
-
-class resources_exhausted : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
 };
 
 graded_log encoded(campaign::row& r, const campaign_settings& settings) {
@@ -65,7 +60,7 @@ graded_log grade_one(const found_log& log, const campaign_settings& settings) {
   if (fd < 0) {
     const int error_number = errno;
     if (error_number == EMFILE || error_number == ENFILE || error_number == ENOMEM) {
-      throw resources_exhausted(
+      throw campaign::failure(
           "cannot open " + printable(log.path) + ": " + std::strerror(error_number) +
           (error_number == EMFILE ? "; the process may open no more files (ulimit -n): grade "
                                     "with fewer jobs (-j) or raise the limit"
@@ -95,7 +90,7 @@ graded_log grade_one(const found_log& log, const campaign_settings& settings) {
     return encoded(r, settings);
   } catch (const std::bad_alloc&) {
     // The analysis of a log needs the same little memory whatever the log holds.
-    throw resources_exhausted("out of memory while grading " + printable(log.path));
+    throw campaign::failure("out of memory while grading " + printable(log.path));
   }
 }
 
@@ -113,51 +108,37 @@ std::vector<std::size_t> grading_order(std::span<const found_log> logs) {
   return order;
 }
 
-// "1234/20000 logs, 812 logs/s, 0:23 left, 2 failed", redrawn in place. The time left counts the
-// bytes left and a fixed cost per log, at the rate of the work done so far: a few big logs
-// graded first would make a count of logs promise far too long, and the reverse far too short.
-class progress_line {
- public:
-  progress_line(bool shown, std::span<const found_log> logs) : shown_(shown), total_(logs.size()) {
-    for (const found_log& log : logs) work_left_ += cost(log);
-  }
-
-  static double cost(const found_log& log) { return static_cast<double>(log.size) + work_per_log; }
-
-  void count(const found_log& log) { work_done_ += cost(log); }
-
-  void draw(std::size_t done, std::size_t failed) {
-    const clock_type::time_point now = clock_type::now();
-    if (!shown_ || now - drawn_ < std::chrono::milliseconds(100)) return;
-    drawn_ = now;
-    const double seconds = std::chrono::duration<double>(now - start_).count();
-    const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
-    char text[200];
-    const int length = std::snprintf(
-        text, sizeof text,
-        "\rsift_runlog_table: %zu/%zu logs, %.0f logs/s, %s left, %zu failed\x1b[K", done, total_,
-        rate, time_left(work_done_, work_left_, seconds).c_str(), failed);
-    (void)!::write(STDERR_FILENO, text, static_cast<std::size_t>(std::max(length, 0)));
-    erased_ = false;
-  }
-
-  void erase() {
-    if (!shown_ || erased_) return;
-    (void)!::write(STDERR_FILENO, "\r\x1b[K", 4);
-    erased_ = true;
-  }
-
- private:
-  bool shown_;
-  std::size_t total_;
-  double work_left_ = 0;
-  double work_done_ = 0;
-  clock_type::time_point start_ = clock_type::now();
-  clock_type::time_point drawn_{};
-  bool erased_ = true;
-};
-
 }  // namespace
+
+progress_line::progress_line(bool shown, std::span<const found_log> logs)
+    : shown_(shown), total_(logs.size()) {
+  for (const found_log& log : logs) work_left_ += static_cast<double>(log.size) + work_per_log;
+}
+
+void progress_line::count(const found_log& log) {
+  work_done_ += static_cast<double>(log.size) + work_per_log;
+}
+
+void progress_line::draw(std::size_t done, std::size_t failed) {
+  const clock_type::time_point now = clock_type::now();
+  if (!shown_ || now - drawn_ < std::chrono::milliseconds(100)) return;
+  drawn_ = now;
+  const double seconds = std::chrono::duration<double>(now - start_).count();
+  const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
+  char text[200];
+  const int length =
+      std::snprintf(text, sizeof text, "\r%s: %zu/%zu logs, %.0f logs/s, %s left, %zu failed\x1b[K",
+                    campaign::program_name(), done, total_, rate,
+                    time_left(work_done_, work_left_, seconds).c_str(), failed);
+  (void)!::write(STDERR_FILENO, text, static_cast<std::size_t>(std::max(length, 0)));
+  erased_ = false;
+}
+
+void progress_line::erase() {
+  if (!shown_ || erased_) return;
+  (void)!::write(STDERR_FILENO, "\r\x1b[K", 4);
+  erased_ = true;
+}
 
 std::string time_left(double done, double total, double seconds) {
   if (done <= 0 || seconds <= 0) return "?";
@@ -171,96 +152,62 @@ std::string time_left(double done, double total, double seconds) {
   return clock;
 }
 
-campaign_totals grade_campaign(std::span<const found_log> logs, const campaign_settings& settings,
-                               const std::function<void(std::string_view)>& write,
-                               const std::function<void()>& idle) {
-  const std::vector<std::size_t> order = grading_order(logs);
-  std::atomic<std::size_t> next{0};           // the next position in `order` to grade
-  std::atomic<bool> stopping{false};          // a row could not be written, or resources ran out
-  std::mutex lock;                            // guards everything below
-  std::condition_variable all_written;        // for the progress line
-  std::map<std::size_t, graded_log> waiting;  // graded, rows not yet written
-  std::size_t written = 0;                    // the rows of logs[0, written) are out
-  std::size_t done = 0;
-  std::size_t failed_so_far = 0;
-  std::exception_ptr stop_reason;
-  campaign_totals totals;
-  progress_line progress(settings.progress, logs);
+namespace {
 
-  const auto put = [&](const graded_log& graded) {
-    write(graded.row);
-    ++totals.graded;
-    ++totals.by_verdict[static_cast<std::size_t>(graded.verdict)];
-    if (!graded.failure.empty()) {
-      progress.erase();
-      say(printable(logs[written].path) + ": " + graded.failure);
-      totals.failed.push_back(logs[written].path);
-    }
-    ++written;
-  };
-  const auto stop = [&](std::exception_ptr reason) {
-    if (!stop_reason) stop_reason = std::move(reason);
-    stopping = true;
-    all_written.notify_one();
-  };
-  // The grader that finishes the log whose row is due writes it, and the rows that waited for
-  // it: no thread is woken for a row. (A writer thread woken for every row cost 3 futex calls
-  // and a context switch a log, a fifth of the time of a campaign of small logs.)
-  const auto grader = [&] {
-    for (std::size_t k = next++; k < order.size() && !stopping; k = next++) {
+// The state of one campaign's grading, shared by its graders; everything but `next_` and
+// `stopping_` is guarded by `lock_`.
+class campaign_run {
+ public:
+  campaign_run(std::span<const found_log> logs, const campaign_settings& settings,
+               const std::function<void(std::string_view)>& write)
+      : logs_(logs),
+        settings_(settings),
+        write_(write),
+        order_(grading_order(logs)),
+        hidden_(false, {}),
+        progress_(settings.progress != nullptr ? *settings.progress : hidden_) {}
+
+  // Grades logs until none is left or the run stops. The grader that finishes the log whose
+  // row is due writes it, and the rows that waited for it: no thread is woken for a row. (A
+  // writer thread woken for every row cost 3 futex calls and a context switch a log, a fifth of
+  // the time of a campaign of small logs.)
+  void grade() {
+    for (std::size_t k = next_++; k < order_.size() && !stopping_; k = next_++) {
       graded_log graded;
       try {
-        graded = grade_one(logs[order[k]], settings);
+        graded = grade_one(logs_[order_[k]], settings_);
       } catch (...) {
-        const std::lock_guard<std::mutex> hold(lock);
+        const std::lock_guard<std::mutex> hold(lock_);
         stop(std::current_exception());
         return;
       }
-      const std::lock_guard<std::mutex> hold(lock);
-      ++done;
-      progress.count(logs[order[k]]);
-      if (!graded.failure.empty()) ++failed_so_far;
-      if (order[k] != written) {
-        waiting.emplace(order[k], std::move(graded));
+      const std::lock_guard<std::mutex> hold(lock_);
+      ++done_;
+      progress_.count(logs_[order_[k]]);
+      if (!graded.failure.empty()) ++failed_so_far_;
+      if (order_[k] != written_) {
+        waiting_.emplace(order_[k], std::move(graded));
         continue;
       }
       try {
         put(graded);
-        for (auto due = waiting.begin(); due != waiting.end() && due->first == written;
-             due = waiting.erase(due)) {
+        for (auto due = waiting_.begin(); due != waiting_.end() && due->first == written_;
+             due = waiting_.erase(due)) {
           put(due->second);
         }
       } catch (...) {
         stop(std::current_exception());
       }
-      if (written == logs.size()) all_written.notify_one();
-    }
-  };
-  // As many graders as can be started, up to the jobs asked for: a process or memory limit that
-  // allows fewer threads slows the run down, it does not stop it.
-  std::vector<std::thread> graders;
-  const std::size_t threads = std::min<std::size_t>(settings.jobs, logs.size());
-  std::string thread_problem;
-  for (std::size_t i = 0; i < threads; ++i) {
-    try {
-      graders.emplace_back(grader);
-    } catch (const std::system_error& e) {
-      thread_problem = e.code().message();
-      break;
+      if (written_ == logs_.size()) all_written_.notify_one();
     }
   }
-  if (!thread_problem.empty() && threads > 0) {
-    say("only " + std::to_string(graders.size()) + " of " + std::to_string(threads) +
-        " grading threads could start (" + thread_problem + ")" +
-        (graders.empty() ? "; grading on the main thread alone" : ""));
-  }
-  if (graders.empty()) {
-    grader();
-  } else {
-    std::unique_lock<std::mutex> hold(lock);
-    while (written < logs.size() && !stopping) {
-      all_written.wait_for(hold, std::chrono::milliseconds(100));
-      progress.draw(done, failed_so_far);
+
+  // While the graders work: the progress line and `idle` about ten times a second.
+  void watch(const std::function<void()>& idle) {
+    std::unique_lock<std::mutex> hold(lock_);
+    while (written_ < logs_.size() && !stopping_) {
+      all_written_.wait_for(hold, std::chrono::milliseconds(100));
+      progress_.draw(done_, failed_so_far_);
       try {
         if (idle) idle();
       } catch (...) {
@@ -268,10 +215,87 @@ campaign_totals grade_campaign(std::span<const found_log> logs, const campaign_s
       }
     }
   }
-  progress.erase();
-  for (std::thread& grader_thread : graders) grader_thread.join();
-  if (stop_reason) std::rethrow_exception(stop_reason);
-  return totals;
+
+  // The totals, once the graders have stopped; or what stopped them, thrown.
+  campaign_totals finish() {
+    progress_.erase();
+    if (stop_reason_) std::rethrow_exception(stop_reason_);
+    return totals_;
+  }
+
+ private:
+  void put(const graded_log& graded) {
+    write_(graded.row);
+    ++totals_.graded;
+    ++totals_.by_verdict[static_cast<std::size_t>(graded.verdict)];
+    if (!graded.failure.empty()) {
+      progress_.erase();
+      if (settings_.before_report) settings_.before_report();
+      campaign::say(printable(logs_[written_].path) + ": " + graded.failure);
+      totals_.failed.push_back(logs_[written_].path);
+    }
+    ++written_;
+  }
+
+  void stop(std::exception_ptr reason) {
+    if (!stop_reason_) stop_reason_ = std::move(reason);
+    stopping_ = true;
+    all_written_.notify_one();
+  }
+
+  std::span<const found_log> logs_;
+  const campaign_settings& settings_;
+  const std::function<void(std::string_view)>& write_;
+  const std::vector<std::size_t> order_;
+  std::atomic<std::size_t> next_{0};   // the next position in `order_` to grade
+  std::atomic<bool> stopping_{false};  // a row could not be written, or resources ran out
+  std::mutex lock_;
+  std::condition_variable all_written_;        // for the progress line
+  std::map<std::size_t, graded_log> waiting_;  // graded, rows not yet written
+  std::size_t written_ = 0;                    // the rows of logs_[0, written_) are out
+  std::size_t done_ = 0;
+  std::size_t failed_so_far_ = 0;
+  std::exception_ptr stop_reason_;
+  campaign_totals totals_;
+  progress_line hidden_;
+  progress_line& progress_;
+};
+
+// As many graders as can be started, up to `wanted`: a process or memory limit that allows
+// fewer threads slows the run down, it does not stop it.
+std::vector<std::thread> start_graders(campaign_run& run, std::size_t wanted) {
+  std::vector<std::thread> graders;
+  std::string problem;
+  for (std::size_t i = 0; i < wanted && problem.empty(); ++i) {
+    try {
+      graders.emplace_back([&run] { run.grade(); });
+    } catch (const std::system_error& e) {
+      problem = e.code().message();
+    }
+  }
+  if (!problem.empty()) {
+    campaign::say("only " + std::to_string(graders.size()) + " of " + std::to_string(wanted) +
+                  " grading threads could start (" + problem + ")" +
+                  (graders.empty() ? "; grading on the main thread alone" : ""));
+  }
+  return graders;
+}
+
+}  // namespace
+
+campaign_totals grade_campaign(std::span<const found_log> logs, const campaign_settings& settings,
+                               const std::function<void(std::string_view)>& write,
+                               const std::function<void()>& idle) {
+  campaign_run run(logs, settings, write);
+  std::vector<std::thread> graders =
+      start_graders(run, std::min<std::size_t>(settings.jobs, logs.size()));
+  if (graders.empty()) {
+    run.grade();
+  } else {
+    run.watch(idle);
+  }
+  for (std::thread& grader : graders) grader.join();
+  return run.finish();
 }
 
 }  // namespace sift_runlog::table

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <optional>
@@ -17,12 +18,35 @@
 
 namespace sift_runlog::table {
 
+// "1234/20000 logs, 812 logs/s, 0:23 left, 2 failed", redrawn in place on standard error at most
+// ten times a second while the logs are graded (only when `shown`). The time left counts the
+// bytes left and a fixed cost per log, at the rate of the work done so far: a few big logs
+// graded first would make a count of logs promise far too long, and the reverse far too short.
+class progress_line {
+ public:
+  progress_line(bool shown, std::span<const found_log> logs);
+  void count(const found_log& log);
+  void draw(std::size_t done, std::size_t failed);
+  // Takes the line off the terminal, until it is drawn again.
+  void erase();
+
+ private:
+  bool shown_;
+  std::size_t total_;
+  double work_left_ = 0;
+  double work_done_ = 0;
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point drawn_{};
+  bool erased_ = true;
+};
+
 struct campaign_settings {
   campaign::table_format format = campaign::table_format::raw;
   std::optional<campaign::shard_record> part;  // --shard: the record each csv or jsonl row holds
   bool long_mode = true;                       // grade as sift_runlog -long does
   unsigned jobs = 1;                           // grading threads
-  bool progress = false;  // one line on standard error, redrawn at most ten times a second
+  progress_line* progress = nullptr;           // drawn while the logs are graded; none: no line
+  std::function<void()> before_report;         // called before a failure is said
 };
 
 struct campaign_totals {
@@ -41,10 +65,10 @@ inline constexpr double work_per_log = 64 * 1024;
 [[nodiscard]] std::string time_left(double done, double total, double seconds);
 
 // Grades `logs` (sorted by path) and hands their rows to `write` in the same order; a failure is
-// said on standard error, "PATH: REASON", when its row's turn comes. Logs of 1 MiB and more are
-// started first, largest first, so that the small ones are graded while they are. `idle`, if
-// given, is called about ten times a second, with the rows' lock held, while the graders work.
-// Throws what `write` or `idle` throws, or std::runtime_error when the process runs out of
+// said on standard error, "PATH: REASON", when its row's turn comes, after its row. Logs of 1 MiB
+// and more are started first, largest first, so that the small ones are graded while they are.
+// `idle`, if given, is called about ten times a second, with the rows' lock held, while the graders
+// work. Throws what `write` or `idle` throws, or campaign::failure when the process runs out of
 // descriptors or memory (no log is then to blame), after the graders have stopped.
 [[nodiscard]] campaign_totals grade_campaign(std::span<const found_log> logs,
                                              const campaign_settings& settings,

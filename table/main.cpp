@@ -4,15 +4,18 @@
 #include <unistd.h>
 
 #include <charconv>
-#include <cstdio>
-#include <cstring>
+#include <sift_campaign/descriptors.hpp>
+#include <sift_campaign/messages.hpp>
+#include <sift_campaign/temporary_files.hpp>
 #include <string_view>
 #include <vector>
 
-#include "output_file.hpp"
 #include "table.hpp"
 
 namespace {
+
+using sift_runlog::campaign::usage_failure;
+using sift_runlog::table::table_settings;
 
 constexpr std::string_view usage_text =
     R"(usage: sift_runlog_table [OPTION]... PATH...
@@ -53,11 +56,21 @@ Exit status: 0 every log graded; 1 some logs failed; 2 no table written
 signal N, no table written.
 )";
 
-int usage_error(const std::string& message) {
-  sift_runlog::table::say(message);
-  (void)!::write(STDERR_FILENO, usage_text.data(), usage_text.size());
-  return 2;
-}
+enum long_only { pattern = 256, short_rows, format, failed, from, shard, merge, version };
+
+const option options[] = {{"jobs", required_argument, nullptr, 'j'},
+                          {"output", required_argument, nullptr, 'o'},
+                          {"quiet", no_argument, nullptr, 'q'},
+                          {"help", no_argument, nullptr, 'h'},
+                          {"pattern", required_argument, nullptr, pattern},
+                          {"short", no_argument, nullptr, short_rows},
+                          {"format", required_argument, nullptr, format},
+                          {"failed", required_argument, nullptr, failed},
+                          {"from", required_argument, nullptr, from},
+                          {"shard", required_argument, nullptr, shard},
+                          {"merge", no_argument, nullptr, merge},
+                          {"version", no_argument, nullptr, version},
+                          {nullptr, 0, nullptr, 0}};
 
 // The option just read by getopt_long as the user typed it: "--format" for --format=x, --format
 // x and an accepted abbreviation such as --form x, "-j" for -j4 and -j 4.
@@ -70,112 +83,115 @@ std::string typed_option(char** argv, int option) {
   return option < 256 ? std::string{'-', static_cast<char>(option)} : std::string(text);
 }
 
-}  // namespace
+unsigned job_count(const std::string& name, std::string_view value) {
+  unsigned jobs = 0;
+  const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), jobs);
+  if (error != std::errc() || end != value.data() + value.size() || jobs < 1 || jobs > 1024) {
+    throw usage_failure(name + " needs a number from 1 to 1024, not '" + std::string(value) + "'");
+  }
+  return jobs;
+}
 
-int main(int argc, char** argv) {
-  // Before any file is opened: none may take the place of a closed standard descriptor.
-  (void)sift_runlog::table::open_standard_descriptors();
-  using sift_runlog::table::table_settings;
-  enum long_only { pattern = 256, short_rows, format, failed, from, shard, merge, version };
-  static const option options[] = {{"jobs", required_argument, nullptr, 'j'},
-                                   {"output", required_argument, nullptr, 'o'},
-                                   {"quiet", no_argument, nullptr, 'q'},
-                                   {"help", no_argument, nullptr, 'h'},
-                                   {"pattern", required_argument, nullptr, pattern},
-                                   {"short", no_argument, nullptr, short_rows},
-                                   {"format", required_argument, nullptr, format},
-                                   {"failed", required_argument, nullptr, failed},
-                                   {"from", required_argument, nullptr, from},
-                                   {"shard", required_argument, nullptr, shard},
-                                   {"merge", no_argument, nullptr, merge},
-                                   {"version", no_argument, nullptr, version},
-                                   {nullptr, 0, nullptr, 0}};
-  table_settings settings;
+// Takes one option into `settings`; false for --help and --version, which are printed here.
+bool take_option(int option, const std::string& name, std::string_view value,
+                 table_settings& settings) {
+  namespace campaign = sift_runlog::campaign;
+  switch (option) {
+    case 'j':
+      settings.jobs = job_count(name, value);
+      return true;
+    case 'o':
+      settings.output = value;
+      settings.output_option = name;
+      return true;
+    case 'q':
+      settings.quiet = true;
+      return true;
+    case 'h':
+      campaign::print(usage_text);
+      return false;
+    case pattern:
+      settings.pattern = value;
+      return true;
+    case short_rows:
+      settings.long_mode = false;
+      return true;
+    case format:
+      if (const auto chosen = sift_runlog::campaign::parse_format(value)) {
+        settings.format = *chosen;
+        return true;
+      }
+      throw usage_failure(name + " is raw, csv or jsonl, not '" + std::string(value) + "'");
+    case failed:
+      settings.failed_list = value;
+      settings.failed_option = name;
+      return true;
+    case from:
+      settings.from_lists.emplace_back(value);
+      return true;
+    case shard:
+      settings.part = sift_runlog::campaign::parse_shard(value);
+      if (settings.part) return true;
+      throw usage_failure(name + " needs K/N with 1 <= K <= N <= 1000000, not '" +
+                          std::string(value) + "'");
+    case merge:
+      settings.merge = true;
+      return true;
+    case version:
+      campaign::print(campaign::version_line());
+      return false;
+    default:
+      throw usage_failure("unknown option " + name);
+  }
+}
+
+// Reads the command line into `settings`; false when it was --help or --version. Throws
+// usage_failure.
+bool read_command_line(int argc, char** argv, table_settings& settings) {
   std::vector<std::string> not_for_merge;  // the options given that --merge has no use for
-  opterr = 0;                              // the messages below name the program, not argv[0]
+  opterr = 0;                              // the messages name the program, not argv[0]
   for (int option = 0; (option = ::getopt_long(argc, argv, ":j:o:qh", options, nullptr)) != -1;) {
     if (option == ':') {
-      return usage_error(typed_option(argv, optopt != 0 ? optopt : 256) + " needs a value");
+      throw usage_failure(typed_option(argv, optopt != 0 ? optopt : 256) + " needs a value");
     }
     if (option == '?') {
-      return usage_error("unknown option " + (optopt != 0 && optopt < 256
-                                                  ? std::string{'-', static_cast<char>(optopt)}
-                                                  : std::string(argv[optind - 1])));
+      throw usage_failure("unknown option " + (optopt != 0 && optopt < 256
+                                                   ? std::string{'-', static_cast<char>(optopt)}
+                                                   : std::string(argv[optind - 1])));
     }
     const std::string name = typed_option(argv, option);
     const std::string_view value = optarg != nullptr ? optarg : "";
     if (optarg != nullptr && value.empty()) {
-      return usage_error(name + " needs a value, not an empty one" +
-                         (option == 'o' || option == failed ? " ('-' is standard output)" : ""));
+      throw usage_failure(name + " needs a value, not an empty one" +
+                          (option == 'o' || option == failed ? " ('-' is standard output)" : ""));
     }
     if (option != 'o' && option != 'q' && option != merge) not_for_merge.push_back(name);
-    switch (option) {
-      case 'j': {
-        const auto [end, error] =
-            std::from_chars(value.data(), value.data() + value.size(), settings.jobs);
-        if (error != std::errc() || end != value.data() + value.size() || settings.jobs < 1 ||
-            settings.jobs > 1024) {
-          return usage_error(name + " needs a number from 1 to 1024, not '" + std::string(value) +
-                             "'");
-        }
-        break;
-      }
-      case 'o':
-        settings.output = value;
-        settings.output_option = name;
-        break;
-      case 'q':
-        settings.quiet = true;
-        break;
-      case 'h':
-        std::fwrite(usage_text.data(), 1, usage_text.size(), stdout);
-        return std::fflush(stdout) == 0 ? 0 : 2;
-      case pattern:
-        settings.pattern = value;
-        break;
-      case short_rows:
-        settings.long_mode = false;
-        break;
-      case format:
-        if (const auto chosen = sift_runlog::campaign::parse_format(value)) {
-          settings.format = *chosen;
-        } else {
-          return usage_error(name + " is raw, csv or jsonl, not '" + std::string(value) + "'");
-        }
-        break;
-      case failed:
-        settings.failed_list = value;
-        settings.failed_option = name;
-        break;
-      case from:
-        settings.from_lists.emplace_back(value);
-        break;
-      case shard:
-        settings.part = sift_runlog::campaign::parse_shard(value);
-        if (!settings.part)
-          return usage_error(name + " needs K/N with 1 <= K <= N <= 1000000, not '" +
-                             std::string(value) + "'");
-        break;
-      case merge:
-        settings.merge = true;
-        break;
-      case version:
-        std::printf("sift_runlog_table %.*s\n", static_cast<int>(sift_runlog::version().size()),
-                    sift_runlog::version().data());
-        return std::fflush(stdout) == 0 ? 0 : 2;
-      default:
-        return usage_error("unknown option " + std::string(argv[optind - 1]));
-    }
+    if (!take_option(option, name, value, settings)) return false;
   }
   settings.paths.assign(argv + optind, argv + argc);
   if (settings.merge && !not_for_merge.empty()) {
-    return usage_error("--merge takes only -o and --quiet, not " + not_for_merge.front() +
-                       " (a merged table keeps the format and rows of its parts)");
+    throw usage_failure("--merge takes only -o and --quiet, not " + not_for_merge.front() +
+                        " (a merged table keeps the format and rows of its parts)");
   }
   if (settings.paths.empty() && (settings.merge || settings.from_lists.empty())) {
-    return usage_error(settings.merge ? "--merge needs the tables to join"
-                                      : "no log or directory given");
+    throw usage_failure(settings.merge ? "--merge needs the tables to join"
+                                       : "no log or directory given");
   }
-  sift_runlog::table::handle_terminating_signals();
-  return sift_runlog::table::run_table(settings);
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  namespace campaign = sift_runlog::campaign;
+  // Before any file is opened: none may take the place of a closed standard descriptor.
+  campaign::hold_closed_standard_descriptors();
+  return campaign::exit_status_of(
+      [&] {
+        table_settings settings;
+        if (!read_command_line(argc, argv, settings)) return 0;
+        campaign::handle_terminating_signals();
+        return sift_runlog::table::run_table(settings);
+      },
+      usage_text);
 }

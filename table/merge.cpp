@@ -6,11 +6,13 @@
 #include <cerrno>
 #include <memory>
 #include <sift_campaign/failure.hpp>
+#include <sift_campaign/file_identity.hpp>
 #include <sift_campaign/formats.hpp>
+#include <sift_campaign/messages.hpp>
+#include <sift_campaign/output_file.hpp>
 #include <sift_campaign/raw_codec.hpp>
 #include <sift_campaign/table_reader.hpp>
-
-#include "output_file.hpp"
+#include <sift_campaign/writer.hpp>
 
 namespace sift_runlog::table {
 
@@ -143,26 +145,23 @@ void write_part(const checked_part& part, std::string& out,
 }
 
 // Refuses a part named twice, or one that is the output, by identity.
-void check_part_files(const std::vector<std::string>& tables, const std::string& output,
-                      const std::optional<file_identity>& written) {
-  std::vector<struct stat> identities(tables.size());
-  for (std::size_t i = 0; i < tables.size(); ++i) {
-    struct stat& status = identities[i];
-    if (::stat(tables[i].c_str(), &status) != 0) {
-      throw campaign::system_failure("cannot read " + tables[i], errno);
+void check_part_files(const std::vector<std::string>& tables, const campaign::output_file& file) {
+  std::vector<campaign::named_file> checked;
+  for (const std::string& table : tables) {
+    struct stat status {};
+    if (::stat(table.c_str(), &status) != 0) {
+      throw campaign::system_failure("cannot read " + table, errno);
     }
-    if (S_ISDIR(status.st_mode)) throw campaign::system_failure("cannot read " + tables[i], EISDIR);
-    if (!S_ISREG(status.st_mode)) throw failure(tables[i] + " is not a regular file, not a table");
-    for (std::size_t k = 0; k < i; ++k) {
-      if (identities[k].st_dev == status.st_dev && identities[k].st_ino == status.st_ino) {
-        throw failure(tables[k] + " and " + tables[i] + " are the same file");
-      }
+    if (S_ISDIR(status.st_mode)) throw campaign::system_failure("cannot read " + table, EISDIR);
+    if (!S_ISREG(status.st_mode)) throw failure(table + " is not a regular file, not a table");
+    const campaign::named_file part{table, campaign::identity_of(status)};
+    if (const campaign::named_file* same = campaign::same_file_among(part.identity, checked)) {
+      throw failure(same->name + " and " + table + " are the same file");
     }
-    if (written && written->name.empty() && written->device == status.st_dev &&
-        written->inode == status.st_ino) {
-      throw failure((output.empty() ? "standard output" : "-o " + output) + " is " + tables[i] +
-                    ", a table to merge");
+    if (file.identity() == part.identity) {
+      throw failure(file.description() + " is " + table + ", a table to merge");
     }
+    checked.push_back(part);
   }
 }
 
@@ -186,26 +185,20 @@ std::size_t merge_parts(std::span<const table_part> parts,
 }
 
 int merge_tables(const std::vector<std::string>& tables, const std::string& output, bool quiet) {
-  try {
-    // Made first: an output that cannot be written is known before a part is read.
-    table_output file("-o", output.empty() ? "-" : output);
-    std::optional<file_identity> written = file.identity();
-    if (output.empty()) written = standard_output_identity();
-    check_part_files(tables, output, written);
-    std::vector<table_part> parts;
-    for (const std::string& table : tables) parts.push_back({table, std::nullopt});
-    fd_writer out(file.fd(), file.name(), file.is_stream());
-    const std::size_t rows =
-        merge_parts(parts, [&out](std::string_view bytes) { out.write(bytes); });
-    out.flush();
-    commit_outputs(&file, nullptr);
-    if (!quiet)
-      say(std::to_string(tables.size()) + " tables merged, " + std::to_string(rows) + " rows");
-    return 0;
-  } catch (const std::runtime_error& e) {
-    say(e.what());
-    return 2;
+  // Made first: an output that cannot be written is known before a part is read.
+  campaign::output_file file("-o", output.empty() ? "-" : output);
+  check_part_files(tables, file);
+  std::vector<table_part> parts;
+  for (const std::string& table : tables) parts.push_back({table, std::nullopt});
+  campaign::fd_writer out(file.fd(), file.name(), file.is_stream());
+  const std::size_t rows = merge_parts(parts, [&out](std::string_view bytes) { out.write(bytes); });
+  out.flush();
+  campaign::commit_outputs(&file, nullptr);
+  if (!quiet) {
+    campaign::say(std::to_string(tables.size()) + " tables merged, " + std::to_string(rows) +
+                  " rows");
   }
+  return 0;
 }
 
 }  // namespace sift_runlog::table

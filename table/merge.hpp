@@ -29,7 +29,7 @@ std::size_t merge_parts(std::span<const table_part> parts,
                         const std::function<void(std::string_view)>& write);
 
 // Joins the tables and writes the result to `output` (replaced once complete), or to standard
-// output when it is empty. Returns the exit status: 0, or 2 with a message when nothing was
+// output when it is empty. Returns the exit status, 0; throws campaign::failure when nothing was
 // written.
 [[nodiscard]] int merge_tables(const std::vector<std::string>& tables, const std::string& output,
                                bool quiet);

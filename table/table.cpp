@@ -4,18 +4,70 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <fstream>
 #include <iostream>
+#include <sift_campaign/file_identity.hpp>
+#include <sift_campaign/messages.hpp>
+#include <sift_campaign/output_file.hpp>
 #include <sift_campaign/raw_codec.hpp>
-#include <stdexcept>
+#include <sift_campaign/writer.hpp>
 
 #include "grading.hpp"
 #include "merge.hpp"
-#include "output_file.hpp"
 
 namespace sift_runlog::table {
 
 namespace {
+
+using campaign::failure;
+using campaign::named_file;
+using campaign::output_file;
+using campaign::say;
+
+// The command's outputs, made first: one that cannot be written is known before anything is
+// graded.
+struct outputs {
+  output_file table;
+  std::optional<output_file> failed_list;
+
+  explicit outputs(const table_settings& settings)
+      : table(settings.output_option, settings.output.empty() ? "-" : settings.output) {
+    if (settings.failed_list.empty()) return;
+    failed_list.emplace(settings.failed_option, settings.failed_list);
+    if (same_file(table, *failed_list)) {
+      throw failure(settings.output_option + " " + table.name() + " and " + settings.failed_option +
+                    " " + failed_list->name() +
+                    " name the same file; the table and the failed list would overwrite each "
+                    "other");
+    }
+  }
+
+  // The temporary files, which no search may take for logs.
+  [[nodiscard]] std::vector<std::pair<dev_t, ino_t>> own_files() const {
+    std::vector<std::pair<dev_t, ino_t>> files;
+    for (const output_file* output : {&table, failed_list ? &*failed_list : nullptr}) {
+      if (output == nullptr) continue;
+      if (const auto identity = output->temporary_identity()) {
+        files.emplace_back(identity->device, identity->inode);
+      }
+    }
+    return files;
+  }
+};
+
+// Refuses a --from list that the table would replace, and "-" on a closed standard input. The
+// failed list may be one: the list is read whole before anything is written, and replaced by the
+// logs that fail again.
+void check_lists(const table_settings& settings, const output_file& table) {
+  std::vector<named_file> lists;
+  for (const std::string& list : settings.from_lists) {
+    lists.push_back(campaign::input_file(list, "--from"));
+  }
+  if (const named_file* list = campaign::same_file_among(table.identity(), lists)) {
+    throw failure(table.description() + " is one of the --from lists (" + list->name + ")");
+  }
+}
 
 // The paths named on the command line, then those of the --from lists.
 std::vector<std::string> all_paths(const table_settings& settings) {
@@ -26,23 +78,127 @@ std::vector<std::string> all_paths(const table_settings& settings) {
     std::ifstream file;
     if (list != "-") {
       file.open(list);
-      if (!file) throw std::runtime_error("cannot read the list " + list);
+      if (!file) throw campaign::system_failure("cannot read the list " + list, errno);
     }
+    std::istream& in = list == "-" ? std::cin : file;
+    std::vector<std::string> listed;
     try {
-      std::vector<std::string> listed = read_path_list(list == "-" ? std::cin : file);
-      if (paths.empty()) {
-        paths = std::move(listed);
-      } else {
-        paths.insert(paths.end(), std::make_move_iterator(listed.begin()),
-                     std::make_move_iterator(listed.end()));
-      }
-    } catch (const std::runtime_error& e) {
-      throw std::runtime_error(list + ": " + e.what());
+      listed = read_path_list(in);
+    } catch (const failure& e) {
+      throw failure(list + ": " + e.what());
     }
-    if ((list == "-" ? std::cin : file).bad())
-      throw std::runtime_error("cannot read the list " + list);
+    if (in.bad()) throw failure("cannot read the list " + list);
+    if (paths.empty()) {
+      paths = std::move(listed);
+    } else {
+      paths.insert(paths.end(), std::make_move_iterator(listed.begin()),
+                   std::make_move_iterator(listed.end()));
+    }
   }
   return paths;
+}
+
+// Refuses a log that is also an output: it would be overwritten, or read while it is written.
+void check_logs_against(const std::vector<found_log>& logs, const output_file& output) {
+  const auto& identity = output.identity();
+  if (!identity || !identity->name.empty()) return;  // no file, or one not made yet
+  for (const found_log& log : logs) {
+    if (log.inode == identity->inode && log.device == identity->device) {
+      throw failure(output.description() + " is one of the logs to grade (" + printable(log.path) +
+                    ")");
+    }
+  }
+}
+
+// The logs of the campaign, each checked against the outputs.
+search_outcome search(const table_settings& settings, const outputs& made) {
+  search_outcome found = find_logs(
+      all_paths(settings), settings.pattern,
+      [](const std::string& path, const std::string& problem) {
+        say(printable(path) + ": " + problem);
+      },
+      made.own_files());
+  if (!found.missing.empty()) {
+    for (const std::string& missing : found.missing) say(printable(missing));
+    throw failure("no table written");
+  }
+  if (found.logs.empty()) {
+    throw failure("no log found (the pattern is '" + printable(settings.pattern) + "')");
+  }
+  check_logs_against(found.logs, made.table);
+  if (made.failed_list) check_logs_against(found.logs, *made.failed_list);
+  return found;
+}
+
+// The shard part's record, when the command grades one part: every part must be able to say
+// which it is, and a part without rows could not.
+std::optional<campaign::shard_record> shard_of(const table_settings& settings,
+                                               const std::vector<found_log>& logs) {
+  const auto part = settings.part;
+  if (!part) return std::nullopt;
+  if (logs.size() < part->parts) {
+    throw failure("--shard " + std::to_string(part->part) + '/' + std::to_string(part->parts) +
+                  ": only " + std::to_string(logs.size()) + " logs for " +
+                  std::to_string(part->parts) + " parts");
+  }
+  std::vector<std::string_view> paths;
+  paths.reserve(logs.size());
+  for (const found_log& log : logs) paths.push_back(log.path);
+  return campaign::shard_record{part->part, part->parts, logs.size(), campaign::list_digest(paths),
+                                settings.long_mode};
+}
+
+unsigned grading_threads(const table_settings& settings) {
+  const unsigned jobs = settings.jobs != 0 ? settings.jobs : default_jobs();
+  const unsigned fit = jobs_that_fit(jobs);
+  if (fit < jobs) {
+    say("only " + std::to_string(fit) +
+        " grading threads fit in the address space the process may use (ulimit -v), not " +
+        std::to_string(jobs) + (fit == 0 ? "; grading on the main thread alone" : ""));
+  }
+  return std::min(fit, jobs);
+}
+
+// Grades the logs and writes their rows to the table.
+campaign_totals write_table(const table_settings& settings, std::span<const found_log> logs,
+                            const output_file& table,
+                            const std::optional<campaign::shard_record>& record) {
+  progress_line progress(!settings.quiet && ::isatty(STDERR_FILENO) == 1, logs);
+  const bool to_terminal = ::isatty(table.fd()) == 1;
+  campaign::fd_writer out(table.fd(), table.name(), table.is_stream(), [&progress, to_terminal] {
+    if (to_terminal) progress.erase();
+  });
+  campaign_settings grading;
+  grading.format = settings.format;
+  grading.part = record;
+  grading.long_mode = settings.long_mode;
+  grading.jobs = grading_threads(settings);
+  grading.progress = &progress;
+  // Rows written through are out before the failure said after them: both streams sent to one
+  // file keep their order.
+  if (table.written_through()) grading.before_report = [&out] { out.flush(); };
+  out.write(campaign::table_header(settings.format, record.has_value()));
+  // A raw part ends with a trailer that counts its rows and their digest.
+  std::optional<campaign::raw_trailer> trailer;
+  if (record && settings.format == campaign::table_format::raw) trailer.emplace().record = *record;
+  const campaign_totals totals = grade_campaign(
+      logs, grading,
+      [&out, &trailer](std::string_view row) {
+        if (trailer) trailer->count(row);
+        out.write(row);
+      },
+      [&out] { out.flush_if_stale(); });
+  if (trailer) out.write(campaign::raw_trailer_line(*trailer));
+  out.flush();
+  return totals;
+}
+
+void write_failed_list(const output_file& list, const search_outcome& found,
+                       const campaign_totals& totals) {
+  campaign::fd_writer out(list.fd(), list.name());
+  for (const std::string& path : found.unsearched) out.write(path_list_line(path));
+  for (const std::string& path : totals.failed) out.write(path_list_line(path));
+  out.flush();
 }
 
 std::string summary(const campaign_totals& totals, std::size_t unsearched) {
@@ -56,23 +212,6 @@ std::string summary(const campaign_totals& totals, std::size_t unsearched) {
          "; rows: " + count(answers) + " answers, " + count(DNC) + " DNC, " + count(CC) + " CC, " +
          count(DNF) + " DNF, " + count(bad_run) + " BAD_RUN?, " + count(error) + " ERROR, " +
          count(problem_with_file) + " Problem";
-}
-
-// Whether two outputs would end in the same file: they would overwrite each other.
-bool same_file(const table_output& a, const table_output& b) {
-  if (a.written_through() && b.written_through() && a.fd() == b.fd()) return true;
-  return a.identity() && a.identity() == b.identity();
-}
-
-// Refuses a log that is also an output: it would be overwritten, or read while it is written.
-void check_logs_against(const std::vector<found_log>& logs, const std::string& what,
-                        const std::optional<file_identity>& output) {
-  if (!output || !output->name.empty()) return;  // no file, or one not made yet
-  for (const found_log& log : logs) {
-    if (log.inode == output->inode && log.device == output->device) {
-      throw std::runtime_error(what + " is one of the logs to grade (" + printable(log.path) + ")");
-    }
-  }
 }
 
 }  // namespace
@@ -105,109 +244,18 @@ unsigned default_jobs() {
 
 int run_table(const table_settings& settings) {
   if (settings.merge) return merge_tables(settings.paths, settings.output, settings.quiet);
-  try {
-    // Made first: an output that cannot be written is known before anything is graded.
-    table_output table(settings.output_option, settings.output.empty() ? "-" : settings.output);
-    std::optional<table_output> failed_list;
-    if (!settings.failed_list.empty())
-      failed_list.emplace(settings.failed_option, settings.failed_list);
-    if (failed_list && same_file(table, *failed_list)) {
-      throw std::runtime_error(settings.output_option + " " + table.name() + " and " +
-                               settings.failed_option + " " + failed_list->name() +
-                               " name the same file; the table and the failed list would "
-                               "overwrite each other");
-    }
-    std::vector<std::pair<dev_t, ino_t>> own_files;
-    for (const table_output* output : {&table, failed_list ? &*failed_list : nullptr}) {
-      if (output != nullptr && output->temporary_identity()) {
-        own_files.emplace_back(output->temporary_identity()->device,
-                               output->temporary_identity()->inode);
-      }
-    }
-
-    const search_outcome found = find_logs(
-        all_paths(settings), settings.pattern,
-        [](const std::string& path, const std::string& problem) {
-          say(printable(path) + ": " + problem);
-        },
-        own_files);
-    if (!found.missing.empty()) {
-      for (const std::string& missing : found.missing) say(printable(missing));
-      say("no table written");
-      return 2;
-    }
-    if (found.logs.empty()) {
-      say("no log found (the pattern is '" + printable(settings.pattern) + "')");
-      return 2;
-    }
-    check_logs_against(found.logs, settings.output_option + " " + table.name(), table.identity());
-    if (failed_list) {
-      check_logs_against(found.logs, settings.failed_option + " " + failed_list->name(),
-                         failed_list->identity());
-    }
-    if (settings.output.empty()) {
-      check_logs_against(found.logs, "standard output", standard_output_identity());
-    }
-    // Every part must be able to say which it is: a part without rows could not.
-    std::optional<campaign::shard_record> record;
-    if (const auto part = settings.part) {
-      if (found.logs.size() < part->parts) {
-        say("--shard " + std::to_string(part->part) + '/' + std::to_string(part->parts) +
-            ": only " + std::to_string(found.logs.size()) + " logs for " +
-            std::to_string(part->parts) + " parts");
-        return 2;
-      }
-      std::vector<std::string_view> paths;
-      paths.reserve(found.logs.size());
-      for (const found_log& log : found.logs) paths.push_back(log.path);
-      record = campaign::shard_record{part->part, part->parts, found.logs.size(),
-                                      campaign::list_digest(paths), settings.long_mode};
-    }
-    const auto [begin, end] =
-        campaign::shard_range(found.logs.size(), settings.part.value_or(campaign::shard{}));
-    const std::span<const found_log> logs(found.logs.data() + begin, end - begin);
-
-    campaign_settings grading;
-    grading.format = settings.format;
-    grading.part = record;
-    grading.long_mode = settings.long_mode;
-    grading.jobs = settings.jobs != 0 ? settings.jobs : default_jobs();
-    if (const unsigned fit = jobs_that_fit(grading.jobs); fit < grading.jobs) {
-      say("only " + std::to_string(fit) +
-          " grading threads fit in the address space the process "
-          "may use (ulimit -v), not " +
-          std::to_string(grading.jobs) + (fit == 0 ? "; grading on the main thread alone" : ""));
-      grading.jobs = fit;
-    }
-    grading.progress = !settings.quiet && ::isatty(STDERR_FILENO) == 1;
-    fd_writer out(table.fd(), table.name(), table.is_stream());
-    out.write(campaign::table_header(settings.format, record.has_value()));
-    // A raw part ends with a trailer that counts its rows and their digest.
-    std::optional<campaign::raw_trailer> trailer;
-    if (record && settings.format == campaign::table_format::raw)
-      trailer.emplace().record = *record;
-    const campaign_totals totals = grade_campaign(
-        logs, grading,
-        [&out, &trailer](std::string_view row) {
-          if (trailer) trailer->count(row);
-          out.write(row);
-        },
-        [&out] { out.flush_if_stale(); });
-    if (trailer) out.write(campaign::raw_trailer_line(*trailer));
-    out.flush();
-    if (failed_list) {
-      fd_writer list(failed_list->fd(), failed_list->name());
-      for (const std::string& path : found.unsearched) list.write(path_list_line(path));
-      for (const std::string& path : totals.failed) list.write(path_list_line(path));
-      list.flush();
-    }
-    commit_outputs(&table, failed_list ? &*failed_list : nullptr);
-    if (!settings.quiet) say(summary(totals, found.unsearched.size()));
-    return totals.failed.empty() && found.unsearched.empty() ? 0 : 1;
-  } catch (const std::runtime_error& e) {
-    say(e.what());
-    return 2;
-  }
+  outputs made(settings);
+  check_lists(settings, made.table);
+  const search_outcome found = search(settings, made);
+  const std::optional<campaign::shard_record> record = shard_of(settings, found.logs);
+  const auto [begin, end] =
+      campaign::shard_range(found.logs.size(), settings.part.value_or(campaign::shard{}));
+  const std::span<const found_log> logs(found.logs.data() + begin, end - begin);
+  const campaign_totals totals = write_table(settings, logs, made.table, record);
+  if (made.failed_list) write_failed_list(*made.failed_list, found, totals);
+  campaign::commit_outputs(&made.table, made.failed_list ? &*made.failed_list : nullptr);
+  if (!settings.quiet) say(summary(totals, found.unsearched.size()));
+  return totals.failed.empty() && found.unsearched.empty() ? 0 : 1;
 }
 
 }  // namespace sift_runlog::table

@@ -37,7 +37,8 @@ struct table_settings {
 [[nodiscard]] unsigned jobs_that_fit(unsigned jobs);
 
 // Runs the command and returns its exit status: 0 every log graded, 1 some failed (or a folder
-// could not be searched), 2 no table written. Messages go to standard error.
+// could not be searched). Messages go to standard error. Throws campaign::failure when no table
+// is written.
 [[nodiscard]] int run_table(const table_settings& settings);
 
 }  // namespace sift_runlog::table

@@ -12,34 +12,40 @@ namespace {
 
 std::string expand(std::string_view& in, bool nested);
 
-std::size_t take_number(std::string_view& in) {
-  std::size_t value = 0;
+// The number at the front of `in`, taken off; false when there is none.
+bool take_number(std::string_view& in, std::size_t& value) {
   const auto [end, error] = std::from_chars(in.data(), in.data() + in.size(), value);
-  if (error != std::errc()) throw std::invalid_argument("a number expected after {");
+  if (error != std::errc()) return false;
   in.remove_prefix(static_cast<std::size_t>(end - in.data()));
-  return value;
+  return true;
 }
 
-// {N*text} or {A..B:text}, after the opening brace.
-std::string expand_braces(std::string_view& in) {
-  const std::size_t first = take_number(in);
-  std::string out;
-  if (in.starts_with('*')) {
-    in.remove_prefix(1);
-    out = expand(in, true);
-    const std::size_t size = out.size() * first;
-    while (out.size() < size) out.append(out, 0, std::min(out.size(), size - out.size()));
-    return out.substr(0, size);
+// {N*text} or {A..B:text}, after the opening brace, added to `out`; false, with `in` as it was,
+// for any other brace.
+bool expand_braces(std::string_view& in, std::string& out) {
+  std::string_view rest = in;
+  std::size_t first = 0;
+  std::size_t last = 0;
+  if (!take_number(rest, first)) return false;
+  if (rest.starts_with('*')) {
+    rest.remove_prefix(1);
+    std::string block = expand(rest, true);
+    const std::size_t size = block.size() * first;
+    while (block.size() < size) block.append(block, 0, std::min(block.size(), size - block.size()));
+    out.append(block, 0, size);
+  } else if (rest.starts_with("..")) {
+    rest.remove_prefix(2);
+    if (!take_number(rest, last) || !rest.starts_with(':')) return false;
+    rest.remove_prefix(1);
+    const std::string text = expand(rest, true);
+    for (std::size_t number = first; number <= last; ++number) {
+      for (const char c : text) out += c == '%' ? std::to_string(number) : std::string(1, c);
+    }
+  } else {
+    return false;
   }
-  if (!in.starts_with("..")) throw std::invalid_argument("{N*text} or {A..B:text} expected");
-  in.remove_prefix(2);
-  const std::size_t last = take_number(in);
-  in.remove_prefix(1);  // the colon
-  const std::string text = expand(in, true);
-  for (std::size_t number = first; number <= last; ++number) {
-    for (const char c : text) out += c == '%' ? std::to_string(number) : std::string(1, c);
-  }
-  return out;
+  in = rest;
+  return true;
 }
 
 // The bytes `in` stands for, up to its end or, when nested, the closing brace.
@@ -49,9 +55,8 @@ std::string expand(std::string_view& in, bool nested) {
     const char c = in.front();
     in.remove_prefix(1);
     if (c == '}' && nested) return out;
-    if (c == '{') {
-      out += expand_braces(in);
-    } else if (c != '\\' || in.empty()) {
+    if (c == '{' && expand_braces(in, out)) continue;
+    if (c != '\\' || in.empty()) {
       out += c;
     } else if (in.front() == 'x') {
       out += static_cast<char>(std::stoi(std::string(in.substr(1, 2)), nullptr, 16));

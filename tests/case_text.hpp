@@ -3,7 +3,7 @@
 // begins a comment line. In a field, \n \r \t \f \0 \s stand for a line feed, a carriage return,
 // a tab, a form feed, a NUL byte and a blank, \xHH for the byte HH, \| \\ \{ for the character
 // itself; {N*text} is text N times, {A..B:text} is text once for each number from A to B, with
-// % standing for the number.
+// % standing for the number; any other "{" is itself (a shell's braces in a command).
 #pragma once
 
 #include <string>
@@ -12,7 +12,7 @@
 
 namespace sift_runlog::testing_support {
 
-// The bytes a field stands for. Throws std::invalid_argument for a malformed field.
+// The bytes a field stands for. Throws std::invalid_argument for a brace left open.
 [[nodiscard]] std::string expanded(std::string_view field);
 
 // The fields of a case line, as written (not expanded).

@@ -153,7 +153,7 @@ TEST_P(log_case_test, GivesTheExactOutputInProcessAndAsAProgram) {
   }
   std::string().swap(log);  // the program starts with this process's pages: keep them few
   const testing_support::program_result ran = testing_support::run_program(
-      SIFT_RUNLOG_PROGRAM, row.arguments, directory.path, row.target, time_bound);
+      SIFT_RUNLOG_PROGRAM, row.arguments, directory.path, {row.target, time_bound});
   expect_graded(ran.output, ran.exit_status, ran.report);
   EXPECT_FALSE(ran.timed_out);
   EXPECT_LT(ran.peak_rss_kib, memory_bound_kib);

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,15 +12,30 @@
 
 namespace sift_runlog::testing_support {
 
+namespace fs = std::filesystem;
+
 scratch_directory::scratch_directory() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "sift_test_XXXXXX").string();
+  std::string pattern = (fs::temp_directory_path() / "sift_test_XXXXXX").string();
   if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   path = pattern;
+  fs::permissions(path,
+                  fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read |
+                      fs::perms::others_exec,
+                  fs::perm_options::add);
+}
+
+// Gives the owner every right on the folder `path` and the folders below it.
+static void unlock(const fs::path& path) {
+  std::error_code ignored;
+  if (!fs::is_directory(fs::symlink_status(path, ignored))) return;
+  fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ignored);
+  for (const auto& entry : fs::directory_iterator(path, ignored)) unlock(entry.path());
 }
 
 scratch_directory::~scratch_directory() {
+  unlock(path);
   std::error_code ignored;
-  std::filesystem::remove_all(path, ignored);
+  fs::remove_all(path, ignored);
 }
 
 static std::string read_back(std::FILE* file) {
@@ -36,9 +50,9 @@ static std::string read_back(std::FILE* file) {
 }
 
 program_result run_program(const std::string& program, const std::vector<std::string>& arguments,
-                           const std::filesystem::path& directory, stdout_target target,
-                           std::chrono::seconds time_limit) {
-  const auto deadline = std::chrono::steady_clock::now() + time_limit;
+                           const std::filesystem::path& directory, const run_options& options) {
+  const stdout_target target = options.target;
+  const auto deadline = std::chrono::steady_clock::now() + options.time_limit;
   const bool to_pipe = target >= stdout_target::broken_pipe;
   std::FILE* out = std::tmpfile();
   std::FILE* err = std::tmpfile();
@@ -61,6 +75,9 @@ program_result run_program(const std::string& program, const std::vector<std::st
       ::close(pipe_ends[0]);
     }
     ::dup2(::fileno(err), 2);
+    for (int fd = 3; fd < 1024; ++fd) ::close(fd);
+    const rlimit limit{options.file_size_limit, options.file_size_limit};
+    if (options.file_size_limit != 0) ::setrlimit(RLIMIT_FSIZE, &limit);
     ::signal(SIGPIPE, target == stdout_target::broken_pipe_ignored ? SIG_IGN : SIG_DFL);
     ::execv(program.c_str(), argv.data());
     ::_exit(127);
@@ -71,7 +88,7 @@ program_result run_program(const std::string& program, const std::vector<std::st
     ::close(pipe_ends[1]);
     pollfd ready{pipe_ends[0], POLLIN, 0};
     char byte = 0;
-    if (::poll(&ready, 1, static_cast<int>(time_limit.count()) * 1000) > 0 &&
+    if (::poll(&ready, 1, static_cast<int>(options.time_limit.count()) * 1000) > 0 &&
         ::read(pipe_ends[0], &byte, 1) == 1) {
       result.output.assign(1, byte);
     }

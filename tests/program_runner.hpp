@@ -1,7 +1,10 @@
 // Runs a built program as a user would, in a directory of its own, and captures what it writes,
 // how it ends and its peak memory. A program still running at the time limit is killed, so that
-// a hang fails a test instead of stalling the suite.
+// a hang fails a test instead of stalling the suite. The one runner and the one temporary
+// folder of the tests.
 #pragma once
+
+#include <sys/resource.h>
 
 #include <chrono>
 #include <filesystem>
@@ -18,6 +21,12 @@ enum class stdout_target {
   broken_pipe_ignored,  // the same, with SIGPIPE ignored
 };
 
+struct run_options {
+  stdout_target target = stdout_target::captured;
+  std::chrono::seconds time_limit{120};
+  rlim_t file_size_limit = 0;  // bytes a file may grow to (ulimit -f); 0: no limit
+};
+
 struct program_result {
   std::string output;    // standard output (with a broken pipe: what the reader took)
   std::string report;    // standard error
@@ -26,7 +35,8 @@ struct program_result {
   long peak_rss_kib = 0;  // a forked child starts with this process's pages: free big buffers
 };
 
-// A fresh directory, removed with all it holds when the object goes.
+// A fresh directory that other users may enter, removed with all it holds (locked folders
+// included) when the object goes.
 struct scratch_directory {
   scratch_directory();
   ~scratch_directory();
@@ -35,9 +45,10 @@ struct scratch_directory {
   std::filesystem::path path;
 };
 
+// Runs `program` with only the standard descriptors open, whatever this process has open.
 [[nodiscard]] program_result run_program(const std::string& program,
                                          const std::vector<std::string>& arguments,
                                          const std::filesystem::path& directory,
-                                         stdout_target target, std::chrono::seconds time_limit);
+                                         const run_options& options = {});
 
 }  // namespace sift_runlog::testing_support

@@ -70,8 +70,7 @@ TEST_P(report_cases, the_program_writes_the_expected_view) {
     program = "/bin/sh";
   }
   const support::program_result result =
-      support::run_program(program, arguments, cases_folder / "data",
-                           support::stdout_target::captured, std::chrono::seconds(60));
+      support::run_program(program, arguments, cases_folder / "data");
   SCOPED_TRACE("report_cases.txt line " + std::to_string(entry.line));
   EXPECT_EQ(result.exit_status, entry.exit_status) << result.report;
   if (entry.expected.starts_with("error: ")) {

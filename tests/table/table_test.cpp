@@ -1,13 +1,8 @@
 // sift_runlog_table: the encoders and path lists through the library; the built command on a
 // generated campaign (rows against sift_runlog's, -j1 against -j8, shards merged, --failed fed to
 // --from), interrupted mid-run, on a full file system, and on logs that cannot be graded.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -17,7 +12,9 @@
 #include <sift_campaign/table_reader.hpp>
 
 #include "campaign.hpp"
+#include "grading.hpp"
 #include "log_generator.hpp"
+#include "program_runner.hpp"
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;
@@ -36,53 +33,12 @@ void write_file(const fs::path& path, std::string_view bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }
 
-struct scratch {
-  fs::path path;
-  scratch() {
-    std::string name = (fs::temp_directory_path() / "sift_table_test.XXXXXX").string();
-    path = ::mkdtemp(name.data());
-  }
-  ~scratch() { fs::remove_all(path); }
-};
+using sift_runlog::testing_support::program_result;
+using sift_runlog::testing_support::run_program;
+using scratch = sift_runlog::testing_support::scratch_directory;
 
-struct run_result {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-// Starts `program` in `dir`, its output in dir/.out and dir/.err, files limited to
-// `file_size_limit` bytes (0: no limit).
-pid_t start(const char* program, const std::vector<std::string>& arguments, const fs::path& dir,
-            rlim_t file_size_limit = 0) {
-  std::vector<char*> argv{const_cast<char*>(program)};
-  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-  argv.push_back(nullptr);
-  const std::string out = dir / ".out";
-  const std::string err = dir / ".err";
-  const pid_t child = ::fork();
-  if (child == 0) {
-    const rlimit limit{file_size_limit, file_size_limit};
-    if (::chdir(dir.c_str()) == 0 &&
-        ::dup2(::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1) == 1 &&
-        ::dup2(::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2) == 2 &&
-        (file_size_limit == 0 || ::setrlimit(RLIMIT_FSIZE, &limit) == 0)) {
-      ::execv(program, argv.data());
-    }
-    ::_exit(127);
-  }
-  return child;
-}
-
-run_result finish(pid_t child, const fs::path& dir) {
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), read_file(dir / ".out"),
-          read_file(dir / ".err")};
-}
-
-run_result table(const std::vector<std::string>& arguments, const fs::path& dir) {
-  return finish(start(SIFT_RUNLOG_TABLE, arguments, dir), dir);
+program_result table(const std::vector<std::string>& arguments, const fs::path& dir) {
+  return run_program(SIFT_RUNLOG_TABLE, arguments, dir);
 }
 
 // 36 generated logs, a few KB each, of every kind and answer type, in three folders, and logs
@@ -318,33 +274,35 @@ TEST(table_command, rows_are_the_programs_at_one_and_eight_jobs) {
   for (const bool long_mode : {true, false}) {
     std::vector<std::string> arguments{"-j1", "camp"};
     if (!long_mode) arguments.emplace_back("--short");
-    const run_result one = table(arguments, dir.path);
+    const program_result one = table(arguments, dir.path);
     arguments[0] = "-j8";
-    const run_result eight = table(arguments, dir.path);
-    EXPECT_EQ(one.status, 1);
-    EXPECT_EQ(eight.out, one.out);
-    EXPECT_EQ(eight.err, one.err);
+    const program_result eight = table(arguments, dir.path);
+    EXPECT_EQ(one.exit_status, 1);
+    EXPECT_EQ(eight.output, one.output);
+    EXPECT_EQ(eight.report, one.report);
     std::string rows = "#time flag,memory flag,formatted result,techniques\n";
     std::size_t failed = 0;
     for (const std::string& path : paths) {
       std::vector<std::string> single_arguments{path};
       if (long_mode) single_arguments.insert(single_arguments.begin(), "-long");
-      const run_result single = finish(start(SIFT_RUNLOG, single_arguments, dir.path), dir.path);
-      if (single.status == 0) rows += single.out;
-      failed += single.status == 0 ? 0 : 1;
+      const program_result single = run_program(SIFT_RUNLOG, single_arguments, dir.path);
+      if (single.exit_status == 0) rows += single.output;
+      failed += single.exit_status == 0 ? 0 : 1;
     }
-    EXPECT_EQ(one.out, rows) << long_mode;
+    EXPECT_EQ(one.output, rows) << long_mode;
     EXPECT_EQ(failed, 2u);
-    EXPECT_NE(one.err.find("camp/new\\x0aline_M_\"E,x\"_1.log: line 2: a FORMULA_NAME line "
-                           "after RH_START; sift_runlog: "
-                           "SIFT_RUNLOG.ANALYSIS_PROBLEM_ERROR: sift_runlog:242; PROBLEM with the "
-                           "location of directives FORMULA_NAME (after RH_START)\n"),
-              std::string::npos);
+    EXPECT_NE(
+        one.report.find("camp/new\\x0aline_M_\"E,x\"_1.log: line 2: a FORMULA_NAME line "
+                        "after RH_START; sift_runlog: "
+                        "SIFT_RUNLOG.ANALYSIS_PROBLEM_ERROR: sift_runlog:242; PROBLEM with the "
+                        "location of directives FORMULA_NAME (after RH_START)\n"),
+        std::string::npos);
     // short_name.log has too few name parts for -long.
-    EXPECT_NE(one.err.find("44 logs graded, 2 failed; rows: 37 answers, 1 DNC, " +
-                           std::string(long_mode ? "1 CC, 1 DNF, 0 BAD_RUN?, 1 ERROR, 1 Problem"
-                                                 : "2 CC, 1 DNF, 0 BAD_RUN?, 1 ERROR, 0 Problem")),
-              std::string::npos);
+    EXPECT_NE(
+        one.report.find("44 logs graded, 2 failed; rows: 37 answers, 1 DNC, " +
+                        std::string(long_mode ? "1 CC, 1 DNF, 0 BAD_RUN?, 1 ERROR, 1 Problem"
+                                              : "2 CC, 1 DNF, 0 BAD_RUN?, 1 ERROR, 0 Problem")),
+        std::string::npos);
   }
 }
 
@@ -352,17 +310,18 @@ TEST(table_command, shard_parts_merged_are_the_whole_table) {
   scratch dir;
   make_campaign(dir.path);
   for (const std::string format : {"raw", "csv", "jsonl"}) {
-    ASSERT_EQ(table({"--format", format, "-o", "whole", "camp"}, dir.path).status, 1);
+    ASSERT_EQ(table({"--format", format, "-o", "whole", "camp"}, dir.path).exit_status, 1);
     std::vector<std::string> merge{"--merge", "-o", "merged"};
     for (int part = 1; part <= 3; ++part) {
       const std::string name = "part" + std::to_string(part);
       const std::string part_k = std::to_string(part) + "/3";
-      EXPECT_NE(table({"--format", format, "--shard", part_k, "-o", name, "camp"}, dir.path).status,
-                2);
+      EXPECT_NE(
+          table({"--format", format, "--shard", part_k, "-o", name, "camp"}, dir.path).exit_status,
+          2);
       // Raw parts in their order; csv and jsonl ones in any order, here backwards.
       merge.insert(format == "raw" ? merge.end() : merge.begin() + 3, name);
     }
-    EXPECT_EQ(table(merge, dir.path).status, 0) << format;
+    EXPECT_EQ(table(merge, dir.path).exit_status, 0) << format;
     EXPECT_EQ(read_file(dir.path / "merged"), read_file(dir.path / "whole")) << format;
   }
 }
@@ -376,7 +335,7 @@ TEST(table_command, merge_checks_every_part_whole_before_writing) {
   // Writes the table `name` and keeps its bytes.
   const auto run = [&](const std::string& name, std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), {"-q", "-o", name});
-    EXPECT_NE(table(arguments, dir.path).status, 2) << name;
+    EXPECT_NE(table(arguments, dir.path).exit_status, 2) << name;
     parts[name] = read_file(dir.path / name);
   };
   for (const std::string format : {"raw", "csv", "jsonl"}) {
@@ -478,9 +437,9 @@ TEST(table_command, merge_checks_every_part_whole_before_writing) {
     write_file(dir.path / "merged", "the old table\n");
     std::vector<std::string> arguments = c.arguments;
     if (arguments[1] != "-o") arguments.insert(arguments.begin(), {"-o", "merged"});
-    const run_result result = table(arguments, dir.path);
-    EXPECT_EQ(result.status, c.status) << c.says;
-    EXPECT_EQ(result.err, "sift_runlog_table: " + c.says + "\n");
+    const program_result result = table(arguments, dir.path);
+    EXPECT_EQ(result.exit_status, c.status) << c.says;
+    EXPECT_EQ(result.report, "sift_runlog_table: " + c.says + "\n");
     if (c.status == 2) {
       EXPECT_EQ(read_file(dir.path / "merged"), "the old table\n") << c.says;
     }
@@ -492,10 +451,11 @@ TEST(table_command, failed_list_fed_back_grades_exactly_the_failed_logs) {
   scratch dir;
   make_campaign(dir.path);
   EXPECT_EQ(table({"--format", "csv", "--failed", "failed.txt", "-o", "all.csv", "camp"}, dir.path)
-                .status,
+                .exit_status,
             1);
-  EXPECT_EQ(table({"--format", "csv", "--from", "failed.txt", "-o", "again.csv"}, dir.path).status,
-            1);
+  EXPECT_EQ(
+      table({"--format", "csv", "--from", "failed.txt", "-o", "again.csv"}, dir.path).exit_status,
+      1);
   std::vector<std::string> failed_rows;
   for (const std::string& row : table_rows(read_file(dir.path / "all.csv"))) {
     if (row.find(",failed,") != std::string::npos) failed_rows.push_back(row);
@@ -514,14 +474,26 @@ TEST(table_command, a_full_file_system_leaves_the_old_table_and_exits_2) {
   const bool mounted = ::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=64k") == 0;
   write_file(disk / "table.csv", "the old table\n");
   if (mounted) write_file(disk / "filler", std::string(1 << 20, 'x'));
-  const run_result full = finish(
-      start(SIFT_RUNLOG_TABLE, {"-o", "disk/table.csv", "camp"}, dir.path, mounted ? 0 : 1024),
-      dir.path);
-  EXPECT_EQ(full.status, 2);
-  EXPECT_NE(full.err.find("cannot write disk/table.csv"), std::string::npos) << full.err;
+  const program_result full = run_program(SIFT_RUNLOG_TABLE, {"-o", "disk/table.csv", "camp"},
+                                          dir.path, {.file_size_limit = mounted ? 0U : 1024U});
+  EXPECT_EQ(full.exit_status, 2);
+  EXPECT_NE(full.report.find("cannot write disk/table.csv"), std::string::npos) << full.report;
   EXPECT_EQ(read_file(disk / "table.csv"), "the old table\n");
   EXPECT_EQ(std::distance(fs::directory_iterator(disk), {}), mounted ? 2 : 1);
   if (mounted) ::umount2(disk.c_str(), MNT_DETACH);
+}
+
+TEST(table_progress, time_left_counts_bytes_and_shows_hours) {
+  const double gib = 1 << 30;
+  // A 1 GiB log graded first in 0.5 s, 20000 small logs of 4 KiB left: about 0.68 s more, where a
+  // count of logs would have promised hours.
+  const double small_logs = 20000 * (4096 + work_per_log);
+  EXPECT_EQ(time_left(gib + work_per_log, gib + work_per_log + small_logs, 0.5), "0:01");
+  // Half the small logs done, a 64 GiB log left: not "0:01" as a count of logs would say.
+  EXPECT_EQ(time_left(small_logs / 2, small_logs + 64 * gib, 1.0), "1:40");
+  EXPECT_EQ(time_left(gib, 10 * gib, 1000), "2:30:00");
+  EXPECT_EQ(time_left(0, 1, 0), "?");
+  EXPECT_EQ(time_left(1, 1, 9), "0:00");
 }
 
 }  // namespace
