@@ -3,7 +3,10 @@
 // one.
 #include "exact_number.hpp"
 
+#include <charconv>
+#include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <optional>
 #include <sift_runlog/grade.hpp>
 
@@ -46,6 +49,28 @@ std::string comparison_key(std::string_view value) {
   std::string key = "=";
   key += value;
   return key;
+}
+
+std::optional<double> decimal_value(std::string_view value) {
+  const std::optional<decimal_number> number = decimal_number_of(value);
+  if (!number) return std::nullopt;
+  // The digits without their underscores, in the syntax of strtod (the program keeps the "C"
+  // locale, whose decimal point is '.').
+  std::string text = number->negative ? "-" : "";
+  text += number->integer_digits.empty() ? "0" : number->integer_digits;
+  (text += '.') += number->fraction_digits;
+  if (!number->exponent_digits.empty()) {
+    ((text += 'e') += number->negative_exponent ? '-' : '+') += number->exponent_digits;
+  }
+  const double result = std::strtod(text.c_str(), nullptr);
+  if (!std::isfinite(result)) return std::nullopt;
+  return result;
+}
+
+std::string figure_text(double value) {
+  char digits[32];
+  const auto written = std::to_chars(digits, digits + sizeof digits, value);
+  return std::string(digits, written.ptr);
 }
 
 }  // namespace sift_runlog::report

@@ -201,7 +201,8 @@ void append_html_text(std::string& out, std::string_view bytes) {
   }
 }
 
-std::string html_page(const campaign_digest& digest, const std::vector<std::vector<cell>>* wrong) {
+std::string html_page(const campaign_digest& digest, const std::vector<std::vector<cell>>* wrong,
+                      const std::vector<page_section>& sections) {
   std::string out =
       "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
       "<title>Campaign report</title>\n<style>\n";
@@ -218,6 +219,7 @@ std::string html_page(const campaign_digest& digest, const std::vector<std::vect
   for_each_digest_row(view::summary, digest, collect);
   rows.back()[0] = cell::of(std::string_view("total"));
   append_table(out, view_columns(view::summary), rows, true);
+  append_page_sections(out, sections);
 
   out += "<h2 id=\"verdicts\">Verdicts per examination</h2>\n";
   append_charts(out, digest, false);

@@ -9,13 +9,16 @@
 
 #include "campaign_digest.hpp"
 #include "output_table.hpp"
+#include "page_sections.hpp"
 #include "views.hpp"
 
 namespace sift_runlog::report {
 
-// The page; `wrong` (the rows of the wrong view) is null without a reference.
+// The page; `wrong` (the rows of the wrong view) is null without a reference. `sections` (the
+// changes since a campaign before, the ranking) follow the summary.
 [[nodiscard]] std::string html_page(const campaign_digest& digest,
-                                    const std::vector<std::vector<cell>>* wrong);
+                                    const std::vector<std::vector<cell>>* wrong,
+                                    const std::vector<page_section>& sections = {});
 
 // `bytes` as html text: &, <, >, " and ' as entities, valid UTF-8 as it is, and control bytes and
 // bytes that are no part of valid UTF-8 as a visible \xNN.

@@ -3,7 +3,10 @@
 #include <getopt.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "output_file.hpp"
@@ -13,8 +16,11 @@ namespace {
 
 constexpr std::string_view usage_text =
     R"(usage: sift_runlog_report VIEW [--format FORMAT] [-o FILE] TABLE...
-       sift_runlog_report scores|wrong --reference FILE [OPTION]... TABLE...
-       sift_runlog_report html [-o FILE] [--reference FILE] TABLE...
+       sift_runlog_report scores|wrong|ranking --reference FILE [OPTION]... TABLE...
+       sift_runlog_report diff [OPTION]... BEFORE AFTER
+       sift_runlog_report diff --before TABLE... [OPTION]... TABLE...
+       sift_runlog_report sqlite -o FILE.db [--reference FILE] TABLE...
+       sift_runlog_report html [-o FILE] [--reference FILE] [--before TABLE]... TABLE...
 
 Reads csv or jsonl tables of sift_runlog_table ('-': standard input) once, in
 path order (several tables, or the parts of a sharded campaign, are merged by
@@ -22,10 +28,10 @@ path), and writes one view of them.
 
 Views:
   answers         one row per answer: path,tool,model,examination,run,
-                  formula,value
+                  formula,value,number
   summary         one row per tool and examination, then a total row: logs,
                   formulas, answered, disputed, a count per verdict,
-                  time_flag_DNF, memory_flag_MOVF
+                  time_flag_DNF, memory_flag_MOVF, runs
   disagreements   one row per log where definite answers to a formula
                   (model, examination, name) differ:
                   model,examination,formula,value,tool,path,majority
@@ -33,14 +39,35 @@ Views:
                   tool and examination against --reference
   wrong           every wrong answer:
                   model,examination,formula,expected,value,tool,path
+  ranking         points and rank per examination, then over all
+                  (examination _all_): examination,rank,tool,points,right,
+                  wrong,unanswered
+  flaky           formulas whose definite answers differ between runs of one
+                  tool, model and examination:
+                  tool,model,examination,formula,values,runs
+  diff            the changes from a campaign BEFORE to AFTER (logs matched
+                  by tool, model, examination and run, answers by formula):
+                  tool,model,examination,run,formula,before,after,change,
+                  and with --reference before_is,after_is
+  sqlite          a SQLite database: tables logs, answers (and reference),
+                  views summary, disagreements (and scores)
   html            one self-contained page: summary, charts, disagreements,
-                  and with --reference the scores and the wrong answers
+                  with --reference the scores, ranking and wrong answers,
+                  and with --before the changes per tool
 
   --format FORMAT   text (aligned; the default on a terminal), csv (the
-                    default otherwise), jsonl or markdown
+                    default otherwise), jsonl, markdown or latex
   --reference FILE  the known answers: a csv with the header
                     model,examination,formula,value, or a table of a trusted
                     campaign (its agreed definite answers)
+  --points right=A,wrong=B,unanswered=C
+                    what an answer is worth in the ranking (whole numbers;
+                    default right=1,wrong=-4,unanswered=0)
+  --before TABLE    a table of the campaign compared with (diff, html);
+                    once per table
+  --totals          total rows in csv and jsonl too, their tool and
+                    examination _all_ (text, markdown and latex always
+                    have them)
   -o, --output FILE write the view to FILE, replaced only once complete
                     (default: standard output)
   --version         print the version and exit
@@ -48,9 +75,45 @@ Views:
 
 Numbers are the same answer when they are the same value (1024, 1.024E+3).
 
-Exit status: 0 the view written; 2 wrong usage, or a table or reference that
-cannot be read (named, with its line), nothing written.
+Exit status: 0 the view written (diff: nothing changed); 1 diff written, with
+changes; 2 wrong usage, or a table or reference that cannot be read (named,
+with its line), nothing written.
 )";
+
+// What the view cannot do with the options and tables given, if anything.
+std::optional<std::string> wrong_usage(sift_runlog::report::report_settings& settings,
+                                       std::string_view view_name) {
+  using sift_runlog::report::view;
+  const view chosen = settings.chosen;
+  const std::string name(view_name);
+  if (chosen == view::diff && settings.before.empty()) {
+    if (settings.tables.size() != 2) {
+      return "diff compares two tables, BEFORE AFTER (--before TABLE for more than one)";
+    }
+    settings.before.push_back(settings.tables.front());
+    settings.tables.erase(settings.tables.begin());
+  }
+  if (settings.tables.empty()) return "no table given ('-' for standard input)";
+  if (!settings.before.empty() && chosen != view::diff && chosen != view::html) {
+    return name + " takes no --before";
+  }
+  if (std::count(settings.tables.begin(), settings.tables.end(), "-") +
+          std::count(settings.before.begin(), settings.before.end(), "-") >
+      1) {
+    return "standard input ('-') can be read only once";
+  }
+  if ((chosen == view::scores || chosen == view::wrong || chosen == view::ranking) &&
+      settings.reference.empty()) {
+    return name + " needs --reference FILE";
+  }
+  if ((chosen == view::html || chosen == view::sqlite) && settings.format) {
+    return name + " takes no --format";
+  }
+  if (chosen == view::sqlite && settings.output.empty()) {
+    return "sqlite needs -o FILE: a database is a file";
+  }
+  return std::nullopt;
+}
 
 int usage_error(const std::string& message) {
   sift_runlog::table::say(message);
@@ -65,12 +128,15 @@ int main(int argc, char** argv) {
   sift_runlog::table::set_program_name("sift_runlog_report");
   // Before any file is opened: none may take the place of a closed standard descriptor.
   const unsigned closed = sift_runlog::table::open_standard_descriptors();
-  enum long_only { format = 256, reference, version };
+  enum long_only { format = 256, reference, version, before, totals, points };
   static const option options[] = {{"output", required_argument, nullptr, 'o'},
                                    {"help", no_argument, nullptr, 'h'},
                                    {"format", required_argument, nullptr, format},
                                    {"reference", required_argument, nullptr, reference},
                                    {"version", no_argument, nullptr, version},
+                                   {"before", required_argument, nullptr, before},
+                                   {"totals", no_argument, nullptr, totals},
+                                   {"points", required_argument, nullptr, points},
                                    {nullptr, 0, nullptr, 0}};
   report_settings settings;
   opterr = 0;  // the messages below name the program, not argv[0]
@@ -87,7 +153,7 @@ int main(int argc, char** argv) {
       case format:
         settings.format = parse_output_format(value);
         if (!settings.format) {
-          return usage_error("--format is text, csv, jsonl or markdown, not '" +
+          return usage_error("--format is text, csv, jsonl, markdown or latex, not '" +
                              std::string(value) + "'");
         }
         break;
@@ -97,6 +163,22 @@ int main(int argc, char** argv) {
         }
         settings.reference = value;
         break;
+      case before:
+        if (value.empty()) return usage_error("--before needs a table");
+        settings.before.emplace_back(value);
+        break;
+      case totals:
+        settings.totals = true;
+        break;
+      case points: {
+        const auto worth = parse_points(value);
+        if (!worth) {
+          return usage_error("--points is right=A,wrong=B,unanswered=C (whole numbers), not '" +
+                             std::string(value) + "'");
+        }
+        settings.worth = *worth;
+        break;
+      }
       case version:
         std::printf("sift_runlog_report %.*s\n", static_cast<int>(sift_runlog::version().size()),
                     sift_runlog::version().data());
@@ -112,19 +194,14 @@ int main(int argc, char** argv) {
   const std::string_view view_name = argv[optind++];
   const auto chosen = parse_view(view_name);
   if (!chosen) {
-    return usage_error("the view is answers, summary, disagreements, scores, wrong or html, not '" +
-                       std::string(view_name) + "'");
+    return usage_error(
+        "the view is answers, summary, disagreements, scores, wrong, ranking, flaky, diff, "
+        "sqlite or html, not '" +
+        std::string(view_name) + "'");
   }
   settings.chosen = *chosen;
   settings.tables.assign(argv + optind, argv + argc);
-  if (settings.tables.empty()) return usage_error("no table given ('-' for standard input)");
-  if ((settings.chosen == view::scores || settings.chosen == view::wrong) &&
-      settings.reference.empty()) {
-    return usage_error(std::string(view_name) + " needs --reference FILE");
-  }
-  if (settings.chosen == view::html && settings.format) {
-    return usage_error("html takes no --format");
-  }
+  if (const auto error = wrong_usage(settings, view_name)) return usage_error(*error);
   if (!settings.format && settings.output.empty() && ::isatty(STDOUT_FILENO) != 0) {
     settings.format = output_format::text;
   }

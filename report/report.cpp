@@ -12,8 +12,13 @@
 #include <utility>
 
 #include "campaign_digest.hpp"
+#include "diff.hpp"
+#include "flaky.hpp"
 #include "html_page.hpp"
 #include "output_file.hpp"
+#include "page_sections.hpp"
+#include "ranking.hpp"
+#include "sqlite_export.hpp"
 
 namespace sift_runlog::report {
 namespace {
@@ -40,6 +45,13 @@ void check_output(const report_settings& settings) {
                               "its input");
     }
   }
+  for (const std::string& input : settings.before) {
+    if (input != "-" && same_file(input, settings.output)) {
+      throw campaign::failure(settings.output +
+                              " is also a table read: the report never replaces "
+                              "its input");
+    }
+  }
   if (!settings.reference.empty() && same_file(settings.reference, settings.output)) {
     throw campaign::failure(settings.output +
                             " is also the reference: the report never replaces "
@@ -53,18 +65,51 @@ void check_output(const report_settings& settings) {
 struct report_data {
   std::optional<reference_answers> reference;
   std::unique_ptr<campaign_digest> digest;
+  std::unique_ptr<campaign_store> before, after;
 };
 
-void make_report(const report_settings& settings, const byte_sink& sink) {
+// The page, with the changes since the --before campaign and the ranking when asked for.
+std::string page_of(const report_settings& settings, report_data& kept, campaign::table_set& rows,
+                    std::vector<std::vector<cell>>* wrong_rows) {
+  campaign_digest& digest = *kept.digest;
+  campaign::row row;
+  if (settings.before.empty()) {
+    while (rows.next(row)) digest.add(row);
+  } else {
+    kept.before = std::make_unique<campaign_store>("before");
+    kept.after = std::make_unique<campaign_store>("after");
+    campaign::table_set before(settings.before);
+    while (before.next(row)) kept.before->add(row);
+    while (rows.next(row)) {
+      digest.add(row);
+      kept.after->add(row);
+    }
+  }
+  digest.finish();
+  std::vector<page_section> sections;
+  if (!settings.before.empty()) {
+    campaign_diff diff(*kept.before, *kept.after, kept.reference ? &*kept.reference : nullptr);
+    diff.for_each_change([](const std::vector<cell>&) {});
+    sections.push_back(change_section(diff));
+  }
+  if (kept.reference) sections.push_back(ranking_section(digest, settings.worth));
+  return html_page(digest, wrong_rows, sections);
+}
+
+// Returns the exit status: 1 for a diff with changes, 0 otherwise.
+int make_report(const report_settings& settings, const byte_sink& sink) {
   static report_data* kept = nullptr;
   delete kept;
   kept = nullptr;
   kept = new report_data;
   std::optional<reference_answers>& reference = kept->reference;
   if (!settings.reference.empty()) reference = reference_answers::load(settings.reference);
+  const output_format format = settings.format.value_or(output_format::csv);
+  if (settings.chosen == view::diff) {
+    return write_diff(settings, reference ? &*reference : nullptr, format, sink);
+  }
   campaign::table_set rows(settings.tables);
   campaign::row row;
-  const output_format format = settings.format.value_or(output_format::csv);
   const auto add_to = [](table_writer& out) {
     return [&out](const std::vector<cell>& cells) { out.add_row(cells); };
   };
@@ -74,7 +119,15 @@ void make_report(const report_settings& settings, const byte_sink& sink) {
     const auto add = add_to(out);
     while (rows.next(row)) for_each_answer_row(row, add);
     out.finish();
-    return;
+    return 0;
+  }
+  if (settings.chosen == view::sqlite) {
+    write_sqlite(rows, reference ? &*reference : nullptr, sink);
+    return 0;
+  }
+  if (settings.chosen == view::flaky) {
+    write_flaky(rows, format, sink);
+    return 0;
   }
   if (settings.chosen == view::wrong) {
     table_writer out(format, view_columns(view::wrong), sink);
@@ -82,23 +135,31 @@ void make_report(const report_settings& settings, const byte_sink& sink) {
         &*reference, [&out](const wrong_answer& wrong) { out.add_row(wrong_row(wrong)); });
     while (rows.next(row)) kept->digest->add(row);
     out.finish();
-    return;
+    return 0;
   }
 
   std::vector<std::vector<cell>> wrong_rows;
   kept->digest = std::make_unique<campaign_digest>(
       reference ? &*reference : nullptr,
       [&wrong_rows](const wrong_answer& wrong) { wrong_rows.push_back(wrong_row(wrong)); });
+  if (settings.chosen == view::html) {
+    sink(page_of(settings, *kept, rows, reference ? &wrong_rows : nullptr));
+    return 0;
+  }
   campaign_digest& digest = *kept->digest;
   while (rows.next(row)) digest.add(row);
   digest.finish();
-  if (settings.chosen == view::html) {
-    sink(html_page(digest, reference ? &wrong_rows : nullptr));
-    return;
+  table_writer out(format, view_columns(settings.chosen), sink, settings.totals);
+  if (settings.chosen == view::ranking) {
+    for_each_ranking_row(digest, settings.worth, add_to(out));
+    out.finish();
+    if (format == output_format::text) sink("\n" + points_text(settings.worth) + "\n");
+    return 0;
   }
-  table_writer out(format, view_columns(settings.chosen), sink);
-  for_each_digest_row(settings.chosen, digest, add_to(out));
+  for_each_digest_row(settings.chosen, digest, add_to(out),
+                      [&out](const std::vector<cell>& total) { out.add_total_row(total); });
   out.finish();
+  return 0;
 }
 
 }  // namespace
@@ -115,10 +176,11 @@ int run_report(const report_settings& settings) {
     }
     table::fd_writer writer(file ? file->fd() : STDOUT_FILENO,
                             file ? file->name() : std::string("standard output"));
-    make_report(settings, [&writer](std::string_view bytes) { writer.write(bytes); });
+    const int status =
+        make_report(settings, [&writer](std::string_view bytes) { writer.write(bytes); });
     writer.flush();
     if (file) table::commit_outputs(file.get(), nullptr);
-    return 0;
+    return status;
   } catch (const std::bad_alloc&) {
     table::say("out of memory; no report written");
   } catch (const std::exception& error) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "output_table.hpp"
+#include "ranking.hpp"
 #include "views.hpp"
 
 namespace sift_runlog::report {
@@ -18,6 +19,9 @@ struct report_settings {
   std::string reference;                // --reference; empty: none
   std::string output;                   // -o; empty: standard output
   std::vector<std::string> tables;      // "-": standard input
+  std::vector<std::string> before;      // --before (diff, html): the campaign compared with
+  bool totals = false;                  // --totals: total rows in csv and jsonl too
+  points worth;                         // --points (ranking, html)
   // The standard descriptors closed when the program started (then opened on /dev/null).
   struct {
     bool stdin_closed = false;
@@ -25,8 +29,9 @@ struct report_settings {
   } closed_at_start;
 };
 
-// Writes the view and returns the exit status: 0 written, 2 (with a message on standard error
-// naming the file, and the line when there is one) when no report could be made.
+// Writes the view and returns the exit status: 0 written (diff: without a change), 1 (diff only)
+// written with changes, 2 (with a message on standard error naming the file, and the line when
+// there is one) when no report could be made.
 [[nodiscard]] int run_report(const report_settings& settings);
 
 }  // namespace sift_runlog::report
