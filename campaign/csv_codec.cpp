@@ -30,38 +30,50 @@ std::string joined(const Items& items, Word word_of_item) {
   return text;
 }
 
-// The words of `text` one blank apart; none for an empty text.
-std::vector<std::string_view> words_of(std::string_view text, std::string_view column) {
-  std::vector<std::string_view> words;
-  if (text.empty()) return words;
+// Calls `take(k, word)` for each word of `text`, one blank apart, and returns their count.
+template <typename Take>
+std::size_t for_each_word(std::string_view text, std::string_view column, Take take) {
+  if (text.empty()) return 0;
+  std::size_t count = 0;
   for (std::size_t at = 0;;) {
     const std::size_t end = std::min(text.find(' ', at), text.size());
     if (end == at) throw failure(std::string(column) + " holds an empty word");
-    words.push_back(text.substr(at, end - at));
-    if (end == text.size()) return words;
+    take(count++, text.substr(at, end - at));
+    if (end == text.size()) return count;
     at = end + 1;
   }
 }
 
+// `text` as the optional text it stands for, its string reused.
+void assign(std::optional<std::string>& out, std::string_view text) {
+  if (!out) out.emplace();
+  out->assign(text);
+}
+
 // "COUNT TYPE:VALUE ..." into the row's answers and their type.
 void decode_answers(std::string_view text, row& out) {
-  const std::vector<std::string_view> words = words_of(text, "answers");
+  const std::string_view digits = text.substr(0, text.find(' '));
   std::size_t count = 0;
-  const std::string_view digits = words.empty() ? std::string_view() : words.front();
   const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), count);
-  if (words.empty() || error != std::errc() || end != digits.data() + digits.size() ||
-      (digits.size() > 1 && digits.front() == '0') || count != words.size() - 1) {
-    throw failure("the answers are not a count then as many TYPE:VALUE words");
-  }
-  out.answers.resize(count);
-  out.boolean_answers = count > 0 && words[1].starts_with("BOOL:");
+  const bool counted = !digits.empty() && error == std::errc() &&
+                       end == digits.data() + digits.size() &&
+                       !(digits.size() > 1 && digits.front() == '0');
+  out.answers.resize(counted ? count : 0);
+  out.boolean_answers = text.substr(digits.size()).starts_with(" BOOL:");
   const std::string_view type = out.boolean_answers ? "BOOL:" : "NUM:";
-  for (std::size_t i = 0; i < count; ++i) {
-    const std::string_view word = words[i + 1];
-    if (!word.starts_with(type)) throw failure("the answers mix BOOL: and NUM: values");
-    const std::string_view value = word.substr(type.size());
-    out.answers[i].value =
-        value == "?" ? std::nullopt : std::optional<std::string>(std::string(value));
+  const std::size_t words =
+      for_each_word(text, "answers", [&](std::size_t k, std::string_view word) {
+        if (k == 0 || k > out.answers.size()) return;
+        if (!word.starts_with(type)) throw failure("the answers mix BOOL: and NUM: values");
+        const std::string_view value = word.substr(type.size());
+        if (value == "?") {
+          out.answers[k - 1].value.reset();
+        } else {
+          assign(out.answers[k - 1].value, value);
+        }
+      });
+  if (!counted || words != count + 1) {
+    throw failure("the answers are not a count then as many TYPE:VALUE words");
   }
 }
 
@@ -107,11 +119,15 @@ void split_csv_record(std::string_view record, csv_fields& fields, std::size_t m
         throw failure("a byte after the closing quote of field " + std::to_string(count + 1));
       }
     } else {
-      const std::size_t end = std::min(record.find(',', i), record.size());
-      field.assign(record.substr(i, end - i));
-      if (field.find('"') != std::string::npos) {
-        throw failure("a double quote inside unquoted field " + std::to_string(count + 1));
+      // Fields are short: one loop over the bytes beats a search for each of the two.
+      std::size_t end = i;
+      while (end < record.size() && record[end] != ',') {
+        if (record[end] == '"') {
+          throw failure("a double quote inside unquoted field " + std::to_string(count + 1));
+        }
+        ++end;
       }
+      field.assign(record.data() + i, end - i);
       i = end;
     }
     if (i >= record.size()) break;
@@ -176,20 +192,20 @@ void csv_decoder::decode(std::string_view record, row& out) {
                   std::to_string(columns_));
   }
   const auto text = [this](std::size_t i) -> const std::string& { return fields_.text[i]; };
-  const auto optional = [this](std::size_t i) {
-    return fields_.text[i].empty() && !fields_.quoted[i]
-               ? std::nullopt
-               : std::optional<std::string>(fields_.text[i]);
+  const auto optional = [this](std::size_t i, std::optional<std::string>& field) {
+    if (fields_.text[i].empty() && !fields_.quoted[i]) {
+      field.reset();
+    } else {
+      assign(field, fields_.text[i]);
+    }
   };
   if (text(0).empty()) throw failure("an empty path");
   out.path = text(0);
-  out.tool = optional(1);
-  out.model = optional(2);
-  out.examination = optional(3);
-  out.run = optional(4);
-  out.cores = optional(5);
-  out.time_flag = optional(6);
-  out.memory_flag = optional(7);
+  std::size_t column = 1;
+  for (auto* field : {&out.tool, &out.model, &out.examination, &out.run, &out.cores, &out.time_flag,
+                      &out.memory_flag}) {
+    optional(column++, *field);
+  }
   const std::optional<verdict> v = verdict_named(text(8));
   if (!v) throw failure("'" + text(8) + "' is not a verdict");
   out.verdict = *v;
@@ -203,28 +219,40 @@ void csv_decoder::decode(std::string_view record, row& out) {
   }
   if (answers) {
     decode_answers(text(9), out);
-    for (const std::string_view word : words_of(text(10), "techniques"))
-      out.techniques.emplace_back(word);
+    const std::size_t techniques =
+        for_each_word(text(10), "techniques", [&](std::size_t k, std::string_view word) {
+          if (out.techniques.size() <= k) out.techniques.emplace_back();
+          out.techniques[k].assign(word);
+        });
+    out.techniques.resize(techniques);
   }
   if (names_answers_ && answers) {
-    const std::vector<std::string_view> names = words_of(text(fixed_columns), "answer_names");
-    if (names.size() != out.answers.size())
-      throw failure("answer_names does not name each answer once");
-    for (std::size_t i = 0; i < names.size(); ++i) out.answers[i].name = names[i];
+    const std::size_t names = for_each_word(text(fixed_columns), "answer_names",
+                                            [&](std::size_t k, std::string_view word) {
+                                              if (k < out.answers.size())
+                                                out.answers[k].name.assign(word);
+                                            });
+    if (names != out.answers.size()) throw failure("answer_names does not name each answer once");
   } else {
     for (answer& a : out.answers) a.name.clear();
   }
-  const std::optional<std::string> report = optional(11);
-  const bool may_fail = out.verdict == verdict::error ||
-                        out.verdict == verdict::problem_with_file || out.verdict == verdict::failed;
-  if (report && !may_fail) throw failure("a report on a row whose verdict is " + text(8));
+  std::optional<std::string> report;
+  optional(11, report);
+  if (report && !can_fail(out.verdict))
+    throw failure("a report on a row whose verdict is " + text(8));
   out.failure =
       report ? std::optional<row_failure>(failure_of_report(out.verdict, *report)) : std::nullopt;
   out.shard.reset();
   if (sharded_) {
-    out.shard = parse_shard_record(text(columns_ - 1));
-    if (!out.shard)
-      throw failure("the shard column holds no part record: '" + text(columns_ - 1) + "'");
+    // Every row of a part holds the same record: it is read once.
+    if (text(columns_ - 1) != shard_text_) {
+      shard_ = parse_shard_record(text(columns_ - 1));
+      if (!shard_) {
+        throw failure("the shard column holds no part record: '" + text(columns_ - 1) + "'");
+      }
+      shard_text_ = text(columns_ - 1);
+    }
+    out.shard = shard_;
   }
   out.line.clear();
 }

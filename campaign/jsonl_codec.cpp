@@ -83,11 +83,14 @@ class json_cursor {
       malformed(e.what());
     }
   }
-  std::optional<std::string> optional_string() {
-    if (take_null()) return std::nullopt;
-    std::string text;
-    string(text);
-    return text;
+  // null, or a string read into `out`, whose storage is reused.
+  void optional_string(std::optional<std::string>& out) {
+    if (take_null()) {
+      out.reset();
+      return;
+    }
+    if (!out) out.emplace();
+    string(*out);
   }
   // Reads an array, each element by `element(k)`; false for null.
   template <typename Element>
@@ -211,16 +214,17 @@ void read_member(json_cursor& in, member m, row& out, read_state& state) {
       return;
     }
     case report:
-      state.report = in.optional_string();
+      in.optional_string(state.report);
       return;
     case shard_member: {
-      const std::optional<std::string> text = in.optional_string();
+      std::optional<std::string> text;
+      in.optional_string(text);
       out.shard = text ? parse_shard_record(*text) : std::nullopt;
       if (!out.shard) throw failure("the shard member holds no part record");
       return;
     }
     default:
-      *optionals[m] = in.optional_string();
+      in.optional_string(*optionals[m]);
       return;
   }
 }
@@ -259,11 +263,12 @@ void read_json_string(std::string_view text, std::size_t& position, std::string&
   std::size_t i = position + 1;  // after the opening quote
   for (;;) {
     // The plain bytes up to the next quote, backslash or control byte, in one piece.
-    const std::size_t end = std::min(text.find_first_of("\"\\", i), text.size());
-    const auto control = std::find_if(text.begin() + static_cast<std::ptrdiff_t>(i),
-                                      text.begin() + static_cast<std::ptrdiff_t>(end),
-                                      [](char c) { return static_cast<unsigned char>(c) < 0x20; });
-    if (control != text.begin() + static_cast<std::ptrdiff_t>(end) || end == text.size()) {
+    std::size_t end = i;
+    while (end < text.size() && text[end] != '"' && text[end] != '\\' &&
+           static_cast<unsigned char>(text[end]) >= 0x20) {
+      ++end;
+    }
+    if (end == text.size() || static_cast<unsigned char>(text[end]) < 0x20) {
       throw failure("a string cut short or holding a raw control byte");
     }
     bytes.append(text.substr(i, end - i));
@@ -336,13 +341,19 @@ void decode_jsonl_row(std::string_view text, row& out) {
   std::array<bool, member_count> seen{};
   read_state state;
   std::string key;
+  std::size_t expected = 0;
   out.shard.reset();
   in.expect('{');
   if (in.take('}')) in.malformed("an empty object");
   do {
     in.string(key);
     in.expect(':');
-    const auto* known = std::find(member_names.begin(), member_names.end(), key);
+    // Rows written by the table have their members in order: the next one is tried first.
+    const auto next =
+        static_cast<std::ptrdiff_t>(std::min<std::size_t>(expected++, member_count - 1));
+    const auto* known = key == member_names[static_cast<std::size_t>(next)]
+                            ? member_names.begin() + next
+                            : std::find(member_names.begin(), member_names.end(), key);
     if (known == member_names.end()) throw failure("an unknown member \"" + key + "\"");
     const auto m = static_cast<member>(known - member_names.begin());
     if (seen[m]) throw failure("the member \"" + key + "\" twice");
@@ -367,9 +378,8 @@ void decode_jsonl_row(std::string_view text, row& out) {
     throw failure("answers or techniques on a row whose verdict is " + *state.verdict);
   }
   out.boolean_answers = false;
-  const bool may_fail = out.verdict == verdict::error ||
-                        out.verdict == verdict::problem_with_file || out.verdict == verdict::failed;
-  if (state.report && !may_fail) {
+
+  if (state.report && !can_fail(out.verdict)) {
     throw failure("a report on a row whose verdict is " + *state.verdict);
   }
   out.failure = state.report

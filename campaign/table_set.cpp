@@ -19,7 +19,11 @@ struct table_set::source {
 
 namespace {
 
-std::string quoted(const std::string& text) { return "'" + printable(text) + "'"; }
+std::string quoted(const std::string& text) {
+  std::string out(1, '\'');
+  (out += printable(text)) += '\'';
+  return out;
+}
 
 using cut_key = std::tuple<std::size_t, std::size_t, std::uint64_t, bool>;
 cut_key cut_of(const shard_record& record) {

@@ -54,6 +54,8 @@ class csv_decoder {
   bool names_answers_ = false;
   std::size_t columns_ = 0;
   csv_fields fields_;
+  std::string shard_text_;  // the last shard record read, and its value
+  std::optional<shard_record> shard_;
 };
 
 }  // namespace sift_runlog::campaign

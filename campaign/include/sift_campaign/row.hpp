@@ -92,6 +92,11 @@ struct row {
   bool operator==(const row&) const = default;
 };
 
+// Whether a row of this verdict may have a failure: ERROR, problem_with_file and failed.
+[[nodiscard]] constexpr bool can_fail(verdict v) {
+  return v == verdict::error || v == verdict::problem_with_file || v == verdict::failed;
+}
+
 // The row of a log graded as `path`. `line` is left empty unless `with_line`.
 [[nodiscard]] row row_of(std::string_view path, const grade_result& graded, bool with_line);
 
