@@ -15,6 +15,9 @@ namespace sift_runlog::report {
 // itself. The two kinds never collide.
 [[nodiscard]] std::string comparison_key(std::string_view value);
 
+// The same, and the value's nearest double in `number` (as decimal_value gives it).
+[[nodiscard]] std::string comparison_key(std::string_view value, std::optional<double>& number);
+
 // The nearest double of a decimal number, for plots and databases only (never compared): nothing
 // for a value that is no decimal number or beyond the range of a double.
 [[nodiscard]] std::optional<double> decimal_value(std::string_view value);

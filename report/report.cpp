@@ -153,7 +153,11 @@ int make_report(const report_settings& settings, const byte_sink& sink) {
   if (settings.chosen == view::ranking) {
     for_each_ranking_row(digest, settings.worth, add_to(out));
     out.finish();
-    if (format == output_format::text) sink("\n" + points_text(settings.worth) + "\n");
+    if (format == output_format::text) {
+      std::string note = "\n";
+      (note += points_text(settings.worth)) += '\n';
+      sink(note);
+    }
     return 0;
   }
   for_each_digest_row(settings.chosen, digest, add_to(out),

@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <array>
 #include <limits>
 #include <memory>
@@ -54,7 +55,6 @@ CREATE TABLE reference (
 // Names and paths sort as bytes whatever their type (CAST AS BLOB), as the report sorts them.
 constexpr std::string_view views_sql = R"(
 CREATE INDEX logs_by_group ON logs (tool, examination);
-CREATE INDEX logs_by_examination ON logs (model, examination);
 CREATE VIEW summary AS
 WITH given AS (
   SELECT a.path, a.formula, a.value_key, l.model, l.examination
@@ -150,9 +150,10 @@ class database {
  public:
   database() {
     // The memdb file system keeps the database in one block of memory that serialize hands out.
-    const int status =
-        sqlite3_open_v2("file:campaign?vfs=memdb", &db_,
-                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI, nullptr);
+    const int status = sqlite3_open_v2(
+        "file:campaign?vfs=memdb", &db_,
+        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX,
+        nullptr);
     if (status != SQLITE_OK) fail("cannot open an in-memory database");
     sqlite3_int64 no_limit = std::numeric_limits<sqlite3_int64>::max();
     sqlite3_file_control(db_, "main", SQLITE_FCNTL_SIZE_LIMIT, &no_limit);
@@ -242,40 +243,82 @@ void bind_cores(database& db, sqlite3_stmt* statement, int column,
   }
 }
 
-void insert_row(database& db, sqlite3_stmt* log, sqlite3_stmt* answer, const campaign::row& row,
-                std::string& techniques, std::string& report) {
-  db.bind(log, 1, std::optional<std::string_view>(row.path));
-  db.bind(log, 2, text_of(row.tool));
-  db.bind(log, 3, text_of(row.model));
-  db.bind(log, 4, text_of(row.examination));
-  db.bind(log, 5, text_of(row.run));
-  bind_cores(db, log, 6, row.cores);
-  db.bind(log, 7, text_of(row.time_flag));
-  db.bind(log, 8, text_of(row.memory_flag));
-  db.bind(log, 9, std::optional(campaign::word_of(row.verdict)));
-  techniques.clear();
-  for (const std::string& technique : row.techniques) {
-    (techniques += techniques.empty() ? "" : " ") += technique;
-  }
-  db.bind(log, 10, techniques.empty() ? std::nullopt : std::optional<std::string_view>(techniques));
-  report = campaign::report_text(row);
-  db.bind(log, 11, report.empty() ? std::nullopt : std::optional<std::string_view>(report));
-  db.step(log);
+// Inserts the rows of a table: a log's answers by one statement, which keeps SQLite's cursor where
+// the last one went (they come in the order of the primary key) and its work per statement small.
+class row_inserter {
+ public:
+  explicit row_inserter(database& db)
+      : db_(db), log_(db.prepare("INSERT INTO logs VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")) {}
 
-  std::string value_key;
-  for (std::size_t i = 0; i < row.answers.size(); ++i) {
-    const campaign::answer& given = row.answers[i];
-    db.bind(answer, 1, std::optional<std::string_view>(row.path));
-    db.bind(answer, 2, static_cast<std::int64_t>(i + 1));
-    db.bind(answer, 3,
-            given.name.empty() ? std::nullopt : std::optional<std::string_view>(given.name));
-    db.bind(answer, 4, text_of(given.value));
-    db.bind(answer, 5, given.value ? decimal_value(*given.value) : std::nullopt);
-    if (given.value) value_key = comparison_key(*given.value);
-    db.bind(answer, 6, given.value ? std::optional<std::string_view>(value_key) : std::nullopt);
-    db.step(answer);
+  void insert(const campaign::row& row) {
+    insert_log(row);
+    for (std::size_t first = 0; first < row.answers.size(); first += most_answers) {
+      const std::size_t count = std::min(most_answers, row.answers.size() - first);
+      sqlite3_stmt* statement = answers_statement(count);
+      for (std::size_t i = 0; i < count; ++i) {
+        bind_answer(statement, static_cast<int>(i * 6), row, first + i, keys_[i]);
+      }
+      db_.step(statement);
+    }
   }
-}
+
+ private:
+  static constexpr std::size_t most_answers = 16;
+
+  void insert_log(const campaign::row& row) {
+    db_.bind(log_, 1, std::optional<std::string_view>(row.path));
+    db_.bind(log_, 2, text_of(row.tool));
+    db_.bind(log_, 3, text_of(row.model));
+    db_.bind(log_, 4, text_of(row.examination));
+    db_.bind(log_, 5, text_of(row.run));
+    bind_cores(db_, log_, 6, row.cores);
+    db_.bind(log_, 7, text_of(row.time_flag));
+    db_.bind(log_, 8, text_of(row.memory_flag));
+    db_.bind(log_, 9, std::optional(campaign::word_of(row.verdict)));
+    techniques_.clear();
+    for (const std::string& technique : row.techniques) {
+      (techniques_ += techniques_.empty() ? "" : " ") += technique;
+    }
+    db_.bind(log_, 10,
+             techniques_.empty() ? std::nullopt : std::optional<std::string_view>(techniques_));
+    report_ = campaign::report_text(row);
+    db_.bind(log_, 11, report_.empty() ? std::nullopt : std::optional<std::string_view>(report_));
+    db_.step(log_);
+  }
+
+  // Binds answer `i` of `row` after the `before` columns of the answers before it in the same
+  // statement; `value_key` holds its key until the statement has run.
+  void bind_answer(sqlite3_stmt* statement, int before, const campaign::row& row, std::size_t i,
+                   std::string& value_key) {
+    const campaign::answer& given = row.answers[i];
+    db_.bind(statement, before + 1, std::optional<std::string_view>(row.path));
+    db_.bind(statement, before + 2, static_cast<std::int64_t>(i + 1));
+    db_.bind(statement, before + 3,
+             given.name.empty() ? std::nullopt : std::optional<std::string_view>(given.name));
+    db_.bind(statement, before + 4, text_of(given.value));
+    std::optional<double> number;
+    if (given.value) value_key = comparison_key(*given.value, number);
+    db_.bind(statement, before + 5, number);
+    db_.bind(statement, before + 6,
+             given.value ? std::optional<std::string_view>(value_key) : std::nullopt);
+  }
+
+  sqlite3_stmt* answers_statement(std::size_t count) {
+    if (answers_.size() < count) answers_.resize(count, nullptr);
+    if (answers_[count - 1] == nullptr) {
+      std::string sql = "INSERT INTO answers VALUES (?, ?, ?, ?, ?, ?)";
+      for (std::size_t i = 1; i < count; ++i) sql += ", (?, ?, ?, ?, ?, ?)";
+      answers_[count - 1] = db_.prepare(sql);
+    }
+    return answers_[count - 1];
+  }
+
+  database& db_;
+  sqlite3_stmt* log_;
+  std::vector<sqlite3_stmt*> answers_;  // by the number of answers they insert, less one
+  std::string techniques_, report_;
+  std::array<std::string, most_answers> keys_;
+};
 
 void insert_reference(database& db, const reference_answers& reference) {
   db.run(reference_sql);
@@ -301,17 +344,19 @@ void write_sqlite(campaign::table_set& rows, const reference_answers* reference,
   db.run("PRAGMA page_size = 8192; PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF;");
   db.run(tables_sql);
   db.run("BEGIN");
-  sqlite3_stmt* log = db.prepare("INSERT INTO logs VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
-  sqlite3_stmt* answer = db.prepare("INSERT INTO answers VALUES (?, ?, ?, ?, ?, ?)");
+  row_inserter inserter(db);
   campaign::row row;
-  std::string techniques;
-  std::string report;
-  while (rows.next(row)) insert_row(db, log, answer, row, techniques, report);
+  while (rows.next(row)) inserter.insert(row);
   if (reference != nullptr) insert_reference(db, *reference);
   db.run(views_sql);
   if (reference != nullptr) db.run(scores_sql);
   db.run("COMMIT");
-  sink(db.bytes());
+  // In pieces, so that no writer holds a copy of the whole database.
+  const std::string_view bytes = db.bytes();
+  constexpr std::size_t piece = 1 << 20;
+  for (std::size_t offset = 0; offset < bytes.size(); offset += piece) {
+    sink(bytes.substr(offset, piece));
+  }
 }
 
 }  // namespace sift_runlog::report
