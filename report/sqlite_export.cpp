@@ -52,7 +52,9 @@ CREATE TABLE reference (
 )";
 
 // The definite answers that are compared: those with a formula name, a model and an examination.
-// Names and paths sort as bytes whatever their type (CAST AS BLOB), as the report sorts them.
+// Only the formulas they disagree on (contested) are looked at answer by answer. Names and paths
+// sort as bytes whatever their type (CAST AS BLOB), as the report sorts them. Window functions
+// need SQLite 3.25 (2018).
 constexpr std::string_view views_sql = R"(
 CREATE INDEX logs_by_group ON logs (tool, examination);
 CREATE VIEW summary AS
@@ -61,13 +63,17 @@ WITH given AS (
   FROM answers a JOIN logs l ON l.path = a.path
   WHERE a.value_key IS NOT NULL AND a.formula IS NOT NULL
     AND l.model IS NOT NULL AND l.examination IS NOT NULL),
+contested AS (
+  SELECT model, examination, formula FROM given
+  GROUP BY model, examination, formula HAVING min(value_key) <> max(value_key)),
 judged AS (
-  SELECT path,
-    count(*) OVER (PARTITION BY model, examination, formula)
-      - count(*) OVER (PARTITION BY model, examination, formula, value_key)
-      > count(*) OVER (PARTITION BY path, formula)
-      - count(*) OVER (PARTITION BY path, formula, value_key) AS disputed
-  FROM given),
+  SELECT g.path,
+    count(*) OVER (PARTITION BY g.model, g.examination, g.formula)
+      - count(*) OVER (PARTITION BY g.model, g.examination, g.formula, g.value_key)
+      > count(*) OVER (PARTITION BY g.path, g.formula)
+      - count(*) OVER (PARTITION BY g.path, g.formula, g.value_key) AS disputed
+  FROM given g JOIN contested c
+    ON c.model = g.model AND c.examination = g.examination AND c.formula = g.formula),
 disputed AS (SELECT path, sum(disputed) AS disputed FROM judged GROUP BY path),
 counted AS (SELECT path, count(*) AS formulas, count(value) AS answered FROM answers GROUP BY path)
 SELECT l.tool, l.examination, count(*) AS logs,
@@ -96,27 +102,29 @@ WITH given AS (
     AND l.model IS NOT NULL AND l.examination IS NOT NULL),
 contested AS (
   SELECT model, examination, formula FROM given
-  GROUP BY model, examination, formula HAVING count(DISTINCT value_key) > 1),
+  GROUP BY model, examination, formula HAVING min(value_key) <> max(value_key)),
 answered AS (
   SELECT g.*,
+    count(*) OVER (PARTITION BY g.model, g.examination, g.formula, g.value_key) AS class_size,
     first_value(g.value) OVER (PARTITION BY g.model, g.examination, g.formula, g.value_key
                                ORDER BY CAST(g.path AS BLOB), g.position) AS first_text
   FROM given g JOIN contested c
     ON c.model = g.model AND c.examination = g.examination AND c.formula = g.formula),
-classes AS (
-  SELECT model, examination, formula, first_text, count(*) AS size
-  FROM answered GROUP BY model, examination, formula, value_key),
-majority AS (
-  SELECT model, examination, formula, first_text FROM (
-    SELECT *, max(size) OVER (PARTITION BY model, examination, formula) AS top,
-      count(*) OVER (PARTITION BY model, examination, formula, size) AS tied
-    FROM classes)
-  WHERE size = top AND tied = 1)
-SELECT a.model, a.examination, a.formula, a.value, a.tool, a.path, m.first_text AS majority
-FROM answered a LEFT JOIN majority m
-  ON m.model = a.model AND m.examination = a.examination AND m.formula = a.formula
-ORDER BY CAST(a.model AS BLOB), CAST(a.examination AS BLOB), CAST(a.formula AS BLOB),
-  CAST(a.path AS BLOB), a.position;
+sized AS (
+  SELECT *, max(class_size) OVER (PARTITION BY model, examination, formula) AS top
+  FROM answered),
+marked AS (
+  SELECT *, sum(class_size = top) OVER (PARTITION BY model, examination, formula) AS top_rows,
+    max(CASE WHEN class_size = top THEN first_text END)
+      OVER (PARTITION BY model, examination, formula) AS top_text
+  FROM sized)
+-- The majority: the one value given most often, when no other is given as often (the rows of
+-- the values given most often are then as many as the answers of one of them).
+SELECT model, examination, formula, value, tool, path,
+  CASE WHEN top_rows = top THEN top_text END AS majority
+FROM marked
+ORDER BY CAST(model AS BLOB), CAST(examination AS BLOB), CAST(formula AS BLOB),
+  CAST(path AS BLOB), position;
 )";
 
 constexpr std::string_view scores_sql = R"(
