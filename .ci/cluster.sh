@@ -75,112 +75,22 @@ cmake --build --preset bench -j "${JOBS:-2}" --target sift_runlog_table make_cam
 # The recipes call sift_runlog_table by name, as users do once it is installed.
 export PATH=$PWD/build/bench:$PATH
 
-# The daemons' pids, stopped in reverse order at the end; a daemon that outlives SIGTERM for ten
-# seconds gets SIGKILL. Jobs still queued or running are cancelled first, so that no task goes on
-# without its slurmd.
-pids=()
-slurmctld=
-stop_daemons() {
-  local index pid
-  if [ -n "$slurmctld" ] && kill -0 "$slurmctld" 2>/dev/null; then
-    scancel --partition=ci 2>/dev/null || true
-    for _ in $(seq 50); do
-      [ -z "$(squeue -h 2>/dev/null)" ] && break
-      sleep 0.2
-    done
-  fi
-  for ((index = ${#pids[@]} - 1; index >= 0; index--)); do
-    pid=${pids[index]}
-    kill -TERM "$pid" 2>/dev/null || continue
-    for _ in $(seq 100); do
-      kill -0 "$pid" 2>/dev/null || break
-      sleep 0.1
-    done
-    kill -KILL "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-  done
-  pids=()
-  slurmctld=
-}
+# The Slurm of examples/local_slurm.sh, the one the README tells users to start by hand: its
+# daemons are stopped by their pids when this script ends, whatever the way.
+# shellcheck source=examples/local_slurm.sh
+source examples/local_slurm.sh
+slurm_folder=$scratch/local_slurm
+stop_daemons() { local_slurm_stop "$slurm_folder"; }
+check_daemons() { local_slurm_check "$slurm_folder" || fail "a daemon has stopped"; }
 trap stop_daemons EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 trap 'exit 129' HUP
 
-# The private munged's key stays from one run to the next; the rest starts afresh.
-rm -rf "$scratch/slurm" "$work" "$scratch"/whole.*
-mkdir -p "$scratch/munge" "$scratch/slurm/state" "$scratch/slurm/spool" "$work"
-chmod 755 "$scratch/munge"
-
-# A daemon that has stopped on its own: its log says why.
-check_daemons() {
-  local pid
-  for pid in "${pids[@]}"; do
-    kill -0 "$pid" 2>/dev/null && continue
-    tail -n 20 "$scratch"/munge/munged.log "$scratch"/slurm/*.log 2>/dev/null >&2 || true
-    fail "a daemon (pid $pid) has stopped; its log is above"
-  done
-}
-
+rm -rf "$work" "$scratch"/whole.*
+mkdir -p "$work"
 note "starting munged, slurmctld and slurmd on localhost"
-# A munged of its own, on its own socket and key, so that one already running is left alone.
-key=$scratch/munge/munge.key
-[ -s "$key" ] || mungekey --create --keyfile="$key"
-munged --foreground --force --socket="$scratch/munge/socket" --key-file="$key" \
-  --pid-file="$scratch/munge/munged.pid" --log-file="$scratch/munge/munged.log" \
-  --seed-file="$scratch/munge/seed" >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do
-  munge -n -S "$scratch/munge/socket" 2>/dev/null |
-    unmunge -S "$scratch/munge/socket" >/dev/null 2>&1 && break
-  sleep 0.1
-done
-check_daemons
-
-# Ports away from Slurm's defaults, for a machine that runs a Slurm of its own. Batch jobs are
-# scheduled at once (batch_sched_delay=0), not up to 3 s later: the array's 16 tasks run one
-# after the other on the one node.
-conf=$scratch/slurm/slurm.conf
-cat >"$conf" <<EOF
-ClusterName=ci
-SlurmctldHost=localhost
-SlurmctldPort=16817
-SlurmdPort=16818
-SlurmUser=root
-AuthType=auth/munge
-AuthInfo=socket=$scratch/munge/socket
-StateSaveLocation=$scratch/slurm/state
-SlurmdSpoolDir=$scratch/slurm/spool
-SlurmctldPidFile=$scratch/slurm/slurmctld.pid
-SlurmdPidFile=$scratch/slurm/slurmd.pid
-SlurmctldLogFile=$scratch/slurm/slurmctld.log
-SlurmdLogFile=$scratch/slurm/slurmd.log
-ProctrackType=proctrack/linuxproc
-TaskPlugin=task/none
-SelectType=select/cons_tres
-SelectTypeParameters=CR_Core
-SchedulerParameters=batch_sched_delay=0
-JobAcctGatherType=jobacct_gather/none
-AccountingStorageType=accounting_storage/none
-MpiDefault=none
-ReturnToService=2
-NodeName=localhost CPUs=2 State=UNKNOWN
-PartitionName=ci Nodes=localhost Default=YES MaxTime=INFINITE State=UP
-EOF
-export SLURM_CONF=$conf
-slurmctld -D -f "$conf" >"$scratch/slurm/slurmctld.out" 2>&1 &
-slurmctld=$!
-pids+=("$slurmctld")
-slurmd -D -N localhost -f "$conf" >"$scratch/slurm/slurmd.out" 2>&1 &
-pids+=($!)
-state=
-for _ in $(seq 100); do
-  check_daemons
-  state=$(sinfo -h -n localhost -o %t 2>/dev/null || true)
-  [ "$state" = idle ] && break
-  sleep 0.3
-done
-[ "$state" = idle ] || fail "the node is '$state', not idle, after 30 s; logs in $scratch/slurm"
+local_slurm_start "$slurm_folder" || fail "the local Slurm did not start"
 
 note "making a campaign of $logs logs and grading it whole, for reference"
 build/bench/bench/make_campaign "$work/logs" "$logs" >/dev/null
@@ -279,7 +189,7 @@ check_tables "Slurm, part $lost again"
 # The README's word on --cpus-per-task: more than any node has leaves the job pending, and
 # squeue --me shows why.
 note "Slurm: a job asking for more processors than the node has"
-big=$(sbatch --parsable --cpus-per-task=3 --wrap true)
+big=$(sbatch --parsable --cpus-per-task=$(($(nproc) + 1)) --wrap true)
 reason=
 for _ in $(seq 50); do
   reason=$(squeue --me -h -j "$big" -o %r)
@@ -288,7 +198,7 @@ for _ in $(seq 50); do
 done
 scancel "$big"
 wait_for_jobs
-[ "$reason" = PartitionConfig ] || fail "a job asking for 3 processors is pending for '$reason'"
+[ "$reason" = PartitionConfig ] || fail "a job asking for more processors is pending for '$reason'"
 
 note "GNU parallel: the README's recipe on this machine"
 rm -rf "$work/tables" "$work/campaign.txt"

@@ -1,7 +1,7 @@
 // make_campaign: writes a campaign of small generated logs for the sift_runlog_table benchmark.
 //
 //   make_campaign DIRECTORY COUNT [BIG_SIZE]
-//   make_campaign --shared DIRECTORY MODELS
+//   make_campaign --shared DIRECTORY MODELS [CARELESS_TOOL]
 //
 // COUNT logs of 2 to 6 KiB in folders of 1000 (DIRECTORY/d00/, d01/, ...), named
 // tool_Model-N_ExamK_1.log. Of every 40: 22 formula answers (Boolean or numeric), 6 state
@@ -17,7 +17,8 @@
 // 25 "?" (never answered); tool lynx writes bounds of 1000 and more as 1.234E+3. About 1 log in
 // 50 is DNC, 1 in 60 CC, 1 in 70 DNF after some answers and 1 in 200 fails. The right answers
 // go to DIRECTORY/reference.csv (model,examination,formula,value). MODELS = 4808 gives about
-// 1,000,000 answers.
+// 1,000,000 answers. CARELESS_TOOL (kite, lynx, orca or velox) answers wrong about 1 in 4 instead,
+// for a campaign where one tool has most of the wrong answers.
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -107,7 +108,7 @@ std::string scientific(const std::string& digits) {
 }
 
 std::string shared_log(std::size_t tool, std::size_t model, std::size_t exam,
-                       const std::string& model_name, std::string& reference) {
+                       const std::string& model_name, bool careless, std::string& reference) {
   const examination& shape = examinations[exam];
   const std::uint64_t kind = mix(tool, model, exam, 1) % 4200;
   std::string log = "# Executing tool " + std::string(shared_tools[tool]) +
@@ -136,7 +137,7 @@ std::string shared_log(std::size_t tool, std::size_t model, std::size_t exam,
     const std::uint64_t fate = mix(tool, model, exam, 100 + i) % 25;
     if (fate == 0 || (timeout && i >= count / 2)) continue;  // "?"
     std::string value = true_value(model, exam, i);
-    if (fate == 1) {  // wrong
+    if (fate == 1 || (careless && fate <= 6)) {  // wrong
       value = value == "TRUE"    ? "FALSE"
               : value == "FALSE" ? "TRUE"
                                  : std::to_string(std::stoull(value) + 1);
@@ -148,7 +149,8 @@ std::string shared_log(std::size_t tool, std::size_t model, std::size_t exam,
   return log + (timeout ? "RH_TIME_CONFINEMENT_REACHED\n" : "RH_STOP\n");
 }
 
-int shared_campaign(const std::filesystem::path& root, std::size_t models) {
+int shared_campaign(const std::filesystem::path& root, std::size_t models,
+                    std::string_view careless) {
   std::string reference = "model,examination,formula,value\n";
   for (std::size_t tool = 0; tool < std::size(shared_tools); ++tool) {
     std::size_t written = 0;
@@ -163,7 +165,7 @@ int shared_campaign(const std::filesystem::path& root, std::size_t models) {
                                             "_" + examinations[exam].name + "_1.log");
         std::filesystem::create_directories(path.parent_path());
         std::ofstream(path, std::ios::binary)
-            << shared_log(tool, model, exam, model_name, reference);
+            << shared_log(tool, model, exam, model_name, careless == shared_tools[tool], reference);
       }
     }
   }
@@ -174,14 +176,14 @@ int shared_campaign(const std::filesystem::path& root, std::size_t models) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 4 && std::string_view(argv[1]) == "--shared") {
+  if ((argc == 4 || argc == 5) && std::string_view(argv[1]) == "--shared") {
     std::filesystem::create_directories(argv[2]);
-    return shared_campaign(argv[2], std::stoul(argv[3]));
+    return shared_campaign(argv[2], std::stoul(argv[3]), argc == 5 ? argv[4] : "");
   }
   if (argc < 3 || argc > 4) {
     std::fprintf(stderr,
                  "usage: make_campaign DIRECTORY COUNT [BIG_SIZE]\n"
-                 "       make_campaign --shared DIRECTORY MODELS\n");
+                 "       make_campaign --shared DIRECTORY MODELS [CARELESS_TOOL]\n");
     return 2;
   }
   const std::filesystem::path root = argv[1];

@@ -1,6 +1,8 @@
-// The html view: one self-contained page (its style inline, no script, nothing fetched) with the
-// summary, a bar chart per examination of each tool's verdicts, the disagreements and, with a
-// reference, the scores with their chart and the wrong answers.
+// The html view: one self-contained page (its style and a short script inline, nothing fetched)
+// that leads with each tool's totals, then the summary per examination with a chart of each
+// tool's verdicts, with a reference the scores with their charts and the wrong answers, and the
+// disagreements. Every table sorts by a click on a column header, the lists filter by a typed
+// word, and with scripting off every table is still there.
 #pragma once
 
 #include <string>
@@ -14,10 +16,24 @@
 
 namespace sift_runlog::report {
 
-// The page; `wrong` (the rows of the wrong view) is null without a reference. `sections` (the
-// changes since a campaign before, the ranking) follow the summary.
+// What the page says it was made from, and by what.
+struct page_facts {
+  std::string version;              // the program's
+  std::string date;                 // YYYY-MM-DD
+  std::vector<std::string> tables;  // as given, "-" for standard input
+  std::string reference;            // empty: none
+};
+
+// The date of the page, in UTC: that of SOURCE_DATE_EPOCH when it is set (so that the same
+// tables make the same page byte for byte), today's otherwise. Throws std::invalid_argument when
+// SOURCE_DATE_EPOCH is not a count of seconds.
+[[nodiscard]] std::string page_date();
+
+// The page; `wrong` (the rows of the wrong view, in its order) is null without a reference.
+// `sections` (the changes since a campaign before, the ranking) follow the tools' table.
 [[nodiscard]] std::string html_page(const campaign_digest& digest,
                                     const std::vector<std::vector<cell>>* wrong,
+                                    const page_facts& facts,
                                     const std::vector<page_section>& sections = {});
 
 // `bytes` as html text: &, <, >, " and ' as entities, valid UTF-8 as it is, and control bytes and

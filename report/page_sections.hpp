@@ -1,6 +1,6 @@
 // Sections of the html page beyond the digest's views: the changes since an earlier campaign
-// (html --before) and the ranking (html --reference). Each is a plain table with a title and a
-// note; the page shows them with append_page_sections.
+// (html --before) and the ranking (html --reference). Each is a table with a title and a note,
+// which html_page shows after the tools' table.
 #pragma once
 
 #include <string>
@@ -21,14 +21,12 @@ struct page_section {
   bool last_is_total = false;
 };
 
-// The changes per tool since the campaign before (the summary of the diff view).
-[[nodiscard]] page_section change_section(const campaign_diff& diff);
+// The changes per tool since the campaign of the tables `before` (the diff view's summary), once
+// the diff has gone through its changes.
+[[nodiscard]] page_section change_section(const campaign_diff& diff,
+                                          const std::vector<std::string>& before);
 
 // The ranking, with the points it gives.
 [[nodiscard]] page_section ranking_section(const campaign_digest& digest, const points& worth);
-
-// Appends each section: an h2 heading, the note, and its table (numbers right-aligned, the total
-// row marked), with the page's own classes ("n", "total", "note", "wide").
-void append_page_sections(std::string& page, const std::vector<page_section>& sections);
 
 }  // namespace sift_runlog::report

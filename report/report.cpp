@@ -9,6 +9,7 @@
 #include <memory>
 #include <sift_campaign/failure.hpp>
 #include <sift_campaign/table_set.hpp>
+#include <sift_runlog/grade.hpp>
 #include <utility>
 
 #include "campaign_digest.hpp"
@@ -70,7 +71,7 @@ struct report_data {
 
 // The page, with the changes since the --before campaign and the ranking when asked for.
 std::string page_of(const report_settings& settings, report_data& kept, campaign::table_set& rows,
-                    std::vector<std::vector<cell>>* wrong_rows) {
+                    std::vector<std::vector<cell>>* wrong_rows, const std::string& page_day) {
   campaign_digest& digest = *kept.digest;
   campaign::row row;
   if (settings.before.empty()) {
@@ -90,10 +91,12 @@ std::string page_of(const report_settings& settings, report_data& kept, campaign
   if (!settings.before.empty()) {
     campaign_diff diff(*kept.before, *kept.after, kept.reference ? &*kept.reference : nullptr);
     diff.for_each_change([](const std::vector<cell>&) {});
-    sections.push_back(change_section(diff));
+    sections.push_back(change_section(diff, settings.before));
   }
   if (kept.reference) sections.push_back(ranking_section(digest, settings.worth));
-  return html_page(digest, wrong_rows, sections);
+  return html_page(digest, wrong_rows,
+                   {std::string(version()), page_day, settings.tables, settings.reference},
+                   sections);
 }
 
 // Returns the exit status: 1 for a diff with changes, 0 otherwise.
@@ -103,6 +106,7 @@ int make_report(const report_settings& settings, const byte_sink& sink) {
   kept = nullptr;
   kept = new report_data;
   std::optional<reference_answers>& reference = kept->reference;
+  const std::string page_day = settings.chosen == view::html ? page_date() : std::string();
   if (!settings.reference.empty()) reference = reference_answers::load(settings.reference);
   const output_format format = settings.format.value_or(output_format::csv);
   if (settings.chosen == view::diff) {
@@ -143,7 +147,7 @@ int make_report(const report_settings& settings, const byte_sink& sink) {
       reference ? &*reference : nullptr,
       [&wrong_rows](const wrong_answer& wrong) { wrong_rows.push_back(wrong_row(wrong)); });
   if (settings.chosen == view::html) {
-    sink(page_of(settings, *kept, rows, reference ? &wrong_rows : nullptr));
+    sink(page_of(settings, *kept, rows, reference ? &wrong_rows : nullptr, page_day));
     return 0;
   }
   campaign_digest& digest = *kept->digest;

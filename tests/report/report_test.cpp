@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "exact_number.hpp"
+#include "natural_order.hpp"
 #include "output_table.hpp"
 #include "program_runner.hpp"
 
@@ -192,6 +193,36 @@ TEST(comparison_key, tells_the_same_value_in_another_notation) {
                   sift_runlog::report::comparison_key(entry.second),
               entry.same)
         << entry.first << " and " << entry.second;
+  }
+}
+
+// Pairs of names and which comes first in natural order (-1: the first, 1: the second).
+struct natural_case {
+  const char* first;
+  const char* second;
+  int order;
+};
+
+constexpr natural_case natural_cases[] = {
+    {"Exam2", "Exam10", -1},
+    {"Model-9-PT", "Model-10-PT", -1},
+    {"x10y10", "x10y2", 1},
+    {"n99999999999999999999", "n100000000000000000000", -1},  // past 64 bits
+    {"Exam02", "Exam2", -1},                                  // the same number: byte order decides
+    {"00", "0", 1},
+    {"a!", "a1", -1},  // a digit against another byte: as bytes
+    {"ab", "a1", 1},
+    {"a", "a1", -1},
+    {"", "a", -1},
+    {"Exam2", "Exam2", 0},
+};
+
+TEST(natural_compare, puts_numbers_in_names_in_numeric_order) {
+  for (const natural_case& entry : natural_cases) {
+    EXPECT_EQ(sift_runlog::report::natural_compare(entry.first, entry.second), entry.order)
+        << entry.first << " and " << entry.second;
+    EXPECT_EQ(sift_runlog::report::natural_compare(entry.second, entry.first), -entry.order)
+        << entry.second << " and " << entry.first;
   }
 }
 
