@@ -157,6 +157,17 @@ TEST(sqlite_view, holds_the_report_views_with_typed_columns) {
   sqlite3_close(db);
 }
 
+// html --before: the page holds the diff view's changes per tool, total last.
+TEST(html_view, shows_the_changes_since_the_campaign_before) {
+  const std::string page = report_of({"html", "--before", "before.csv", "campaign.csv"});
+  const std::string counts =
+      "<td class=\"n\">0</td><td class=\"n\">0</td><td class=\"n\">1</td>"
+      "<td class=\"n\">0</td><td class=\"n\">1</td><td class=\"n\">1</td>";
+  EXPECT_NE(page.find("<tr><td>velox</td>" + counts), std::string::npos) << page;
+  EXPECT_NE(page.find("<tfoot><tr><td>total</td><td class=\"n\">1</td><td class=\"n\">5</td>"),
+            std::string::npos);
+}
+
 // Pairs of answers and whether they are the same value.
 struct same_value_case {
   const char* first;
