@@ -99,6 +99,26 @@ std::string page_of(const report_settings& settings, report_data& kept, campaign
                    sections);
 }
 
+// The views made from the whole campaign's digest: summary, disagreements, scores, ranking.
+void write_digest_view(const report_settings& settings, const campaign_digest& digest,
+                       output_format format, const byte_sink& sink) {
+  table_writer out(format, view_columns(settings.chosen), sink, settings.totals);
+  const auto add = [&out](const std::vector<cell>& row) { out.add_row(row); };
+  if (settings.chosen == view::ranking) {
+    for_each_ranking_row(digest, settings.worth, add);
+    out.finish();
+    if (format == output_format::text) {
+      std::string note = "\n";
+      (note += points_text(settings.worth)) += '\n';
+      sink(note);
+    }
+    return;
+  }
+  for_each_digest_row(settings.chosen, digest, add,
+                      [&out](const std::vector<cell>& total) { out.add_total_row(total); });
+  out.finish();
+}
+
 // Returns the exit status: 1 for a diff with changes, 0 otherwise.
 int make_report(const report_settings& settings, const byte_sink& sink) {
   static report_data* kept = nullptr;
@@ -153,20 +173,7 @@ int make_report(const report_settings& settings, const byte_sink& sink) {
   campaign_digest& digest = *kept->digest;
   while (rows.next(row)) digest.add(row);
   digest.finish();
-  table_writer out(format, view_columns(settings.chosen), sink, settings.totals);
-  if (settings.chosen == view::ranking) {
-    for_each_ranking_row(digest, settings.worth, add_to(out));
-    out.finish();
-    if (format == output_format::text) {
-      std::string note = "\n";
-      (note += points_text(settings.worth)) += '\n';
-      sink(note);
-    }
-    return 0;
-  }
-  for_each_digest_row(settings.chosen, digest, add_to(out),
-                      [&out](const std::vector<cell>& total) { out.add_total_row(total); });
-  out.finish();
+  write_digest_view(settings, digest, format, sink);
   return 0;
 }
 
