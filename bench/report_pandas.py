@@ -1,9 +1,10 @@
 #!/usr/bin/python3
 # The reference for bench/report_run.sh: the summary or the disagreements of a jsonl table of
-# sift_runlog_table as a publisher writes them with pandas (read_json(lines=True), explode,
-# groupby), written as csv to standard output.
+# sift_runlog_table, or the diff of two, as a publisher writes them with pandas
+# (read_json(lines=True), explode, groupby, merge), written as csv to standard output.
 #
 #   report_pandas.py summary|disagreements TABLE.jsonl
+#   report_pandas.py diff BEFORE.jsonl AFTER.jsonl
 #
 # Numbers are compared as pandas compares them once read: through to_numeric (binary floating
 # point), so 1024 and 1.024E+3 agree, as they do for sift_runlog_report.
@@ -14,8 +15,11 @@ import pandas as pd
 VERDICTS = ["answers", "DNC", "CC", "DNF", "BAD_RUN?", "ERROR", "problem_with_file", "failed"]
 
 
+NAMES = ["tool", "model", "examination", "run"]
+
+
 def answers_of(logs):
-    rows = logs[["path", "tool", "model", "examination", "answers"]].explode("answers")
+    rows = logs[["path"] + NAMES + ["answers"]].explode("answers")
     rows = rows[rows["answers"].notna()]
     named = pd.json_normalize(rows["answers"].tolist())
     rows = rows.drop(columns="answers").reset_index(drop=True)
@@ -48,10 +52,8 @@ def summary(logs):
         table[verdict] = verdicts[verdict] if verdict in verdicts else 0
     table["time_flag_DNF"] = logs[logs["time_flag"] == "DNF"].groupby(groups).size()
     table["memory_flag_MOVF"] = logs[logs["memory_flag"] == "MOVF"].groupby(groups).size()
-    table = table.fillna(0).astype("int64").reset_index()
-    total = table.drop(columns=groups).sum()
-    table.loc[len(table)] = ["", ""] + total.tolist()
-    return table
+    table["runs"] = logs.groupby(groups)["run"].nunique()
+    return table.fillna(0).astype("int64").reset_index()
 
 
 def disagreements(logs):
@@ -70,6 +72,33 @@ def disagreements(logs):
     return rows[["model", "examination", "formula", "value", "tool", "path", "majority"]]
 
 
+def diff(before, after):
+    # Logs matched by their names, answers by formula; "?" is no definite answer.
+    logs = before[NAMES + ["verdict"]].merge(after[NAMES + ["verdict"]], on=NAMES, how="outer",
+                                             suffixes=("_b", "_a"), indicator=True)
+    changes = [logs[logs["_merge"] == "left_only"].assign(before=lambda t: t["verdict_b"],
+                                                          change="missing_log"),
+               logs[logs["_merge"] == "right_only"].assign(after=lambda t: t["verdict_a"],
+                                                           change="new_log")]
+    both = logs[logs["_merge"] == "both"]
+    changes.append(both[both["verdict_b"] != both["verdict_a"]].assign(
+        before=lambda t: t["verdict_b"], after=lambda t: t["verdict_a"], change="verdict"))
+    shared = both[NAMES]
+    answers = answers_of(before).merge(shared, on=NAMES).merge(
+        answers_of(after).merge(shared, on=NAMES), on=NAMES + ["formula"], how="outer",
+        suffixes=("_b", "_a"))
+    old = answers["value_b"].where(answers["value_b"] != "?")
+    new = answers["value_a"].where(answers["value_a"] != "?")
+    old_number, new_number = pd.to_numeric(old, errors="coerce"), pd.to_numeric(new, errors="coerce")
+    same = (old == new) | (old_number.notna() & (old_number == new_number))
+    kinds = [(old.isna() & new.notna(), "new_answer"), (old.notna() & new.isna(), "lost_answer"),
+             (old.notna() & new.notna() & ~same, "changed_answer")]
+    for chosen, change in kinds:
+        changes.append(answers[chosen].assign(before=old[chosen], after=new[chosen], change=change))
+    table = pd.concat(changes, ignore_index=True)
+    return table.reindex(columns=NAMES + ["formula", "before", "after", "change"])
+
+
 def with_name_fields(logs):
     # A row whose line shows no name fields (a failed log) counts under the first four "_" parts
     # of its file's name, as sift_runlog_report counts it.
@@ -82,10 +111,16 @@ def with_name_fields(logs):
     return logs
 
 
+def read(table):
+    return with_name_fields(pd.read_json(table, lines=True, dtype=False))
+
+
 def main():
-    view, table = sys.argv[1], sys.argv[2]
-    logs = with_name_fields(pd.read_json(table, lines=True, dtype=False))
-    result = summary(logs) if view == "summary" else disagreements(logs)
+    view, tables = sys.argv[1], sys.argv[2:]
+    if view == "diff":
+        result = diff(read(tables[0]), read(tables[1]))
+    else:
+        result = summary(read(tables[0])) if view == "summary" else disagreements(read(tables[0]))
     result.to_csv(sys.stdout, index=False)
 
 

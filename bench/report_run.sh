@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Speed and memory of sift_runlog_report against pandas, printed as one Markdown table: the
-# summary and the disagreements of a generated campaign (make_campaign --shared: four tools
-# answering the same formulas, some wrong, some "?"), graded into one jsonl table, by
-# sift_runlog_report and by bench/report_pandas.py (Debian's python3-pandas) over the same
-# table. The two outputs are compared first: the figures are for the same result.
+# Speed and memory of sift_runlog_report, printed as two Markdown tables. First against pandas:
+# the summary and the disagreements of a generated campaign (make_campaign --shared: four tools
+# answering the same formulas, some wrong, some "?"), graded into one jsonl table, and the diff of
+# that table and a second campaign made from it (some answers changed, given or lost, some logs
+# gone), by sift_runlog_report and by bench/report_pandas.py (Debian's python3-pandas) over the
+# same tables. The outputs are compared first: the figures are for the same result. Then the
+# diff and the sqlite view (a database of the campaign) against the summary of the same table.
 #
 #   bash bench/report_run.sh
 #
@@ -53,11 +55,26 @@ rm -rf "$dir/campaign"
   [[ $? == 1 ]]
 table=$dir/campaign.jsonl
 answers=$("$report" answers --format csv "$table" | tail -n +2 | wc -l)
+# The campaign after: every 500th log gone, and in some logs one answer changed, given or lost.
+after=$dir/after.jsonl
+awk 'NR % 500 == 0 { next }
+     NR % 101 == 0 { sub(/"value":"TRUE"/, "\"value\":\"FALSE\"") }
+     NR % 103 == 0 { sub(/"value":"[0-9]+"/, "\"value\":\"99999\"") }
+     NR % 97 == 0 { sub(/"value":"\?"/, "\"value\":\"1\"") }
+     NR % 89 == 0 { sub(/"value":"FALSE"/, "\"value\":\"?\"") }
+     { print }' "$table" >"$after"
+# diff exits with status 1 when something changed, as here.
+diff_command=(sh -c '"$0" diff "$1" "$2"; [ $? = 1 ]' "$report" "$table" "$after")
 
-note "checking that both give the same summary and disagreements"
-for view in summary disagreements; do
-  "$report" "$view" --format csv "$table" | sort >"$dir/report.$view"
-  "$python" "$pandas_script" "$view" "$table" | sort >"$dir/pandas.$view"
+note "checking that both give the same summary, disagreements and diff"
+for view in summary disagreements diff; do
+  if [[ $view == diff ]]; then
+    "${diff_command[@]}" | sort >"$dir/report.$view"
+    "$python" "$pandas_script" diff "$table" "$after" | sort >"$dir/pandas.$view"
+  else
+    "$report" "$view" --format csv "$table" | sort >"$dir/report.$view"
+    "$python" "$pandas_script" "$view" "$table" | sort >"$dir/pandas.$view"
+  fi
   cmp -s "$dir/report.$view" "$dir/pandas.$view" ||
     { note "the $view of sift_runlog_report and of pandas differ"; exit 1; }
 done
@@ -66,17 +83,37 @@ load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 printf '| View, %s answers | sift_runlog_report | pandas | Ratio | Peak memory, report / pandas |\n' \
   "$answers"
 printf '|---|---:|---:|---:|---:|\n'
-for view in summary disagreements; do
+for view in summary disagreements diff; do
   note "timing the $view"
-  side_by_side 1 "$report" "$view" --format csv "$table" -- \
-    "$python" "$pandas_script" "$view" "$table"
-  sample 1 "$report" "$view" --format csv "$table"
+  if [[ $view == diff ]]; then
+    ours=("${diff_command[@]}")
+    theirs=("$python" "$pandas_script" diff "$table" "$after")
+  else
+    ours=("$report" "$view" --format csv "$table")
+    theirs=("$python" "$pandas_script" "$view" "$table")
+  fi
+  side_by_side 1 "${ours[@]}" -- "${theirs[@]}"
+  sample 1 "${ours[@]}"
   report_kib=$sample_kib
-  sample 1 "$python" "$pandas_script" "$view" "$table"
+  sample 1 "${theirs[@]}"
   pandas_kib=$sample_kib
   printf '| %s | %s | %s | %s times faster | %s / %s |\n' "$view" "$(time_text "$med_a")" \
     "$(time_text "$med_b")" "$(awk -v r="$med_ratio" 'BEGIN { printf "%.0f", 1 / r }')" \
     "$(bytes_text $((report_kib * 1024)))" "$(bytes_text $((pandas_kib * 1024)))"
+done
+printf '\n| Against the summary of the same table | sift_runlog_report | summary | Ratio | Peak memory |\n'
+printf '|---|---:|---:|---:|---:|\n'
+for view in diff sqlite; do
+  note "timing the $view against the summary"
+  if [[ $view == diff ]]; then
+    ours=("${diff_command[@]}")
+  else
+    ours=("$report" sqlite -o "$dir/campaign.db" "$table")
+  fi
+  side_by_side 1 "${ours[@]}" -- "$report" summary --format csv "$table"
+  sample 1 "${ours[@]}"
+  printf '| %s | %s | %s | %s times | %s |\n' "$view" "$(time_text "$med_a")" \
+    "$(time_text "$med_b")" "$(ratio_text "$med_ratio")" "$(bytes_text $((sample_kib * 1024)))"
 done
 printf '\nLoad average before and after: %s / %s; %s samples a figure, medians.\n' \
   "$load_before" "$(cut -d' ' -f1-3 /proc/loadavg)" "$runs"

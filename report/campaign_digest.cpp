@@ -46,6 +46,7 @@ void group_counts::add(const group_counts& other) {
   wrong += other.wrong;
   unanswered += other.unanswered;
   not_in_reference += other.not_in_reference;
+  runs.insert(other.runs.begin(), other.runs.end());
 }
 
 const std::vector<reference_answers::known>* reference_answers::find(
@@ -54,6 +55,17 @@ const std::vector<reference_answers::known>* reference_answers::find(
   examination_key(key, model, examination);
   const auto found = answers_.find(key);
   return found == answers_.end() ? nullptr : &found->second;
+}
+
+void reference_answers::for_each(
+    const std::function<void(std::string_view, std::string_view, const known&)>& visit) const {
+  for (const auto& [key, list] : answers_) {
+    // The key: the model's length, the model, the examination (examination_key).
+    std::uint32_t size = 0;
+    std::memcpy(&size, key.data(), sizeof size);
+    const std::string_view names = std::string_view(key).substr(sizeof size);
+    for (const known& answer : list) visit(names.substr(0, size), names.substr(size), answer);
+  }
 }
 
 campaign_digest::campaign_digest(const reference_answers* reference,
@@ -67,6 +79,7 @@ void campaign_digest::add(const campaign::row& row) {
   ++counts.verdicts[static_cast<std::size_t>(row.verdict)];
   if (row.time_flag == "DNF") ++counts.time_flag_dnf;
   if (row.memory_flag == "MOVF") ++counts.memory_flag_movf;
+  if (row.run) counts.runs.insert(*row.run);
   if (row.answers.empty()) return;
 
   // A formula is known by its model, examination and name: an answer without them is counted,

@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace sift_runlog::report {
@@ -35,6 +36,9 @@ struct group_counts {
   std::uint64_t wrong = 0;
   std::uint64_t unanswered = 0;  // "?" where the reference knows the value
   std::uint64_t not_in_reference = 0;
+  // The distinct runs (the run name field) of the group's logs: repeated runs of one model show
+  // as more than one.
+  std::unordered_set<std::string> runs;
 
   void add(const group_counts& other);
 };
@@ -75,6 +79,9 @@ class reference_answers {
   // The known answers of a model's examination, or null.
   [[nodiscard]] const std::vector<known>* find(std::string_view model,
                                                std::string_view examination) const;
+  // Every known answer, in no particular order.
+  void for_each(const std::function<void(std::string_view model, std::string_view examination,
+                                         const known&)>& visit) const;
 
  private:
   std::unordered_map<std::string, std::vector<known>> answers_;  // by examination_key

@@ -3,7 +3,10 @@
 // one.
 #include "exact_number.hpp"
 
+#include <charconv>
+#include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <optional>
 #include <sift_runlog/grade.hpp>
 
@@ -21,8 +24,7 @@ std::optional<std::int64_t> exponent_value(std::string_view digits, bool negativ
   return negative ? -value : value;
 }
 
-std::optional<std::string> decimal_key(std::string_view text) {
-  const std::optional<decimal_number> number = decimal_number_of(text);
+std::optional<std::string> decimal_key(const std::optional<decimal_number>& number) {
   if (!number) return std::nullopt;
   const auto exponent = exponent_value(number->exponent_digits, number->negative_exponent);
   if (!exponent) return std::nullopt;
@@ -39,13 +41,48 @@ std::optional<std::string> decimal_key(std::string_view text) {
   return key;
 }
 
-}  // namespace
+std::optional<double> nearest_double(const std::optional<decimal_number>& number) {
+  if (!number) return std::nullopt;
+  // The digits without their underscores, in the syntax of strtod (the program keeps the "C"
+  // locale, whose decimal point is '.').
+  std::string text = number->negative ? "-" : "";
+  text += number->integer_digits.empty() ? "0" : number->integer_digits;
+  (text += '.') += number->fraction_digits;
+  if (!number->exponent_digits.empty()) {
+    ((text += 'e') += number->negative_exponent ? '-' : '+') += number->exponent_digits;
+  }
+  const double result = std::strtod(text.c_str(), nullptr);
+  if (!std::isfinite(result)) return std::nullopt;
+  return result;
+}
 
-std::string comparison_key(std::string_view value) {
-  if (auto key = decimal_key(value)) return std::move(*key);
+std::string key_of(std::string_view value, const std::optional<decimal_number>& number) {
+  if (auto key = decimal_key(number)) return std::move(*key);
   std::string key = "=";
   key += value;
   return key;
+}
+
+}  // namespace
+
+std::string comparison_key(std::string_view value) {
+  return key_of(value, decimal_number_of(value));
+}
+
+std::string comparison_key(std::string_view value, std::optional<double>& number) {
+  const std::optional<decimal_number> parts = decimal_number_of(value);
+  number = nearest_double(parts);
+  return key_of(value, parts);
+}
+
+std::optional<double> decimal_value(std::string_view value) {
+  return nearest_double(decimal_number_of(value));
+}
+
+std::string figure_text(double value) {
+  char digits[32];
+  const auto written = std::to_chars(digits, digits + sizeof digits, value);
+  return std::string(digits, written.ptr);
 }
 
 }  // namespace sift_runlog::report

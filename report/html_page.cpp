@@ -119,7 +119,10 @@ void append_cell(std::string& out, const cell& value) {
       ((out += "<td class=\"n\">") += std::to_string(value.number)) += "</td>";
       return;
     case cell::kind::text:
-      if (value.text.size() > 24) {
+      if (value.numeric) {
+        out += "<td class=\"n\">";
+        append_html_text(out, value.text);
+      } else if (value.text.size() > 24) {
         out += "<td class=\"b\">";
         append_breakable(out, value.text);
       } else {
@@ -143,7 +146,8 @@ void begin_table(std::string& out, std::string_view id, const std::vector<std::s
   out += "<div class=\"wide\"><table id=\"";
   (out += id) += "\">\n<thead><tr>";
   for (std::size_t i = 0; i < columns.size(); ++i) {
-    const bool count = i < first_row.size() && first_row[i].type == cell::kind::count;
+    const bool count =
+        i < first_row.size() && (first_row[i].type == cell::kind::count || first_row[i].numeric);
     out += count ? "<th class=\"n\">" : "<th>";
     append_breakable(out, columns[i]);
     out += "</th>";
@@ -535,8 +539,25 @@ void append_disagreements(std::string& out, const campaign_digest& digest,
   append_left_out(out, tools, view::disagreements, facts);
 }
 
+// The sections beyond the digest's views, each a sortable table with its total row last.
+void append_sections(std::string& out, const std::vector<page_section>& sections) {
+  for (const page_section& section : sections) {
+    out += "<h2 id=\"" + section.id + "\">";
+    append_html_text(out, section.title);
+    out += "</h2>\n<p>";
+    append_html_text(out, section.note);
+    out += "</p>\n";
+    const std::vector<cell> none;
+    begin_table(out, section.id + "-table", section.columns,
+                section.rows.empty() ? none : section.rows.front());
+    const std::size_t body = section.rows.size() - (section.last_is_total ? 1 : 0);
+    for (std::size_t i = 0; i < body; ++i) append_row(out, section.rows[i]);
+    end_table(out, section.last_is_total ? &section.rows.back() : nullptr);
+  }
+}
+
 void append_header(std::string& out, const campaign_digest& digest, const page_facts& facts,
-                   bool scores) {
+                   bool scores, const std::vector<page_section>& sections) {
   out += "<header>\n<h1>Campaign report</h1>\n";
   const group_counts total = digest.total();
   out += "<p>" + std::to_string(total.logs) + " logs, " + std::to_string(total.formulas) +
@@ -548,9 +569,13 @@ void append_header(std::string& out, const campaign_digest& digest, const page_f
   }
   if (!facts.reference.empty()) made += ", against the reference " + facts.reference;
   append_html_text(out, made + ".");
-  out +=
-      "</p>\n<nav><a href=\"#tools\">Tools</a> \xc2\xb7 <a href=\"#summary\">Summary</a> "
-      "\xc2\xb7 <a href=\"#verdicts\">Verdicts</a>";
+  out += "</p>\n<nav><a href=\"#tools\">Tools</a>";
+  for (const page_section& section : sections) {
+    out += " \xc2\xb7 <a href=\"#" + section.id + "\">";
+    append_html_text(out, section.title);
+    out += "</a>";
+  }
+  out += " \xc2\xb7 <a href=\"#summary\">Summary</a> \xc2\xb7 <a href=\"#verdicts\">Verdicts</a>";
   if (scores) {
     out +=
         " \xc2\xb7 <a href=\"#scores\">Scores</a> \xc2\xb7 <a href=\"#wrong\">Wrong "
@@ -612,7 +637,7 @@ void append_html_text(std::string& out, std::string_view bytes) {
 }
 
 std::string html_page(const campaign_digest& digest, const rows_of_cells* wrong,
-                      const page_facts& facts) {
+                      const page_facts& facts, const std::vector<page_section>& sections) {
   const bool scores = wrong != nullptr;
   std::string out =
       "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
@@ -623,7 +648,7 @@ std::string html_page(const campaign_digest& digest, const rows_of_cells* wrong,
   out += "'\">\n<title>Campaign report</title>\n<style>";
   out += page_style;
   out += "</style>\n</head>\n<body>\n";
-  append_header(out, digest, facts, scores);
+  append_header(out, digest, facts, scores, sections);
 
   out += "<main>\n<h2 id=\"tools\">Tools</h2>\n<p>Each tool over all examinations.</p>\n";
   append_tools_table(out, digest, scores);
@@ -642,6 +667,7 @@ std::string html_page(const campaign_digest& digest, const rows_of_cells* wrong,
                  false);
   }
 
+  append_sections(out, sections);
   out += "<h2 id=\"summary\">Summary per examination</h2>\n";
   const auto [summary, summary_total] = group_rows(view::summary, digest);
   append_table(out, "summary-table", view_columns(view::summary), summary, summary_total);

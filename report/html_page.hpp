@@ -11,6 +11,7 @@
 
 #include "campaign_digest.hpp"
 #include "output_table.hpp"
+#include "page_sections.hpp"
 #include "views.hpp"
 
 namespace sift_runlog::report {
@@ -29,9 +30,11 @@ struct page_facts {
 [[nodiscard]] std::string page_date();
 
 // The page; `wrong` (the rows of the wrong view, in its order) is null without a reference.
+// `sections` (the changes since a campaign before, the ranking) follow the tools' table.
 [[nodiscard]] std::string html_page(const campaign_digest& digest,
                                     const std::vector<std::vector<cell>>* wrong,
-                                    const page_facts& facts);
+                                    const page_facts& facts,
+                                    const std::vector<page_section>& sections = {});
 
 // `bytes` as html text: &, <, >, " and ' as entities, valid UTF-8 as it is, and control bytes and
 // bytes that are no part of valid UTF-8 as a visible \xNN.

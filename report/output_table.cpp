@@ -15,16 +15,22 @@ std::size_t display_width(std::string_view text) {
   }));
 }
 
-std::string shown_cell(const cell& value, bool markdown) {
+std::string shown_cell(const cell& value, output_format format) {
   switch (value.type) {
     case cell::kind::absent:
-      return "-";
+      if (!value.text.empty()) return value.text;
+      return format == output_format::latex ? "--" : "-";
     case cell::kind::count:
       return std::to_string(value.number);
     case cell::kind::text:
       break;
   }
-  return shown_text(value.text, markdown);
+  if (format == output_format::latex) return latex_text(value.text);
+  return shown_text(value.text, format == output_format::markdown);
+}
+
+bool is_number(const cell& value) {
+  return value.type == cell::kind::count || (value.type == cell::kind::text && value.numeric);
 }
 
 // As printable() shows it, with "|" and "\\" escaped, so that it stays in its column.
@@ -54,6 +60,7 @@ std::optional<output_format> parse_output_format(std::string_view name) {
   if (name == "csv") return output_format::csv;
   if (name == "jsonl") return output_format::jsonl;
   if (name == "markdown") return output_format::markdown;
+  if (name == "latex") return output_format::latex;
   return std::nullopt;
 }
 
@@ -61,11 +68,69 @@ std::string shown_text(std::string_view value, bool markdown) {
   return markdown ? markdown_text(value) : printable(value);
 }
 
-table_writer::table_writer(output_format format, std::vector<std::string> columns, byte_sink sink)
-    : format_(format), columns_(std::move(columns)), sink_(std::move(sink)) {
+std::string latex_text(std::string_view value) {
+  std::string shown;
+  shown.reserve(value.size());
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    const char c = value[i];
+    const auto byte = static_cast<unsigned char>(c);
+    switch (c) {
+      case '\\':
+        shown += "\\textbackslash{}";
+        break;
+      case '&':
+      case '%':
+      case '$':
+      case '#':
+      case '_':
+      case '{':
+      case '}':
+        (shown += '\\') += c;
+        break;
+      case '~':
+        shown += "\\textasciitilde{}";
+        break;
+      case '^':
+        shown += "\\textasciicircum{}";
+        break;
+      case '<':
+        shown += "\\textless{}";
+        break;
+      case '>':
+        shown += "\\textgreater{}";
+        break;
+      case '|':
+        shown += "\\textbar{}";
+        break;
+      case '"':
+        shown += "\\texttt{\\char34}";
+        break;
+      case '-':
+        shown += i + 1 < value.size() && value[i + 1] == '-' ? "-{}" : "-";
+        break;
+      default:
+        if (byte < 0x20 || byte >= 0x7f) {
+          shown += "\\textbackslash{}x";
+          append_hex_byte(shown, byte);
+        } else {
+          shown += c;
+        }
+    }
+  }
+  return shown;
+}
+
+table_writer::table_writer(output_format format, std::vector<std::string> columns, byte_sink sink,
+                           bool totals)
+    : format_(format), columns_(std::move(columns)), sink_(std::move(sink)), totals_(totals) {
   switch (format_) {
     case output_format::text:
       held_.push_back(columns_);
+      right_aligned_.assign(columns_.size(), false);
+      break;
+    case output_format::latex:
+      held_.emplace_back();
+      for (const std::string& column : columns_) held_.back().push_back(latex_text(column));
       right_aligned_.assign(columns_.size(), false);
       break;
     case output_format::csv:
@@ -90,12 +155,13 @@ table_writer::table_writer(output_format format, std::vector<std::string> column
 
 void table_writer::add_row(const std::vector<cell>& row) {
   switch (format_) {
-    case output_format::text: {
+    case output_format::text:
+    case output_format::latex: {
       std::vector<std::string> shown;
       shown.reserve(row.size());
       for (std::size_t i = 0; i < row.size(); ++i) {
-        shown.push_back(shown_cell(row[i], false));
-        if (row[i].type == cell::kind::count) right_aligned_[i] = true;
+        shown.push_back(shown_cell(row[i], format_));
+        if (is_number(row[i])) right_aligned_[i] = true;
       }
       held_.push_back(std::move(shown));
       return;
@@ -105,7 +171,7 @@ void table_writer::add_row(const std::vector<cell>& row) {
         if (i != 0) buffer_ += ',';
         if (row[i].type == cell::kind::count) {
           buffer_ += std::to_string(row[i].number);
-        } else {
+        } else if (row[i].type == cell::kind::text) {
           campaign::append_csv_field(buffer_, row[i].text);
         }
       }
@@ -117,23 +183,21 @@ void table_writer::add_row(const std::vector<cell>& row) {
         if (i != 0) buffer_ += ',';
         campaign::append_json_string(buffer_, columns_[i]);
         buffer_ += ':';
-        switch (row[i].type) {
-          case cell::kind::absent:
-            buffer_ += "null";
-            break;
-          case cell::kind::count:
-            buffer_ += std::to_string(row[i].number);
-            break;
-          case cell::kind::text:
-            campaign::append_json_string(buffer_, row[i].text);
-            break;
+        if (row[i].type == cell::kind::absent) {
+          buffer_ += "null";
+        } else if (row[i].type == cell::kind::count) {
+          buffer_ += std::to_string(row[i].number);
+        } else if (row[i].numeric) {
+          buffer_ += row[i].text;
+        } else {
+          campaign::append_json_string(buffer_, row[i].text);
         }
       }
       buffer_ += "}\n";
       break;
     case output_format::markdown:
       buffer_ += '|';
-      for (const cell& value : row) ((buffer_ += ' ') += shown_cell(value, true)) += " |";
+      for (const cell& value : row) ((buffer_ += ' ') += shown_cell(value, format_)) += " |";
       buffer_ += '\n';
       break;
   }
@@ -143,24 +207,50 @@ void table_writer::add_row(const std::vector<cell>& row) {
   }
 }
 
+void table_writer::add_total_row(const std::vector<cell>& row) {
+  if (format_ == output_format::csv || format_ == output_format::jsonl) {
+    if (!totals_) return;
+    std::vector<cell> marked = row;
+    for (cell& value : marked) {
+      if (value.type == cell::kind::absent) value = cell::of(all_marker);
+    }
+    add_row(marked);
+    return;
+  }
+  if (format_ == output_format::latex) ruled_.push_back(held_.size());
+  add_row(row);
+}
+
 void table_writer::finish() {
-  if (format_ == output_format::text) {
+  const bool latex = format_ == output_format::latex;
+  if (latex) {
+    buffer_ += "\\begin{tabular}{";
+    for (const bool right : right_aligned_) buffer_ += right ? 'r' : 'l';
+    buffer_ += "}\n\\toprule\n";
+  }
+  if (format_ == output_format::text || latex) {
     std::vector<std::size_t> widths(columns_.size(), 0);
     for (const auto& row : held_) {
       for (std::size_t i = 0; i < row.size(); ++i) {
         widths[i] = std::max(widths[i], display_width(row[i]));
       }
     }
-    for (const auto& row : held_) {
+    const std::string_view gap = latex ? " & " : "  ";
+    for (std::size_t r = 0; r < held_.size(); ++r) {
+      const auto& row = held_[r];
+      if (latex && std::find(ruled_.begin(), ruled_.end(), r) != ruled_.end()) {
+        buffer_ += "\\midrule\n";
+      }
       std::string line;
       for (std::size_t i = 0; i < row.size(); ++i) {
         const std::string padding(widths[i] - display_width(row[i]), ' ');
-        if (i != 0) line += "  ";
+        if (i != 0) line += gap;
         if (right_aligned_[i]) line += padding;
         line += row[i];
-        if (!right_aligned_[i] && i + 1 < row.size()) line += padding;
+        if (!right_aligned_[i] && (i + 1 < row.size() || latex)) line += padding;
       }
-      (buffer_ += line) += '\n';
+      (buffer_ += line) += latex ? " \\\\\n" : "\n";
+      if (latex && r == 0) buffer_ += "\\midrule\n";
       if (buffer_.size() >= flush_size) {
         sink_(buffer_);
         buffer_.clear();
@@ -168,6 +258,7 @@ void table_writer::finish() {
     }
     held_.clear();
   }
+  if (latex) buffer_ += "\\bottomrule\n\\end{tabular}\n";
   if (!buffer_.empty()) sink_(buffer_);
   buffer_.clear();
 }

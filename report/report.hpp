@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "output_table.hpp"
+#include "ranking.hpp"
 #include "views.hpp"
 
 namespace sift_runlog::report {
@@ -18,10 +19,14 @@ struct report_settings {
   std::string reference;                // --reference; empty: none
   std::string output;                   // -o; empty: standard output
   std::vector<std::string> tables;      // "-": standard input
+  std::vector<std::string> before;      // --before (diff, html): the campaign compared with
+  bool totals = false;                  // --totals: total rows in csv and jsonl too
+  points worth;                         // --points (ranking, html)
 };
 
-// Writes the view and returns the exit status, 0. Throws campaign::failure naming the file, and
-// the line when there is one, when no report could be made.
+// Writes the view and returns the exit status: 0, or 1 for a diff that found changes. Throws
+// campaign::failure naming the file, and the line when there is one, when no report could be
+// made.
 [[nodiscard]] int run_report(const report_settings& settings);
 
 }  // namespace sift_runlog::report

@@ -3,6 +3,8 @@
 #include <array>
 #include <utility>
 
+#include "exact_number.hpp"
+
 namespace sift_runlog::report {
 namespace {
 
@@ -13,6 +15,7 @@ std::vector<cell> summary_row(const group_key& key, const group_counts& counts) 
   for (const std::uint64_t count : counts.verdicts) row.push_back(cell::of(count));
   row.push_back(cell::of(counts.time_flag_dnf));
   row.push_back(cell::of(counts.memory_flag_movf));
+  row.push_back(cell::of(static_cast<std::uint64_t>(counts.runs.size())));
   return row;
 }
 
@@ -24,13 +27,17 @@ std::vector<cell> score_row(const group_key& key, const group_counts& counts) {
 }  // namespace
 
 std::optional<view> parse_view(std::string_view name) {
-  constexpr std::array<std::pair<std::string_view, view>, 6> names = {
+  constexpr std::array<std::pair<std::string_view, view>, 10> names = {
       {{"answers", view::answers},
        {"summary", view::summary},
        {"disagreements", view::disagreements},
        {"scores", view::scores},
        {"wrong", view::wrong},
-       {"html", view::html}}};
+       {"html", view::html},
+       {"diff", view::diff},
+       {"sqlite", view::sqlite},
+       {"ranking", view::ranking},
+       {"flaky", view::flaky}}};
   for (const auto& [known, chosen] : names) {
     if (name == known) return chosen;
   }
@@ -40,10 +47,17 @@ std::optional<view> parse_view(std::string_view name) {
 std::vector<std::string> view_columns(view chosen) {
   switch (chosen) {
     case view::answers:
-      return {"path", "tool", "model", "examination", "run", "formula", "value"};
+      return {"path", "tool", "model", "examination", "run", "formula", "value", "number"};
     case view::summary:
     case view::html:
+    case view::sqlite:
       break;
+    case view::diff:
+      return {"tool", "model", "examination", "run", "formula", "before", "after", "change"};
+    case view::ranking:
+      return {"examination", "rank", "tool", "points", "right", "wrong", "unanswered"};
+    case view::flaky:
+      return {"tool", "model", "examination", "formula", "values", "runs"};
     case view::disagreements:
       return {"model", "examination", "formula", "value", "tool", "path", "majority"};
     case view::scores:
@@ -56,15 +70,18 @@ std::vector<std::string> view_columns(view chosen) {
   for (const std::string_view verdict : verdict_words) columns.emplace_back(verdict);
   columns.emplace_back("time_flag_DNF");
   columns.emplace_back("memory_flag_MOVF");
+  columns.emplace_back("runs");
   return columns;
 }
 
-void for_each_answer_row(const campaign::row& row,
-                         const std::function<void(const std::vector<cell>&)>& visit) {
+void for_each_answer_row(const campaign::row& row, const row_visitor& visit) {
   for (const campaign::answer& answer : row.answers) {
+    std::optional<double> number;
+    if (answer.value) number = decimal_value(*answer.value);
     visit({cell::of(row.path), cell::of(row.tool), cell::of(row.model), cell::of(row.examination),
            cell::of(row.run), answer.name.empty() ? cell{} : cell::of(answer.name),
-           cell::of(answer.value ? std::string_view(*answer.value) : "?")});
+           answer.value ? cell::of(*answer.value) : cell::no_answer(),
+           number ? cell::figure(figure_text(*number)) : cell{}});
   }
 }
 
@@ -75,12 +92,16 @@ std::vector<cell> wrong_row(const wrong_answer& wrong) {
           cell::of(row.path)};
 }
 
-void for_each_digest_row(view chosen, const campaign_digest& digest,
-                         const std::function<void(const std::vector<cell>&)>& visit) {
+void for_each_digest_row(view chosen, const campaign_digest& digest, const row_visitor& visit) {
+  for_each_digest_row(chosen, digest, visit, visit);
+}
+
+void for_each_digest_row(view chosen, const campaign_digest& digest, const row_visitor& visit,
+                         const row_visitor& visit_total) {
   switch (chosen) {
     case view::summary:
       for (const auto& [key, counts] : digest.groups()) visit(summary_row(key, counts));
-      visit(summary_row(group_key{}, digest.total()));
+      visit_total(summary_row(group_key{}, digest.total()));
       return;
     case view::disagreements:
       digest.for_each_disagreement([&visit](const disagreement& row) {
@@ -91,11 +112,9 @@ void for_each_digest_row(view chosen, const campaign_digest& digest,
       return;
     case view::scores:
       for (const auto& [key, counts] : digest.groups()) visit(score_row(key, counts));
-      visit(score_row(group_key{}, digest.total()));
+      visit_total(score_row(group_key{}, digest.total()));
       return;
-    case view::answers:
-    case view::wrong:
-    case view::html:
+    default:
       return;
   }
 }

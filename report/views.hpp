@@ -13,23 +13,39 @@
 
 namespace sift_runlog::report {
 
-enum class view { answers, summary, disagreements, scores, wrong, html };
+enum class view {
+  answers,
+  summary,
+  disagreements,
+  scores,
+  wrong,
+  html,
+  diff,
+  sqlite,
+  ranking,
+  flaky
+};
 
-// The view named "answers", "summary", "disagreements", "scores", "wrong" or "html".
+// The view named "answers", "summary", "disagreements", "scores", "wrong", "html", "diff",
+// "sqlite", "ranking" or "flaky".
 [[nodiscard]] std::optional<view> parse_view(std::string_view name);
 
-// The columns of a view (html: those of the summary).
+// The columns of a view (html and sqlite: those of the summary; diff: without a reference).
 [[nodiscard]] std::vector<std::string> view_columns(view chosen);
 
-// The answers view's rows of one table row: one per answer, "?" included.
-void for_each_answer_row(const campaign::row& row,
-                         const std::function<void(const std::vector<cell>&)>& visit);
+using row_visitor = std::function<void(const std::vector<cell>&)>;
+
+// The answers view's rows of one table row: one per answer, "?" included (a missing answer, no
+// value), and the value's number where it is a decimal number.
+void for_each_answer_row(const campaign::row& row, const row_visitor& visit);
 
 [[nodiscard]] std::vector<cell> wrong_row(const wrong_answer& wrong);
 
 // The rows of the summary or of the scores (each with a total row last, with no tool and no
-// examination), or of the disagreements.
-void for_each_digest_row(view chosen, const campaign_digest& digest,
-                         const std::function<void(const std::vector<cell>&)>& visit);
+// examination, given to `visit_total`), or of the disagreements.
+void for_each_digest_row(view chosen, const campaign_digest& digest, const row_visitor& visit,
+                         const row_visitor& visit_total);
+// The same, the total row given to `visit` as the last row.
+void for_each_digest_row(view chosen, const campaign_digest& digest, const row_visitor& visit);
 
 }  // namespace sift_runlog::report

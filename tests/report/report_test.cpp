@@ -2,8 +2,10 @@
 // program in data/ and compares its standard output with a file of expected/, or its standard
 // error with a text it must hold; then the exact-number rule on its own.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <fstream>
+#include <sift_campaign/csv_codec.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -87,6 +89,83 @@ std::string case_name(const ::testing::TestParamInfo<report_case>& test) {
 
 INSTANTIATE_TEST_SUITE_P(report_cases_txt, report_cases, ::testing::ValuesIn(read_cases()),
                          case_name);
+
+// Runs the program in data/ and returns what it wrote; the test fails unless it exits with 0.
+std::string report_of(const std::vector<std::string>& arguments) {
+  const support::program_result result =
+      support::run_program(SIFT_RUNLOG_REPORT, arguments, cases_folder / "data",
+                           {.time_limit = std::chrono::seconds(60)});
+  EXPECT_EQ(result.exit_status, 0) << result.report;
+  return result.output;
+}
+
+// The rows of an SQL query as the report's csv writes them (NULL empty, a text quoted as
+// needed), with the header; with `typed`, without it and each cell after its type.
+std::string query(sqlite3* db, const std::string& sql, bool typed = false) {
+  sqlite3_stmt* statement = nullptr;
+  EXPECT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr), SQLITE_OK) << sql;
+  std::string out;
+  const int columns = sqlite3_column_count(statement);
+  for (int i = 0; i < columns && !typed; ++i) {
+    out += i == 0 ? "" : ",";
+    sift_runlog::campaign::append_csv_field(out, sqlite3_column_name(statement, i));
+  }
+  for (bool header = !typed; sqlite3_step(statement) == SQLITE_ROW; header = true) {
+    if (header) out += '\n';
+    for (int i = 0; i < columns; ++i) {
+      out += i == 0 ? "" : ",";
+      const auto* text = reinterpret_cast<const char*>(sqlite3_column_blob(statement, i));
+      const std::string value(text != nullptr ? text : "",
+                              static_cast<std::size_t>(sqlite3_column_bytes(statement, i)));
+      static constexpr const char* types[] = {"", "integer:", "real:", "text:", "blob:", "null:"};
+      if (typed) out += types[sqlite3_column_type(statement, i)];
+      if (sqlite3_column_type(statement, i) != SQLITE_NULL) {
+        sift_runlog::campaign::append_csv_field(out, value);
+      }
+    }
+  }
+  sqlite3_finalize(statement);
+  return out + "\n";
+}
+
+// The database of the sqlite view, read through the SQLite library as any client reads it: its
+// views hold the report's rows, and its columns the types a client expects.
+TEST(sqlite_view, holds_the_report_views_with_typed_columns) {
+  support::scratch_directory scratch;
+  const std::string file = (scratch.path / "campaign.db").string();
+  report_of({"sqlite", "-o", file, "--reference", "reference.csv", "campaign.csv"});
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+  EXPECT_EQ(query(db, "SELECT * FROM summary"), report_of({"summary", "campaign.csv"}));
+  EXPECT_EQ(query(db, "SELECT * FROM disagreements"), report_of({"disagreements", "campaign.csv"}));
+  EXPECT_EQ(query(db, "SELECT * FROM scores"),
+            report_of({"scores", "--reference", "reference.csv", "campaign.csv"}));
+  // "?" as NULL, a decimal value's number, a name that is not UTF-8 as a BLOB, the cores an
+  // integer; a failed log's report a text.
+  EXPECT_EQ(query(db,
+                  "SELECT formula, value, number, cores FROM answers JOIN logs USING (path) "
+                  "WHERE path LIKE 'c/lynx/%' AND (position = 2 AND examination = "
+                  "'Reachability' OR value IS NULL OR value LIKE '%E+%') ORDER BY path, position",
+                  true),
+            "blob:q\xffr&,text:FALSE,null:,integer:4\n"
+            "text:Philosophers-PT-000010-ReachabilityFireability-03,null:,null:,integer:2\n"
+            "text:STATES,text:1.024E+3,real:1024.0,integer:4\n"
+            "text:TokenRing-PT-020-UpperBounds-01,text:2.0E+1,real:20.0,integer:2\n");
+  EXPECT_EQ(query(db, "SELECT typeof(report) FROM logs WHERE verdict = 'failed'", true),
+            "text:text\n");
+  sqlite3_close(db);
+}
+
+// html --before: the page holds the diff view's changes per tool, total last.
+TEST(html_view, shows_the_changes_since_the_campaign_before) {
+  const std::string page = report_of({"html", "--before", "before.csv", "campaign.csv"});
+  const std::string counts =
+      "<td class=\"n\">0</td><td class=\"n\">0</td><td class=\"n\">1</td>"
+      "<td class=\"n\">0</td><td class=\"n\">1</td><td class=\"n\">1</td>";
+  EXPECT_NE(page.find("<tr><td>velox</td>" + counts), std::string::npos) << page;
+  EXPECT_NE(page.find("<tfoot><tr><td>total</td><td class=\"n\">1</td><td class=\"n\">5</td>"),
+            std::string::npos);
+}
 
 // Pairs of answers and whether they are the same value.
 struct same_value_case {
