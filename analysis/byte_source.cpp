@@ -30,13 +30,22 @@ file_source::file_source(int fd, std::string path, read_ahead policy)
   decide(policy);
 }
 
+file_source::file_source(int fd, std::string path, read_ahead policy, std::uint64_t size)
+    : fd_(fd), owned_(false), path_(std::move(path)) {
+  decide(policy, size);
+}
+
 void file_source::decide(read_ahead policy) noexcept {
   struct stat status {};
   // A file's size is known when it is opened; a log that grows later is still read to its end.
-  const bool regular = ::fstat(fd_, &status) == 0 && S_ISREG(status.st_mode);
-  if (regular && policy == read_ahead::always) read_ahead_from_ = 0;
-  if (regular && policy == read_ahead::when_large &&
-      static_cast<std::uint64_t>(status.st_size) >= read_ahead_size) {
+  if (::fstat(fd_, &status) == 0 && S_ISREG(status.st_mode)) {
+    decide(policy, static_cast<std::uint64_t>(status.st_size));
+  }
+}
+
+void file_source::decide(read_ahead policy, std::uint64_t regular_size) noexcept {
+  if (policy == read_ahead::always) read_ahead_from_ = 0;
+  if (policy == read_ahead::when_large && regular_size >= read_ahead_size) {
     read_ahead_from_ = read_ahead_after;
   }
 }

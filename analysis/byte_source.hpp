@@ -42,6 +42,9 @@ class file_source final : public byte_source {
   // Reads the open descriptor `fd` (not closed here) from its current offset; `path` names it
   // in reports.
   file_source(int fd, std::string path, read_ahead policy);
+  // The same, for a caller that has just checked with fstat(2) that `fd` is a regular file of
+  // `size` bytes: no second call asks it again.
+  file_source(int fd, std::string path, read_ahead policy, std::uint64_t size);
   ~file_source() override;
   file_source(const file_source&) = delete;
   file_source& operator=(const file_source&) = delete;
@@ -51,6 +54,7 @@ class file_source final : public byte_source {
 
  private:
   void decide(read_ahead policy) noexcept;
+  void decide(read_ahead policy, std::uint64_t regular_size) noexcept;
 
   int fd_;
   bool owned_;

@@ -139,14 +139,29 @@ grade_outcome grade_file(const std::string& path, const grade_options& options,
   return with_caller_failure(run_analysis(path, options, out), out);
 }
 
-grade_result grade_descriptor(int fd, const std::string& path, const grade_options& options) {
-  file_source source(fd, path, read_ahead_for(options));
+namespace {
+
+grade_result grade_source(file_source& source, const std::string& path,
+                          const grade_options& options) {
   string_output_sink out;
   grade_outcome outcome =
       run_analysis(path, source, options, out,
                    source.worth_reading_ahead() ? line_reader::read_ahead_block_size
                                                 : line_reader::default_block_size);
   return {std::move(outcome), out.text()};
+}
+
+}  // namespace
+
+grade_result grade_descriptor(int fd, const std::string& path, const grade_options& options) {
+  file_source source(fd, path, read_ahead_for(options));
+  return grade_source(source, path, options);
+}
+
+grade_result grade_descriptor(int fd, const std::string& path, const grade_options& options,
+                              std::uint64_t size) {
+  file_source source(fd, path, read_ahead_for(options), size);
+  return grade_source(source, path, options);
 }
 
 grade_result grade_buffer(std::string_view log, std::string_view file_name,

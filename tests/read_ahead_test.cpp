@@ -62,5 +62,13 @@ TEST(read_ahead, NeverAPipeNorASmallFile) {
   for (const int fd : {ends[0], ends[1], file}) ::close(fd);
 }
 
+TEST(read_ahead, BySizeTheCallerFound) {
+  constexpr auto large = file_source::read_ahead_size;
+  EXPECT_TRUE(file_source(-1, "large", read_ahead::when_large, large).worth_reading_ahead());
+  EXPECT_FALSE(file_source(-1, "smaller", read_ahead::when_large, large - 1).worth_reading_ahead());
+  EXPECT_TRUE(file_source(-1, "small", read_ahead::always, 1).worth_reading_ahead());
+  EXPECT_FALSE(file_source(-1, "large", read_ahead::never, large).worth_reading_ahead());
+}
+
 }  // namespace
 }  // namespace sift_runlog
