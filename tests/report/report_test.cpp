@@ -167,6 +167,33 @@ TEST(html_view, shows_the_changes_since_the_campaign_before) {
             std::string::npos);
 }
 
+TEST(html_view, keeps_its_total_rows_past_hundreds_of_groups) {
+  const support::scratch_directory folder;
+  std::ofstream table(folder.path / "t.csv");
+  std::ofstream reference(folder.path / "r.csv");
+  table << "path,tool,model,examination,run,cores,time_flag,memory_flag,verdict,answers,"
+           "techniques,report,answer_names\n";
+  reference << "model,examination,formula,value\n";
+  for (int tool = 10; tool < 40; ++tool) {  // 30 tools in 20 examinations: 600 groups
+    for (int exam = 10; exam < 30; ++exam) {
+      table << "l/t" << tool << "_M_E" << exam << "_1.log,t" << tool << ",M,E" << exam
+            << ",1.log,4,OK,OK,answers,1 NUM:7,,,F\n";
+      if (tool == 10) reference << "M,E" << exam << ",F,7\n";
+    }
+  }
+  table.close();
+  reference.close();
+  const support::program_result result = support::run_program(
+      SIFT_RUNLOG_REPORT, {"html", "--reference", "r.csv", "t.csv"}, folder.path);
+  ASSERT_EQ(result.exit_status, 0) << result.report;
+  std::size_t totals = 0;  // the tools', the summary's and the scores'
+  for (std::size_t at = 0;
+       (at = result.output.find("<tfoot><tr><td>total</td>", at)) != std::string::npos; ++at) {
+    ++totals;
+  }
+  EXPECT_EQ(totals, 3U);
+}
+
 // Pairs of answers and whether they are the same value.
 struct same_value_case {
   const char* first;
