@@ -186,12 +186,10 @@ int main(int argc, char** argv) {
   namespace campaign = sift_runlog::campaign;
   // Before any file is opened: none may take the place of a closed standard descriptor.
   campaign::hold_closed_standard_descriptors();
-  return campaign::exit_status_of(
-      [&] {
-        table_settings settings;
-        if (!read_command_line(argc, argv, settings)) return 0;
-        campaign::handle_terminating_signals();
-        return sift_runlog::table::run_table(settings);
-      },
-      usage_text);
+  return campaign::exit_status_of([&] {
+    table_settings settings;
+    if (!read_command_line(argc, argv, settings)) return 0;
+    campaign::handle_terminating_signals();
+    return sift_runlog::table::run_table(settings);
+  });
 }
