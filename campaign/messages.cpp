@@ -33,6 +33,12 @@ void say(std::string_view line) {
 
 void print(std::string_view text) { write_all(STDOUT_FILENO, text, "standard output"); }
 
+std::string counted(std::size_t count, std::string_view noun) {
+  std::string text = std::to_string(count);
+  ((text += ' ') += noun) += count == 1 ? "" : "s";
+  return text;
+}
+
 std::string version_line() {
   return std::string(name_text) + ' ' + std::string(sift_runlog::version()) + '\n';
 }

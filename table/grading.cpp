@@ -229,9 +229,11 @@ class campaign_run {
     ++totals_.graded;
     ++totals_.by_verdict[static_cast<std::size_t>(graded.verdict)];
     if (!graded.failure.empty()) {
-      progress_.erase();
-      if (settings_.before_report) settings_.before_report();
-      campaign::say(printable(logs_[written_].path) + ": " + graded.failure);
+      if (totals_.failed.size() < settings_.failures_said) {
+        progress_.erase();
+        if (settings_.before_report) settings_.before_report();
+        campaign::say(printable(logs_[written_].path) + ": " + graded.failure);
+      }
       totals_.failed.push_back(logs_[written_].path);
     }
     ++written_;

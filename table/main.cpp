@@ -43,13 +43,15 @@ table: a header, then one row per log, in the byte order of the paths.
                     standard input), as if they were given as PATHs
   --shard K/N       grade only the K-th of N equal parts of the sorted logs
   --merge           join the TABLEs of the parts into one table
-  -q, --quiet       no progress line and no summary on standard error
+  -q, --quiet       no progress line, no line per failed log and no summary
+                    on standard error: one line says how many failed
   --version         print the version and exit
   -h, --help        print this help and exit
   --                every argument after it is a PATH
 
 Options may come before or after the paths. A failed log (sift_runlog would
-end with status 1) is reported on standard error with its reason.
+end with status 1) is reported on standard error with its reason; on a
+terminal, the first 20 only.
 
 Exit status: 0 every log graded; 1 some logs failed; 2 no table written
 (wrong usage, no log found, the table not writable); 128+N interrupted by

@@ -6,6 +6,7 @@
 // which has nowhere left to report to and leaves the exit status to tell.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <sift_campaign/failure.hpp>
 #include <string>
@@ -25,6 +26,9 @@ void say(std::string_view line);
 
 // Writes `text` to standard output (the help, the version line), or throws failure.
 void print(std::string_view text);
+
+// A count and its noun, the noun plural unless the count is 1: "1 log", "2 logs", "0 logs".
+[[nodiscard]] std::string counted(std::size_t count, std::string_view noun);
 
 // "NAME VERSION" and a line feed, for --version.
 [[nodiscard]] std::string version_line();
