@@ -139,8 +139,8 @@ std::optional<campaign::shard_record> shard_of(const table_settings& settings,
   if (!part) return std::nullopt;
   if (logs.size() < part->parts) {
     throw failure("--shard " + std::to_string(part->part) + '/' + std::to_string(part->parts) +
-                  ": only " + std::to_string(logs.size()) + " logs for " +
-                  std::to_string(part->parts) + " parts");
+                  ": only " + campaign::counted(logs.size(), "log") + " for " +
+                  campaign::counted(part->parts, "part"));
   }
   std::vector<std::string_view> paths;
   paths.reserve(logs.size());
@@ -153,9 +153,9 @@ unsigned grading_threads(const table_settings& settings) {
   const unsigned jobs = settings.jobs != 0 ? settings.jobs : default_jobs();
   const unsigned fit = jobs_that_fit(jobs);
   if (fit < jobs) {
-    say("only " + std::to_string(fit) +
-        " grading threads fit in the address space the process may use (ulimit -v), not " +
-        std::to_string(jobs) + (fit == 0 ? "; grading on the main thread alone" : ""));
+    say("only " + campaign::counted(fit, "grading thread") + (fit == 1 ? " fits" : " fit") +
+        " in the address space the process may use (ulimit -v), not " + std::to_string(jobs) +
+        (fit == 0 ? "; grading on the main thread alone" : ""));
   }
   return std::min(fit, jobs);
 }
@@ -226,9 +226,9 @@ std::string summary(const campaign_totals& totals, std::size_t unsearched) {
   const auto count = [&](campaign::verdict v) {
     return std::to_string(totals.by_verdict[static_cast<std::size_t>(v)]);
   };
-  return std::to_string(totals.graded) + " logs graded, " + std::to_string(totals.failed.size()) +
-         " failed" +
-         (unsearched > 0 ? ", " + std::to_string(unsearched) + " folders not searched" : "") +
+  return campaign::counted(totals.graded, "log") + " graded, " +
+         std::to_string(totals.failed.size()) + " failed" +
+         (unsearched > 0 ? ", " + campaign::counted(unsearched, "folder") + " not searched" : "") +
          "; rows: " + count(answers) + " answers, " + count(DNC) + " DNC, " + count(CC) + " CC, " +
          count(DNF) + " DNF, " + count(bad_run) + " BAD_RUN?, " + count(error) + " ERROR, " +
          count(problem_with_file) + " Problem";
