@@ -80,9 +80,10 @@ std::vector<std::size_t> natural_order_columns(view chosen) {
       return {0};  // path
     case view::summary:
     case view::scores:
+      return {0, 1};  // tool, examination
     case view::html:
     case view::sqlite:
-      return {0, 1};  // tool, examination
+      return {};  // the page orders its tables itself; a database has no order
     case view::disagreements:
       return {0, 1};  // model, examination
     case view::wrong:
