@@ -2,6 +2,7 @@
 #include <charconv>
 #include <sift_campaign/csv_codec.hpp>
 #include <sift_campaign/failure.hpp>
+#include <sift_campaign/messages.hpp>
 
 namespace sift_runlog::campaign {
 
@@ -188,8 +189,7 @@ csv_decoder::csv_decoder(std::string_view header) {
 void csv_decoder::decode(std::string_view record, row& out) {
   split_csv_record(record, fields_, columns_);
   if (fields_.count != columns_) {
-    throw failure(std::to_string(fields_.count) + " fields, the header has " +
-                  std::to_string(columns_));
+    throw failure(counted(fields_.count, "field") + ", the header has " + std::to_string(columns_));
   }
   const auto text = [this](std::size_t i) -> const std::string& { return fields_.text[i]; };
   const auto optional = [this](std::size_t i, std::optional<std::string>& field) {

@@ -33,16 +33,23 @@ void say(std::string_view line) {
 
 void print(std::string_view text) { write_all(STDOUT_FILENO, text, "standard output"); }
 
+std::string counted(std::size_t count, std::string_view noun) {
+  std::string text = std::to_string(count);
+  ((text += ' ') += noun) += count == 1 ? "" : "s";
+  return text;
+}
+
 std::string version_line() {
   return std::string(name_text) + ' ' + std::string(sift_runlog::version()) + '\n';
 }
 
-int exit_status_of(const std::function<int()>& command, std::string_view usage_text) {
+int exit_status_of(const std::function<int()>& command) {
   try {
     return command();
   } catch (const usage_failure& wrong) {
     say(wrong.what());
-    (void)sift_runlog::write_all(STDERR_FILENO, usage_text);
+    // The fault stays in sight: the whole help would scroll it away.
+    (void)sift_runlog::write_all(STDERR_FILENO, std::string("Try '") + name_text + " --help'.\n");
   } catch (const std::bad_alloc&) {
     say(std::string("out of memory; no ") + product_text + " written");
   } catch (const std::exception& stopped) {

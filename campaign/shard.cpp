@@ -2,6 +2,7 @@
 #include <charconv>
 #include <map>
 #include <sift_campaign/failure.hpp>
+#include <sift_campaign/messages.hpp>
 #include <sift_campaign/shard.hpp>
 #include <sift_runlog/grade.hpp>
 #include <tuple>
@@ -145,8 +146,8 @@ std::uint64_t list_digest(std::span<const std::string_view> paths) {
 }
 
 std::string cut_text(const shard_record& record) {
-  return std::to_string(record.parts) + " parts of " + std::to_string(record.logs) +
-         " logs, list=" + hex16(record.list_digest);
+  return counted(record.parts, "part") + " of " + counted(record.logs, "log") +
+         ", list=" + hex16(record.list_digest);
 }
 
 void check_whole_cuts(std::span<const named_record> parts, bool one_cut) {

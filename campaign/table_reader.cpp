@@ -1,5 +1,6 @@
 #include <sift_campaign/failure.hpp>
 #include <sift_campaign/jsonl_codec.hpp>
+#include <sift_campaign/messages.hpp>
 #include <sift_campaign/table_reader.hpp>
 
 namespace sift_runlog::campaign {
@@ -74,8 +75,8 @@ void table_reader::end_of_raw(std::string_view trailer_line) {
     in_->fail(in_->line(), e.what());
   }
   if (trailer.lines != counted_.lines) {
-    in_->fail(in_->line(), "the shard trailer counts " + std::to_string(trailer.lines) +
-                               " rows, the table has " + std::to_string(counted_.lines) +
+    in_->fail(in_->line(), "the shard trailer counts " + counted(trailer.lines, "row") +
+                               ", the table has " + std::to_string(counted_.lines) +
                                " (a cut or glued table?)");
   }
   if (trailer.digest != counted_.digest) {

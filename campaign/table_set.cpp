@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <map>
 #include <sift_campaign/failure.hpp>
+#include <sift_campaign/messages.hpp>
 #include <sift_campaign/table_reader.hpp>
 #include <sift_campaign/table_set.hpp>
 #include <tuple>
@@ -100,9 +101,9 @@ void table_set::check_part_rows() const {
     const auto first = std::find_if(sources_.begin(), sources_.end(), [&](const auto& from) {
       return from->record && cut_of(*from->record) == cut;
     });
-    throw failure("the parts of " + (*first)->reader.name() + " hold " + std::to_string(count) +
-                  " rows, and their records say the campaign has " +
-                  std::to_string(std::get<1>(cut)) + " logs: a part is incomplete");
+    throw failure("the parts of " + (*first)->reader.name() + " hold " + counted(count, "row") +
+                  ", and their records say the campaign has " + counted(std::get<1>(cut), "log") +
+                  ": a part is incomplete");
   }
 }
 

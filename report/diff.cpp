@@ -242,11 +242,13 @@ int write_diff(const report_settings& settings, const reference_answers* referen
   read_campaign(settings.tables, after);
   campaign_diff diff(before, after, reference);
   table_writer out(format, diff_columns(reference != nullptr), sink, settings.totals);
+  out.order_naturally(natural_order_columns(view::diff));
   diff.for_each_change([&out](const std::vector<cell>& row) { out.add_row(row); });
   out.finish();
   if (format == output_format::text) {
     sink("\nChanges per tool:\n");
     table_writer summary(format, diff.summary_columns(), sink);
+    summary.order_naturally({0});  // tool
     diff.for_each_summary_row(
         [&summary](const std::vector<cell>& row) { summary.add_row(row); },
         [&summary](const std::vector<cell>& row) { summary.add_total_row(row); });

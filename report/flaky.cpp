@@ -88,6 +88,7 @@ void write_flaky(campaign::table_set& rows, output_format format, const byte_sin
   campaign::row row;
   while (rows.next(row)) finder.add(row);
   table_writer out(format, view_columns(view::flaky), sink);
+  out.order_naturally(natural_order_columns(view::flaky));
   finder.for_each([&out](const std::vector<cell>& cells) { out.add_row(cells); });
   out.finish();
 }

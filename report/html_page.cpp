@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <map>
+#include <sift_campaign/messages.hpp>
 #include <sift_campaign/utf8.hpp>
 #include <stdexcept>
 
@@ -82,7 +83,7 @@ for (const box of document.querySelectorAll("input[data-filter]")) {
       row.hidden = !text.toLowerCase().includes(word);
       shown += row.hidden ? 0 : 1;
     }
-    status.textContent = word ? shown + " of " + rows.length + " rows" : "";
+    status.textContent = word ? shown + " of " + rows.length + (rows.length === 1 ? " row" : " rows") : "";
   });
 }
 )";
@@ -454,7 +455,7 @@ void append_left_out(std::string& out, const counts_per_tool& tools, view shown,
     if (!left_out.empty()) left_out += ", ";
     left_out += std::to_string(counts.rows - counts.shown) + " of ";
     left_out += tool ? *tool + "'s " + std::to_string(counts.rows)
-                     : std::to_string(counts.rows) + " rows without a tool";
+                     : campaign::counted(counts.rows, "row") + " without a tool";
   }
   if (left_out.empty()) return;
   const bool wrong = shown == view::wrong;
@@ -560,9 +561,9 @@ void append_header(std::string& out, const campaign_digest& digest, const page_f
                    bool scores, const std::vector<page_section>& sections) {
   out += "<header>\n<h1>Campaign report</h1>\n";
   const group_counts total = digest.total();
-  out += "<p>" + std::to_string(total.logs) + " logs, " + std::to_string(total.formulas) +
-         " answers (" + std::to_string(total.answered) + " definite, " +
-         std::to_string(total.disputed) + " disputed).</p>\n<p class=\"note\">";
+  out += "<p>" + campaign::counted(total.logs, "log") + ", " +
+         campaign::counted(total.formulas, "answer") + " (" + std::to_string(total.answered) +
+         " definite, " + std::to_string(total.disputed) + " disputed).</p>\n<p class=\"note\">";
   std::string made = "Made by sift_runlog_report " + facts.version + " on " + facts.date + " from ";
   for (std::size_t i = 0; i < facts.tables.size(); ++i) {
     made += (i == 0 ? "" : ", ") + (facts.tables[i] == "-" ? "standard input" : facts.tables[i]);

@@ -207,12 +207,10 @@ int main(int argc, char** argv) {
   campaign::set_program("sift_runlog_report", "report");
   // Before any file is opened: none may take the place of a closed standard descriptor.
   campaign::hold_closed_standard_descriptors();
-  return campaign::exit_status_of(
-      [&] {
-        report_settings settings;
-        if (!read_command_line(argc, argv, settings)) return 0;
-        campaign::handle_terminating_signals();
-        return run_report(settings);
-      },
-      usage_text);
+  return campaign::exit_status_of([&] {
+    report_settings settings;
+    if (!read_command_line(argc, argv, settings)) return 0;
+    campaign::handle_terminating_signals();
+    return run_report(settings);
+  });
 }

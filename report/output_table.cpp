@@ -5,6 +5,8 @@
 #include <sift_campaign/jsonl_codec.hpp>
 #include <sift_runlog/grade.hpp>
 
+#include "natural_order.hpp"
+
 namespace sift_runlog::report {
 namespace {
 
@@ -52,6 +54,24 @@ std::string markdown_text(std::string_view value) {
 }
 
 constexpr std::size_t flush_size = 1 << 16;
+
+// Absent first, then names, then the marker of total rows.
+int name_rank(const cell& name) {
+  if (name.type == cell::kind::absent) return 0;
+  return name.type == cell::kind::text && name.text == all_marker ? 2 : 1;
+}
+
+bool naturally_before(const std::vector<cell>& a, const std::vector<cell>& b,
+                      const std::vector<std::size_t>& keys) {
+  for (const std::size_t key : keys) {
+    const int rank_a = name_rank(a[key]);
+    const int rank_b = name_rank(b[key]);
+    if (rank_a != rank_b) return rank_a < rank_b;
+    if (rank_a != 1) continue;
+    if (const int order = natural_compare(a[key].text, b[key].text); order != 0) return order < 0;
+  }
+  return false;
+}
 
 }  // namespace
 
@@ -153,7 +173,29 @@ table_writer::table_writer(output_format format, std::vector<std::string> column
   }
 }
 
+void table_writer::order_naturally(std::vector<std::size_t> key_columns) {
+  if (format_ == output_format::csv || format_ == output_format::jsonl) return;
+  natural_keys_ = std::move(key_columns);
+}
+
 void table_writer::add_row(const std::vector<cell>& row) {
+  if (natural_keys_.empty()) {
+    write_row(row);
+  } else {
+    unordered_.push_back(row);
+  }
+}
+
+void table_writer::write_held_rows() {
+  std::stable_sort(unordered_.begin(), unordered_.end(),
+                   [this](const std::vector<cell>& a, const std::vector<cell>& b) {
+                     return naturally_before(a, b, natural_keys_);
+                   });
+  for (const std::vector<cell>& row : unordered_) write_row(row);
+  unordered_.clear();
+}
+
+void table_writer::write_row(const std::vector<cell>& row) {
   switch (format_) {
     case output_format::text:
     case output_format::latex: {
@@ -214,14 +256,16 @@ void table_writer::add_total_row(const std::vector<cell>& row) {
     for (cell& value : marked) {
       if (value.type == cell::kind::absent) value = cell::of(all_marker);
     }
-    add_row(marked);
+    write_row(marked);
     return;
   }
+  write_held_rows();
   if (format_ == output_format::latex) ruled_.push_back(held_.size());
-  add_row(row);
+  write_row(row);
 }
 
 void table_writer::finish() {
+  write_held_rows();
   const bool latex = format_ == output_format::latex;
   if (latex) {
     buffer_ += "\\begin{tabular}{";

@@ -49,13 +49,19 @@ inline constexpr std::string_view all_marker = "_all_";
 using byte_sink = std::function<void(std::string_view bytes)>;
 
 // Writes the header and the rows as they come (text and latex wait for the last row to align the
-// columns). Text and markdown show a control byte as \xNN and an absent value as "-".
+// columns). Text and markdown show a control byte as \xNN and an absent value as "-". Rows for a
+// person (text, markdown, latex) can be put in the natural order of their names (Exam2 before
+// Exam10); csv and jsonl keep the rows' order, the byte order of the names, as machines expect.
 class table_writer {
  public:
   // `totals`: csv and jsonl keep total rows too (they leave them out by default: a machine sums
   // for itself, and a total row read as data counts everything twice).
   table_writer(output_format format, std::vector<std::string> columns, byte_sink sink,
                bool totals = false);
+  // Text, markdown and latex hold the rows and write them in the natural order of these
+  // columns, the first one first: an absent name before any other, all_marker after all, rows
+  // equal in them in the order they came. Called before the first row.
+  void order_naturally(std::vector<std::size_t> key_columns);
   void add_row(const std::vector<cell>& row);
   // A row of totals over the rows before it, its key columns absent: kept in text, markdown and
   // latex (after a rule), and in csv and jsonl only with `totals`, the key columns then holding
@@ -65,6 +71,10 @@ class table_writer {
   void finish();
 
  private:
+  void write_row(const std::vector<cell>& row);
+  // Writes the rows held for their natural order.
+  void write_held_rows();
+
   output_format format_;
   std::vector<std::string> columns_;
   byte_sink sink_;
@@ -73,6 +83,8 @@ class table_writer {
   std::vector<std::vector<std::string>> held_;  // text, latex: the shown cells, header first
   std::vector<bool> right_aligned_;             // text, latex: number columns
   std::vector<std::size_t> ruled_;              // latex: the held rows with a rule above
+  std::vector<std::size_t> natural_keys_;       // the columns of the natural order, if any
+  std::vector<std::vector<cell>> unordered_;    // the rows held for it
 };
 
 // A value as text and markdown show it: control bytes and DEL as \xNN, and for markdown "|" and

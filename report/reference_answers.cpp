@@ -101,8 +101,9 @@ class reference_builder {
               {std::string(formula), std::string(value), comparison_key(value)});
         });
     if (left_out != 0) {
-      campaign::say(table.name() + ": " + std::to_string(left_out) +
-                    " formula(s) left out of the reference: the campaign's logs disagree on them");
+      campaign::say(table.name() + ": " + campaign::counted(left_out, "formula") +
+                    " left out of the reference: the campaign's logs disagree on " +
+                    (left_out == 1 ? "it" : "them"));
     }
   }
 

@@ -87,6 +87,7 @@ std::string page_of(const report_settings& settings, report_data& kept, campaign
 void write_digest_view(const report_settings& settings, const campaign_digest& digest,
                        output_format format, const byte_sink& sink) {
   table_writer out(format, view_columns(settings.chosen), sink, settings.totals);
+  out.order_naturally(natural_order_columns(settings.chosen));
   const auto add = [&out](const std::vector<cell>& row) { out.add_row(row); };
   if (settings.chosen == view::ranking) {
     for_each_ranking_row(digest, settings.worth, add);
@@ -124,6 +125,7 @@ int make_report(const report_settings& settings, const byte_sink& sink) {
 
   if (settings.chosen == view::answers) {
     table_writer out(format, view_columns(view::answers), sink);
+    out.order_naturally(natural_order_columns(view::answers));
     const auto add = add_to(out);
     while (rows.next(row)) for_each_answer_row(row, add);
     out.finish();
@@ -139,6 +141,7 @@ int make_report(const report_settings& settings, const byte_sink& sink) {
   }
   if (settings.chosen == view::wrong) {
     table_writer out(format, view_columns(view::wrong), sink);
+    out.order_naturally(natural_order_columns(view::wrong));
     kept->digest = std::make_unique<campaign_digest>(
         &*reference, [&out](const wrong_answer& wrong) { out.add_row(wrong_row(wrong)); });
     while (rows.next(row)) kept->digest->add(row);

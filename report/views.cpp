@@ -74,6 +74,29 @@ std::vector<std::string> view_columns(view chosen) {
   return columns;
 }
 
+std::vector<std::size_t> natural_order_columns(view chosen) {
+  switch (chosen) {
+    case view::answers:
+      return {0};  // path
+    case view::summary:
+    case view::scores:
+      return {0, 1};  // tool, examination
+    case view::html:
+    case view::sqlite:
+      return {};  // the page orders its tables itself; a database has no order
+    case view::disagreements:
+      return {0, 1};  // model, examination
+    case view::wrong:
+      return {6};  // path
+    case view::ranking:
+      return {0};  // examination; the tools stay in the order of their rank
+    case view::flaky:
+    case view::diff:
+      return {0, 1, 2};  // tool, model, examination
+  }
+  return {};
+}
+
 void for_each_answer_row(const campaign::row& row, const row_visitor& visit) {
   for (const campaign::answer& answer : row.answers) {
     std::optional<double> number;

@@ -33,6 +33,11 @@ enum class view {
 // The columns of a view (html and sqlite: those of the summary; diff: without a reference).
 [[nodiscard]] std::vector<std::string> view_columns(view chosen);
 
+// The columns of a view's rows whose natural order text, markdown and latex show them in
+// (table_writer::order_naturally): the names of tools, models and examinations, and the path
+// where rows follow the logs.
+[[nodiscard]] std::vector<std::size_t> natural_order_columns(view chosen);
+
 using row_visitor = std::function<void(const std::vector<cell>&)>;
 
 // The answers view's rows of one table row: one per answer, "?" included (a missing answer, no

@@ -131,8 +131,8 @@ void progress_line::draw(std::size_t done, std::size_t failed) {
   const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
   char text[200];
   const int length =
-      std::snprintf(text, sizeof text, "\r%s: %zu/%zu logs, %.0f logs/s, %s left, %zu failed\x1b[K",
-                    campaign::program_name(), done, total_, rate,
+      std::snprintf(text, sizeof text, "\r%s: %zu/%zu %s, %.0f logs/s, %s left, %zu failed\x1b[K",
+                    campaign::program_name(), done, total_, total_ == 1 ? "log" : "logs", rate,
                     time_left(work_done_, work_left_, seconds).c_str(), failed);
   (void)!::write(STDERR_FILENO, text, static_cast<std::size_t>(std::max(length, 0)));
   erased_ = false;
@@ -233,9 +233,11 @@ class campaign_run {
     ++totals_.graded;
     ++totals_.by_verdict[static_cast<std::size_t>(graded.verdict)];
     if (!graded.failure.empty()) {
-      progress_.erase();
-      if (settings_.before_report) settings_.before_report();
-      campaign::say(printable(logs_[written_].path) + ": " + graded.failure);
+      if (totals_.failed.size() < settings_.failures_said) {
+        progress_.erase();
+        if (settings_.before_report) settings_.before_report();
+        campaign::say(printable(logs_[written_].path) + ": " + graded.failure);
+      }
       totals_.failed.push_back(logs_[written_].path);
     }
     ++written_;
@@ -278,8 +280,8 @@ std::vector<std::thread> start_graders(campaign_run& run, std::size_t wanted) {
     }
   }
   if (!problem.empty()) {
-    campaign::say("only " + std::to_string(graders.size()) + " of " + std::to_string(wanted) +
-                  " grading threads could start (" + problem + ")" +
+    campaign::say("only " + std::to_string(graders.size()) + " of " +
+                  campaign::counted(wanted, "grading thread") + " could start (" + problem + ")" +
                   (graders.empty() ? "; grading on the main thread alone" : ""));
   }
   return graders;

@@ -6,6 +6,7 @@
 #include <array>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <sift_campaign/formats.hpp>
@@ -47,6 +48,8 @@ struct campaign_settings {
   unsigned jobs = 1;                           // grading threads
   progress_line* progress = nullptr;           // drawn while the logs are graded; none: no line
   std::function<void()> before_report;         // called before a failure is said
+  // The failed logs said on standard error, the first ones; the rest are only counted.
+  std::size_t failures_said = SIZE_MAX;
 };
 
 struct campaign_totals {
@@ -65,8 +68,9 @@ inline constexpr double work_per_log = 64 * 1024;
 [[nodiscard]] std::string time_left(double done, double total, double seconds);
 
 // Grades `logs` (sorted by path) and hands their rows to `write` in the same order; a failure is
-// said on standard error, "PATH: REASON", when its row's turn comes, after its row. Logs of 1 MiB
-// and more are started first, largest first, so that the small ones are graded while they are.
+// said on standard error, "PATH: REASON", when its row's turn comes, after its row (the first
+// `failures_said` failures). Logs of 1 MiB and more are started first, largest first, so that
+// the small ones are graded while they are.
 // `idle`, if given, is called about ten times a second, with the rows' lock held, while the graders
 // work. Throws what `write` or `idle` throws, or campaign::failure when the process runs out of
 // descriptors or memory (no log is then to blame), after the graders have stopped.

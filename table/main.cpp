@@ -43,13 +43,15 @@ table: a header, then one row per log, in the byte order of the paths.
                     standard input), as if they were given as PATHs
   --shard K/N       grade only the K-th of N equal parts of the sorted logs
   --merge           join the TABLEs of the parts into one table
-  -q, --quiet       no progress line and no summary on standard error
+  -q, --quiet       no progress line, no line per failed log and no summary
+                    on standard error: one line says how many failed
   --version         print the version and exit
   -h, --help        print this help and exit
   --                every argument after it is a PATH
 
 Options may come before or after the paths. A failed log (sift_runlog would
-end with status 1) is reported on standard error with its reason.
+end with status 1) is reported on standard error with its reason; on a
+terminal, the first 20 only.
 
 Exit status: 0 every log graded; 1 some logs failed; 2 no table written
 (wrong usage, no log found, the table not writable); 128+N interrupted by
@@ -186,12 +188,10 @@ int main(int argc, char** argv) {
   namespace campaign = sift_runlog::campaign;
   // Before any file is opened: none may take the place of a closed standard descriptor.
   campaign::hold_closed_standard_descriptors();
-  return campaign::exit_status_of(
-      [&] {
-        table_settings settings;
-        if (!read_command_line(argc, argv, settings)) return 0;
-        campaign::handle_terminating_signals();
-        return sift_runlog::table::run_table(settings);
-      },
-      usage_text);
+  return campaign::exit_status_of([&] {
+    table_settings settings;
+    if (!read_command_line(argc, argv, settings)) return 0;
+    campaign::handle_terminating_signals();
+    return sift_runlog::table::run_table(settings);
+  });
 }

@@ -68,9 +68,10 @@ void check_rows(table_reader& reader, checked_part& checked) {
   checked.record = *record;
   const auto [begin, end] = campaign::shard_range(record->logs, {record->part, record->parts});
   if (checked.rows != end - begin) {
-    throw failure(checked.source->name + " holds " + std::to_string(checked.rows) + " rows, part " +
-                  std::to_string(record->part) + " of " + std::to_string(record->parts) +
-                  " holds " + std::to_string(end - begin) + " (a cut table?)");
+    throw failure(checked.source->name + " holds " + campaign::counted(checked.rows, "row") +
+                  ", part " + std::to_string(record->part) + " of " +
+                  std::to_string(record->parts) + " holds " + std::to_string(end - begin) +
+                  " (a cut table?)");
   }
 }
 
@@ -195,8 +196,8 @@ int merge_tables(const std::vector<std::string>& tables, const std::string& outp
   out.flush();
   campaign::commit_outputs(&file, nullptr);
   if (!quiet) {
-    campaign::say(std::to_string(tables.size()) + " tables merged, " + std::to_string(rows) +
-                  " rows");
+    campaign::say(campaign::counted(tables.size(), "table") + " merged, " +
+                  campaign::counted(rows, "row"));
   }
   return 0;
 }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <fstream>
 #include <iostream>
 #include <sift_campaign/file_identity.hpp>
@@ -138,8 +139,8 @@ std::optional<campaign::shard_record> shard_of(const table_settings& settings,
   if (!part) return std::nullopt;
   if (logs.size() < part->parts) {
     throw failure("--shard " + std::to_string(part->part) + '/' + std::to_string(part->parts) +
-                  ": only " + std::to_string(logs.size()) + " logs for " +
-                  std::to_string(part->parts) + " parts");
+                  ": only " + campaign::counted(logs.size(), "log") + " for " +
+                  campaign::counted(part->parts, "part"));
   }
   std::vector<std::string_view> paths;
   paths.reserve(logs.size());
@@ -152,11 +153,29 @@ unsigned grading_threads(const table_settings& settings) {
   const unsigned jobs = settings.jobs != 0 ? settings.jobs : default_jobs();
   const unsigned fit = jobs_that_fit(jobs);
   if (fit < jobs) {
-    say("only " + std::to_string(fit) +
-        " grading threads fit in the address space the process may use (ulimit -v), not " +
-        std::to_string(jobs) + (fit == 0 ? "; grading on the main thread alone" : ""));
+    say("only " + campaign::counted(fit, "grading thread") + (fit == 1 ? " fits" : " fit") +
+        " in the address space the process may use (ulimit -v), not " + std::to_string(jobs) +
+        (fit == 0 ? "; grading on the main thread alone" : ""));
   }
   return std::min(fit, jobs);
+}
+
+// On a terminal the failed logs said stop here: more would scroll everything else away, and
+// --failed lists them all.
+constexpr std::size_t failures_said_on_a_terminal = 20;
+
+// How many failed logs are said one by one: none when quiet, all unless standard error is a
+// terminal.
+std::size_t failures_said(const table_settings& settings) {
+  if (settings.quiet) return 0;
+  return ::isatty(STDERR_FILENO) == 1 ? failures_said_on_a_terminal : SIZE_MAX;
+}
+
+// Where the paths of the failed logs are, or how to have them.
+std::string where_listed(const table_settings& settings) {
+  if (settings.failed_list.empty()) return settings.failed_option + " FILE writes the list";
+  if (settings.failed_list == "-") return "the list is on standard output";
+  return "the list is in " + printable(settings.failed_list);
 }
 
 // Grades the logs and writes their rows to the table.
@@ -174,6 +193,7 @@ campaign_totals write_table(const table_settings& settings, std::span<const foun
   grading.long_mode = settings.long_mode;
   grading.jobs = grading_threads(settings);
   grading.progress = &progress;
+  grading.failures_said = failures_said(settings);
   // Rows written through are out before the failure said after them: both streams sent to one
   // file keep their order.
   if (table.written_through()) grading.before_report = [&out] { out.flush(); };
@@ -206,9 +226,9 @@ std::string summary(const campaign_totals& totals, std::size_t unsearched) {
   const auto count = [&](campaign::verdict v) {
     return std::to_string(totals.by_verdict[static_cast<std::size_t>(v)]);
   };
-  return std::to_string(totals.graded) + " logs graded, " + std::to_string(totals.failed.size()) +
-         " failed" +
-         (unsearched > 0 ? ", " + std::to_string(unsearched) + " folders not searched" : "") +
+  return campaign::counted(totals.graded, "log") + " graded, " +
+         std::to_string(totals.failed.size()) + " failed" +
+         (unsearched > 0 ? ", " + campaign::counted(unsearched, "folder") + " not searched" : "") +
          "; rows: " + count(answers) + " answers, " + count(DNC) + " DNC, " + count(CC) + " CC, " +
          count(DNF) + " DNF, " + count(bad_run) + " BAD_RUN?, " + count(error) + " ERROR, " +
          count(problem_with_file) + " Problem";
@@ -254,7 +274,22 @@ int run_table(const table_settings& settings) {
   const campaign_totals totals = write_table(settings, logs, made.table, record);
   if (made.failed_list) write_failed_list(*made.failed_list, found, totals);
   campaign::commit_outputs(&made.table, made.failed_list ? &*made.failed_list : nullptr);
-  if (!settings.quiet) say(summary(totals, found.unsearched.size()));
+  const std::size_t failed = totals.failed.size();
+  const std::size_t unsearched = found.unsearched.size();
+  if (settings.quiet) {
+    // One line instead of one per failed log: how many, and where their list is.
+    if (failed > 0 || unsearched > 0) {
+      say(campaign::counted(failed, "log") + " failed" +
+          (unsearched > 0 ? ", " + campaign::counted(unsearched, "folder") + " not searched" : "") +
+          "; " + where_listed(settings));
+    }
+  } else {
+    if (failed > failures_said(settings)) {
+      say(campaign::counted(failed - failures_said(settings), "more failed log") + " not shown; " +
+          where_listed(settings));
+    }
+    say(summary(totals, unsearched));
+  }
   return totals.failed.empty() && found.unsearched.empty() ? 0 : 1;
 }
 

@@ -6,6 +6,7 @@
 // which has nowhere left to report to and leaves the exit status to tell.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <sift_campaign/failure.hpp>
 #include <string>
@@ -26,18 +27,21 @@ void say(std::string_view line);
 // Writes `text` to standard output (the help, the version line), or throws failure.
 void print(std::string_view text);
 
+// A count and its noun, the noun plural unless the count is 1: "1 log", "2 logs", "0 logs".
+[[nodiscard]] std::string counted(std::size_t count, std::string_view noun);
+
 // "NAME VERSION" and a line feed, for --version.
 [[nodiscard]] std::string version_line();
 
-// A wrong command line: said with the usage text after it.
+// A wrong command line: said, then "Try 'NAME --help'." on a line of its own.
 class usage_failure : public failure {
  public:
   using failure::failure;
 };
 
 // Runs `command` and returns its exit status. A failure it throws is said and gives 2: a
-// usage_failure followed by `usage_text`, running out of memory as "out of memory; no PRODUCT
-// written". The one place where a program's failures are caught.
-[[nodiscard]] int exit_status_of(const std::function<int()>& command, std::string_view usage_text);
+// usage_failure followed by the line that points to --help, running out of memory as "out of
+// memory; no PRODUCT written". The one place where a program's failures are caught.
+[[nodiscard]] int exit_status_of(const std::function<int()>& command);
 
 }  // namespace sift_runlog::campaign
