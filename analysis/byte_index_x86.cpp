@@ -82,7 +82,7 @@ SIFT_AVX2_HELPER avx2_bits avx2_step(const char* at, const avx2_tables& word) no
 template <lookup method>
 [[gnu::noinline]] __attribute__((target("avx2"))) void avx2_loop(const char* data, std::size_t size,
                                                                  const candidate_sets& sets,
-                                                                 index_writer out) noexcept {
+                                                                 index_writer<true> out) noexcept {
   const avx2_tables word{avx2_load(sets.word.first), avx2_load(sets.word.second),
                          avx2_load(sets.word.third)};
   const std::size_t words = (size + 63) / 64;
@@ -143,7 +143,8 @@ struct avx512_low_six_bits {
 // The one AVX-512 loop, over a way of testing membership.
 template <typename members>
 [[gnu::noinline]] __attribute__((target("avx512f,avx512bw"))) void avx512_loop(
-    const char* data, std::size_t size, const candidate_sets& sets, index_writer out) noexcept {
+    const char* data, std::size_t size, const candidate_sets& sets,
+    index_writer<true> out) noexcept {
   const members first(sets.word.first);
   const members second(sets.word.second);
   const members third(sets.word.third);
@@ -166,7 +167,7 @@ template <typename members>
 
 void build_avx512(const char* data, std::size_t size, const candidate_sets& sets,
                   const index_target& target) noexcept {
-  with_writer(data, sets, target, [&](const index_writer& out) {
+  with_writer<true>(data, sets, target, [&](const auto& out) {
     if (all_low_four_bits_exact(sets.word)) {
       avx512_loop<avx512_low_four_bits>(data, size, sets, out);
     } else {
@@ -177,14 +178,14 @@ void build_avx512(const char* data, std::size_t size, const candidate_sets& sets
 
 void build_avx512_vbmi(const char* data, std::size_t size, const candidate_sets& sets,
                        const index_target& target) noexcept {
-  with_writer(data, sets, target, [&](const index_writer& out) {
+  with_writer<true>(data, sets, target, [&](const auto& out) {
     avx512_loop<avx512_low_six_bits>(data, size, sets, out);
   });
 }
 
 void build_avx2(const char* data, std::size_t size, const candidate_sets& sets,
                 const index_target& target) noexcept {
-  with_writer(data, sets, target, [&](const index_writer& out) {
+  with_writer<true>(data, sets, target, [&](const auto& out) {
     if (all_low_four_bits_exact(sets.word)) {
       avx2_loop<lookup::low_four_bits>(data, size, sets, out);
     } else {
