@@ -109,6 +109,9 @@ line_reader::line_reader(byte_source& source, std::size_t block_size, std::size_
   // Enough room for every long stretch a buffer can hold (each is followed by a word with a
   // line feed), so that no refill allocates.
   long_stretches_.reserve(capacity_ / 64 / (long_run() + 1) + 2);
+  walk_every_line_ = long_run() == 0;
+  // The reading thread starts with half of each block to index.
+  ahead_index_from_ = prefix_ + block_size_ / 2 / 64 * 64;
   // A source worth reading ahead is read here, in blocks of the usual size, until it has given
   // the bytes it asks for first: a log that stops early costs no thread and no second buffer.
   if (source_.worth_reading_ahead()) {
@@ -122,13 +125,37 @@ line_reader::~line_reader() = default;
 void line_reader::start_reading_ahead() noexcept {
   try {
     spare_ = std::make_unique_for_overwrite<char[]>(capacity_ + line_padding);
-    reader_thread_ = std::make_unique<read_ahead_thread>(source_);
-    reader_thread_->start(spare_.get() + prefix_, block_size_);
+    spare_line_feeds_ = std::make_unique_for_overwrite<std::uint64_t[]>(capacity_ / 64 + 2);
+    spare_marks_ = std::make_unique_for_overwrite<std::uint64_t[]>(capacity_ / 64 + 2);
+    spare_stretches_.reserve(long_stretches_.capacity());
+    reader_thread_ = std::make_unique<read_ahead_thread>(
+        source_, [this](std::size_t size) { index_ahead(size); });
   } catch (const std::exception&) {
     // No second buffer or thread to be had: every block is read here, as for any source.
     reader_thread_.reset();
     spare_.reset();
+    spare_line_feeds_.reset();
+    spare_marks_.reset();
   }
+}
+
+void line_reader::read_ahead() {
+  ahead_indexed_from_ = SIZE_MAX;
+  reader_thread_->start(spare_.get() + prefix_, block_size_);
+}
+
+void line_reader::index_ahead(std::size_t size) noexcept {
+  char* const buffer = spare_.get();
+  const std::size_t end = prefix_ + size;
+  std::memset(buffer + end, 0, line_padding);
+  const std::size_t from = ahead_index_from_;
+  if (from >= end) return;
+  spare_stretches_.clear();
+  const stretch_log stretches{long_run(), from / 64, &spare_stretches_};
+  build_byte_index(kernel_, buffer + from, end - from, pattern_bytes_,
+                   spare_line_feeds_.get() + from / 64, spare_marks_.get() + from / 64, 0,
+                   walk_every_line_ ? nullptr : &stretches);
+  ahead_indexed_from_ = from;
 }
 
 std::size_t line_reader::next_block(std::size_t kept) {
@@ -137,16 +164,52 @@ std::size_t line_reader::next_block(std::size_t kept) {
     std::memmove(buffer_.get() + prefix_ - kept, kept_from, kept);
     const std::size_t got = source_.read_some(buffer_.get() + prefix_, direct_block_size_);
     read_so_far_ += got;
-    // The next block is read on the other thread while this one is looked at.
+    // From now on the next block is read on the other thread while this one is looked at.
     if (got > 0 && read_so_far_ >= ahead_after_) start_reading_ahead();
     return got;
   }
-  const std::size_t got = reader_thread_->take();
+  const read_ahead_thread::taken_block block = reader_thread_->take();
   std::memcpy(spare_.get() + prefix_ - kept, kept_from, kept);
   std::swap(buffer_, spare_);
-  // The next block is read while this one is looked at; none after the end.
-  if (got > 0) reader_thread_->start(spare_.get() + prefix_, block_size_);
-  return got;
+  std::swap(line_feeds_, spare_line_feeds_);
+  std::swap(marks_, spare_marks_);
+  std::swap(long_stretches_, spare_stretches_);
+  indexed_from_ = ahead_indexed_from_;
+  // A block waited for: the reading thread has more to do than this one, so it indexes less
+  // of the next block; otherwise more.
+  const std::size_t step = std::max<std::size_t>(64, block_size_ / 16 / 64 * 64);
+  ahead_index_from_ =
+      block.waited ? std::min(ahead_index_from_ + step, (prefix_ + block_size_ + 63) / 64 * 64)
+                   : std::max(ahead_index_from_, prefix_ + step) - step;
+  return block.size;
+}
+
+void line_reader::index_buffer(std::size_t first_word) {
+  const std::size_t words = (end_ + 63) / 64;
+  // The reading thread's index stands from the word after the first one with a line feed in
+  // what it indexed: the line going on into that word begins there, or later.
+  std::size_t ahead_word = words;
+  if (indexed_from_ < end_) {
+    std::size_t word = indexed_from_ / 64;
+    while (word < words && line_feeds_[word] == 0) ++word;
+    if (word < words) ahead_word = word + 1;
+  }
+  const bool ahead = ahead_word < words;
+  std::vector<word_stretch>& stretches_here = ahead ? spare_stretches_ : long_stretches_;
+  stretches_here.clear();
+  const stretch_log stretches{long_run(), first_word, &stretches_here};
+  const std::size_t end = std::min(end_, ahead_word * 64);
+  build_byte_index(kernel_, buffer_.get() + first_word * 64, end - first_word * 64, pattern_bytes_,
+                   line_feeds_.get() + first_word, marks_.get() + first_word,
+                   begin_ - first_word * 64, walk_every_line_ ? nullptr : &stretches);
+  if (ahead) {
+    // The thread's stretches in the words it indexed and that stand follow these.
+    for (const word_stretch& stretch : long_stretches_) {
+      if (stretch.first_word >= ahead_word) spare_stretches_.push_back(stretch);
+    }
+    std::swap(long_stretches_, spare_stretches_);
+  }
+  indexed_from_ = SIZE_MAX;
 }
 
 bool line_reader::refill() {
@@ -166,14 +229,11 @@ bool line_reader::refill() {
   const std::size_t first_word = (begin_ - 1) / 64;
   std::memset(buffer_.get() + first_word * 64, 0, begin_ - first_word * 64);
   std::memset(buffer_.get() + end_, 0, line_padding);
-  walk_every_line_ = long_run() == 0;
-  long_stretches_.clear();
-  const stretch_log stretches{long_run(), first_word, &long_stretches_};
-  build_byte_index(kernel_, buffer_.get() + first_word * 64, end_ - first_word * 64, pattern_bytes_,
-                   line_feeds_.get() + first_word, marks_.get() + first_word,
-                   begin_ - first_word * 64, walk_every_line_ ? nullptr : &stretches);
+  index_buffer(first_word);
   next_mark_known_ = false;
   counted_to_ = counted_line_ = end_ + 1;  // nothing counted in this buffer yet
+  // The next block is read while this one is looked at; none after the end.
+  if (reader_thread_ && got > 0) read_ahead();
   return got > 0;
 }
 

@@ -1,5 +1,6 @@
-// Reading a file ahead on a second thread: the same lines as from memory, a failed read
-// reported as without it, and a thread only for large regular files.
+// Reading a file ahead on a second thread, which indexes part of each block: the same lines, and
+// the same candidates with the same patterns, as from memory; a failed read reported as without
+// it, and a thread only for large regular files.
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -10,22 +11,31 @@
 
 #include "failures.hpp"
 #include "line_reader.hpp"
+#include "line_tests.hpp"
 
 namespace sift_runlog {
 namespace {
 
-std::vector<std::string> lines_of(byte_source& source, std::size_t block_size) {
-  line_reader reader(source, block_size, 100);
+// Every line, or the candidates each with the patterns found in it.
+std::vector<std::string> lines_of(byte_source& source, std::size_t block_size,
+                                  bool candidates = false) {
+  line_reader reader(source, block_size, 300,
+                     {candidate_line_starts, candidate_word_starts, candidate_word_places});
   std::vector<std::string> lines;
-  for (std::string_view line; reader.next(line);) lines.emplace_back(line);
+  for (std::string_view line; candidates ? reader.next_candidate(line) : reader.next(line);) {
+    const pattern_matches found = candidates ? reader.patterns_found() : pattern_matches{};
+    lines.push_back(std::string(line) + "|" + std::to_string(found.line_starts) + "," +
+                    std::to_string(found.word_starts));
+  }
   return lines;
 }
 
 TEST(read_ahead, ReadsAFileAsItIsReadFromMemory) {
   std::mt19937 random(17);
+  const std::string_view words[] = {"ab", " ", "\n", " Out ", "memory", "RH_START\n", "'std::"};
   for (int round = 0; round < 40; ++round) {
     std::string log;
-    for (std::size_t i = random() % 3000; i > 0; --i) log += "ab \n"[random() % 4];
+    for (std::size_t i = random() % 3000; i > 0; --i) log += words[random() % std::size(words)];
     log += std::string(random() % 500, 'L');
     const int fd = ::memfd_create("log", MFD_CLOEXEC);
     ASSERT_EQ(::write(fd, log.data(), log.size()), static_cast<ssize_t>(log.size()));
@@ -34,7 +44,9 @@ TEST(read_ahead, ReadsAFileAsItIsReadFromMemory) {
       file_source file(fd, "log", read_ahead::always);
       ASSERT_TRUE(file.worth_reading_ahead());
       memory_source memory(log);
-      EXPECT_EQ(lines_of(file, block_size), lines_of(memory, block_size)) << round;
+      EXPECT_EQ(lines_of(file, block_size, round % 2 == 0),
+                lines_of(memory, block_size, round % 2 == 0))
+          << round;
     }
     ::close(fd);
   }
