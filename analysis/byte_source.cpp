@@ -42,7 +42,8 @@ void file_source::decide(read_ahead policy) noexcept {
 }
 
 file_source::~file_source() {
-  if (owned_ && fd_ >= 0) ::close(fd_);
+  // A file opened here is open: the constructor throws when it cannot open it.
+  if (owned_) ::close(fd_);
 }
 
 std::size_t file_source::read_some(char* buffer, std::size_t size) {

@@ -375,11 +375,8 @@ void line_reader::pass_over_non_candidates() noexcept {
       begin_ = target;
       return;
     }
+    // Still before the target: the stretch begins before it.
     begin_ = std::max(begin_, after_last_line_feed(begin_, stretch->first_word * 64));
-    if (begin_ >= target) {
-      begin_ = target;
-      return;
-    }
     const std::size_t window = std::min(end_, begin_ + piece_limit_ + 1);
     const std::size_t line_feed = find_line_feed(begin_, window);
     // Too long, or not ended in the buffer: the caller hands out a piece or refills.

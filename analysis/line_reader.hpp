@@ -154,6 +154,10 @@ class line_reader {
   // own start). For a piece, a pattern may run past its end.
   [[nodiscard]] pattern_matches patterns_found() const noexcept;
 
+  // What the index of each block marks, and the kernel that builds it.
+  [[nodiscard]] const candidate_sets& index_sets() const noexcept { return pattern_bytes_; }
+  [[nodiscard]] index_kernel kernel() const noexcept { return kernel_; }
+
   // The number of the line last handed out in the source, counted from 1 (the pieces of a long
   // line share its number). The line feeds of a block are counted once, as the block is
   // released; here only those before the line in the buffer are: cheap enough for a failure.

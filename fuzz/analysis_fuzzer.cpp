@@ -7,7 +7,8 @@
 //   - a file read ahead on a second thread (a memfd: no disk) grades as the log in memory;
 //   - a failure in the scan names one of the log's lines, the one that stopped it;
 //   - no line test is skipped: the tests of the patterns the reader finds in a line (none in a
-//     line it passes over) decide it as all the tests do, both ways of walking the lines.
+//     line it passes over) decide it as all the tests do, both ways of walking the lines;
+//   - the index kernel the reader runs here marks the log as the portable kernel does.
 // A property that fails aborts, so that the fuzzer keeps the input. The first byte chooses the
 // options: bit 0 long mode, bit 1 debug mode, bits 2-3 the read-block size, bit 4 a second
 // grade from a file read ahead, bit 7 a prefix that puts the first line across the first piece
@@ -108,6 +109,23 @@ void check_no_test_skipped(std::string_view log, std::size_t block_size) {
   require(!more, "every line handed out is a line of the log");
 }
 
+// The kernel the reader runs marks the log, as one block, as the portable kernel does.
+void check_kernel(std::string_view log) {
+  static memory_source nothing("");
+  static const line_reader reader(
+      nothing, line_reader::default_block_size, piece_limit,
+      {candidate_line_starts, candidate_word_starts, candidate_word_places});
+  std::string block(log);
+  block.append(byte_index_padding, '\0');
+  const std::size_t words = (log.size() + 63) / 64;
+  std::vector<std::uint64_t> portable(2 * words), chosen(2 * words);
+  build_byte_index(index_kernel::portable, block.data(), log.size(), reader.index_sets(),
+                   portable.data(), portable.data() + words);
+  build_byte_index(reader.kernel(), block.data(), log.size(), reader.index_sets(), chosen.data(),
+                   chosen.data() + words);
+  require(chosen == portable, "every kernel marks the same bytes");
+}
+
 struct graded {
   std::string output;
   grade_outcome outcome;
@@ -189,6 +207,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(grade(log, options, block_size, true) == result, "a file read ahead is the same");
   }
   check_no_test_skipped(log, block_size);
+  check_kernel(log);
   for (const reference_line& line : reference_lines(log)) {
     if (!line.stops) continue;
     const std::string head(log.substr(0, line.end));

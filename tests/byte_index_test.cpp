@@ -1,6 +1,6 @@
 // The block index: the portable kernel gives the bits its definition gives, and every vector
 // kernel the portable bits, with either kind of table and with word places. On a processor
-// without a kernel, this is the only guard of that kernel.
+// without a kernel, this is the only guard of that kernel. The count of bits in a range.
 #include "byte_index.hpp"
 
 #include <gtest/gtest.h>
@@ -76,6 +76,20 @@ TEST(build_byte_index, EveryKernelGivesThePortableBitsWithEitherKindOfTableAndPl
         EXPECT_EQ(got, expected) << "kernel " << static_cast<int>(kernel);
       }
     }
+  }
+}
+
+TEST(count_bits_between, CountsTheBitsOfAnyRange) {
+  std::mt19937_64 random(5);
+  std::vector<std::uint64_t> bits(40);
+  for (std::uint64_t& word : bits) word = random() & random();
+  for (int round = 0; round < 2000; ++round) {
+    const std::size_t begin = random() % 2560;
+    const std::size_t end = begin + random() % (2561 - begin);
+    std::uint64_t expected = 0;
+    for (std::size_t i = begin; i < end; ++i) expected += bits[i / 64] >> (i % 64) & 1;
+    EXPECT_EQ(count_bits_between(bits.data(), begin, end), expected) << begin << " " << end;
+    EXPECT_EQ(any_bit(bits.data(), begin, end), expected != 0);
   }
 }
 
