@@ -148,8 +148,8 @@ void line_reader::index_ahead(std::size_t size) noexcept {
   char* const buffer = spare_.get();
   const std::size_t end = prefix_ + size;
   std::memset(buffer + end, 0, line_padding);
-  const std::size_t from = ahead_index_from_;
-  if (from >= end) return;
+  // Nothing, when the block ends before that part.
+  const std::size_t from = std::min(ahead_index_from_, end);
   spare_stretches_.clear();
   const stretch_log stretches{long_run(), from / 64, &spare_stretches_};
   build_byte_index(kernel_, buffer + from, end - from, pattern_bytes_,
@@ -259,13 +259,13 @@ std::uint32_t line_reader::words_in_place(std::size_t position,
   const bool placed_by_index =
       line_begin > 0 && buffer_[line_begin - 1] == '\n' && position + 1 - line_begin < piece_limit_;
   const std::size_t index_place =
-      placed_by_index ? pattern_bytes_.word_place[static_cast<unsigned char>(*word_start)] : 0;
+      pattern_bytes_.word_place[static_cast<unsigned char>(*word_start)];
   // The word's number, counted only when a pattern found has a place the index did not check.
   std::size_t word = 0;
   for (std::uint32_t left = found; left != 0; left &= left - 1) {
     const auto index = static_cast<std::size_t>(std::countr_zero(left));
     const std::size_t place = word_places_[index];
-    if (place == 0 || place == index_place) continue;
+    if (place == 0 || (placed_by_index && place == index_place)) continue;
     if (word == 0) word = runs_before(line_begin, position + 1) + 1;
     if (word != place) found &= ~(std::uint32_t{1} << index);
   }

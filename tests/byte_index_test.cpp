@@ -91,6 +91,9 @@ TEST(count_bits_between, CountsTheBitsOfAnyRange) {
       ASSERT_EQ(any_bit(bits.data(), begin, end), count != 0);
     }
   }
+  // A line feed in every byte: each byte of the vector count adds up to 8 per step.
+  const std::vector<std::uint64_t> ones(200, ~std::uint64_t{0});
+  EXPECT_EQ(count_bits_between(ones.data(), 3, 12797), 12794U);
 }
 
 TEST(best_kernel, TakesAVectorKernelForTheSetsItCanHold) {

@@ -71,6 +71,7 @@ TEST(grade_buffer, EndsWithTheFirstFailureAndCallsAFailedOutputFunctionNoMore) {
   EXPECT_EQ(graded.report, "sift_runlog: SIFT_RUNLOG.INTERNAL_ERROR: the pipe is closed");
   EXPECT_EQ(graded.state.verdict, verdict_kind::failed);
   EXPECT_EQ(graded.line.file, "run.log");
+  EXPECT_EQ(graded.line.failure.reason, "the pipe is closed");
   // The PROBLEM line is handed over as the analysis fails already.
   graded = grade_buffer("RH_START\nBOOL_VECTOR\n", "run.log", {}, failing);
   EXPECT_EQ(graded.report, "sift_runlog: SIFT_RUNLOG.ANALYSIS_PROBLEM_ERROR: sift_runlog:256");
