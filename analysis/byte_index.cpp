@@ -112,12 +112,10 @@ bool bit_instructions() noexcept {
 #endif
 
 bool kernel_available(index_kernel kernel) noexcept {
-  switch (kernel) {
-    case index_kernel::portable:
-      return true;
 #if defined(SIFT_X86_KERNELS)
-    // With the bit instructions every processor with these vector units has: the place filter
-    // of their marks is compiled for them.
+  // With the bit instructions every processor with these vector units has: the place filter
+  // of their marks is compiled for them.
+  switch (kernel) {
     case index_kernel::avx2:
       return __builtin_cpu_supports("avx2") != 0 && bit_instructions();
     case index_kernel::avx512:
@@ -125,14 +123,11 @@ bool kernel_available(index_kernel kernel) noexcept {
              bit_instructions();
     case index_kernel::avx512_vbmi:
       return kernel_available(index_kernel::avx512) && __builtin_cpu_supports("avx512vbmi") != 0;
-#else
-    case index_kernel::avx2:
-    case index_kernel::avx512:
-    case index_kernel::avx512_vbmi:
-      return false;
-#endif
+    case index_kernel::portable:
+      break;
   }
-  return false;
+#endif
+  return kernel == index_kernel::portable;
 }
 
 index_kernel best_kernel(const candidate_sets& sets) noexcept {
@@ -155,6 +150,7 @@ void build_byte_index(index_kernel kernel, const char* data, std::size_t size,
                       std::uint64_t* candidates, std::size_t line_begin,
                       const stretch_log* long_stretches) noexcept {
   const index_target target{line_feeds, candidates, line_begin, long_stretches};
+  if (long_stretches != nullptr) long_stretches->stretches->clear();
   switch (kernel) {
 #if defined(SIFT_X86_KERNELS)
     case index_kernel::avx512_vbmi:

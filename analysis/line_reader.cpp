@@ -139,10 +139,7 @@ void line_reader::start_reading_ahead() noexcept {
   }
 }
 
-void line_reader::read_ahead() {
-  ahead_indexed_from_ = SIZE_MAX;
-  reader_thread_->start(spare_.get() + prefix_, block_size_);
-}
+void line_reader::read_ahead() { reader_thread_->start(spare_.get() + prefix_, block_size_); }
 
 void line_reader::index_ahead(std::size_t size) noexcept {
   char* const buffer = spare_.get();
@@ -150,12 +147,10 @@ void line_reader::index_ahead(std::size_t size) noexcept {
   std::memset(buffer + end, 0, line_padding);
   // Nothing, when the block ends before that part.
   const std::size_t from = std::min(ahead_index_from_, end);
-  spare_stretches_.clear();
   const stretch_log stretches{long_run(), from / 64, &spare_stretches_};
   build_byte_index(kernel_, buffer + from, end - from, pattern_bytes_,
                    spare_line_feeds_.get() + from / 64, spare_marks_.get() + from / 64, 0,
                    walk_every_line_ ? nullptr : &stretches);
-  ahead_indexed_from_ = from;
 }
 
 std::size_t line_reader::next_block(std::size_t kept) {
@@ -174,7 +169,7 @@ std::size_t line_reader::next_block(std::size_t kept) {
   std::swap(line_feeds_, spare_line_feeds_);
   std::swap(marks_, spare_marks_);
   std::swap(long_stretches_, spare_stretches_);
-  indexed_from_ = ahead_indexed_from_;
+  indexed_from_ = std::min(ahead_index_from_, prefix_ + block.size);
   // A block waited for: the reading thread has more to do than this one, so it indexes less
   // of the next block; otherwise more.
   const std::size_t step = std::max<std::size_t>(64, block_size_ / 16 / 64 * 64);
@@ -196,7 +191,6 @@ void line_reader::index_buffer(std::size_t first_word) {
   }
   const bool ahead = ahead_word < words;
   std::vector<word_stretch>& stretches_here = ahead ? spare_stretches_ : long_stretches_;
-  stretches_here.clear();
   const stretch_log stretches{long_run(), first_word, &stretches_here};
   const std::size_t end = std::min(end_, ahead_word * 64);
   build_byte_index(kernel_, buffer_.get() + first_word * 64, end - first_word * 64, pattern_bytes_,
@@ -209,7 +203,6 @@ void line_reader::index_buffer(std::size_t first_word) {
     }
     std::swap(long_stretches_, spare_stretches_);
   }
-  indexed_from_ = SIZE_MAX;
 }
 
 bool line_reader::refill() {

@@ -340,14 +340,13 @@ class line_reader {
   // With a piece limit too small for stretches of whole words, every line is looked at.
   bool walk_every_line_;
   // The index of the block being read ahead, as far as the reading thread builds it: from
-  // ahead_index_from_ on (in buffer bytes, a multiple of 64), which moves so that neither
-  // thread waits for the other long; ahead_indexed_from_ says from where it did (SIZE_MAX:
-  // nowhere), and indexed_from_ the same of buffer_.
+  // ahead_index_from_ on (in buffer bytes, a multiple of 64, or the block's end), which moves
+  // so that neither thread waits for the other long; indexed_from_ says the same of buffer_
+  // (SIZE_MAX: nowhere).
   std::unique_ptr<std::uint64_t[]> spare_line_feeds_;
   std::unique_ptr<std::uint64_t[]> spare_marks_;
   std::vector<word_stretch> spare_stretches_;
   std::size_t ahead_index_from_ = 0;
-  std::size_t ahead_indexed_from_ = SIZE_MAX;
   std::size_t indexed_from_ = SIZE_MAX;
   // The first mark at or after the position where it was searched from that a whole pattern
   // follows (end_ for none), while next_mark_known_; forgotten at each refill.

@@ -17,7 +17,7 @@ namespace {
 // /dev/null opened read-only instead, so that writing there still fails and is reported.
 void hold_closed_standard_descriptors() {
   for (int fd = 0; fd <= 2; ++fd) {
-    if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) (void)::open("/dev/null", O_RDONLY);
+    if (::fcntl(fd, F_GETFD) == -1) (void)::open("/dev/null", O_RDONLY);
   }
 }
 

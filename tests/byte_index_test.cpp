@@ -31,12 +31,14 @@ TEST(build_byte_index, PortableKernelMarksLineFeedsAndBlanksBeforePatternBytes) 
 }
 
 TEST(build_byte_index, EveryKernelGivesThePortableBitsWithEitherKindOfTableAndPlaces) {
-  // Word sets with one member for each low four bits, then one with a byte from 0x80 up; a word
+  // Word sets with one member for each low four bits, then two with a byte from 0x80 up; a word
   // beginning with O counts only as word 3, up to 40 bytes into its line.
   std::vector<candidate_sets> all_sets = {{{byte_set("RCp"), byte_set("HA"), byte_set("_N")},
                                            {byte_set("OIN'"), byte_set("utx"), byte_set("tse")}},
                                           {{byte_set("R"), byte_set("H"), byte_set("_")},
-                                           {byte_set("O\xc3"), byte_set("ut"), byte_set("t\x80")}}};
+                                           {byte_set("O\xc3"), byte_set("ut"), byte_set("t\x80")}},
+                                          {{byte_set("R"), byte_set("H"), byte_set("_")},
+                                           {byte_set("O"), byte_set("u"), byte_set("t\x80")}}};
   std::mt19937 random(11);
   const std::string alphabet = "\n    RCpOIN'HAutxse_\xc3\x80\0"s;
   for (candidate_sets& sets : all_sets) {
