@@ -104,8 +104,8 @@ line_reader::line_reader(byte_source& source, std::size_t block_size, std::size_
                      places_by_first_byte(patterns),
                      piece_limit},
       kernel_(best_kernel(pattern_bytes_)),
-      line_feeds_(std::make_unique_for_overwrite<std::uint64_t[]>(capacity_ / 64 + 2)),
-      marks_(std::make_unique_for_overwrite<std::uint64_t[]>(capacity_ / 64 + 2)) {
+      line_feeds_(new_index()),
+      marks_(new_index()) {
   // Enough room for every long stretch a buffer can hold (each is followed by a word with a
   // line feed), so that no refill allocates.
   long_stretches_.reserve(capacity_ / 64 / (long_run() + 1) + 2);
@@ -125,8 +125,8 @@ line_reader::~line_reader() = default;
 void line_reader::start_reading_ahead() noexcept {
   try {
     spare_ = std::make_unique_for_overwrite<char[]>(capacity_ + line_padding);
-    spare_line_feeds_ = std::make_unique_for_overwrite<std::uint64_t[]>(capacity_ / 64 + 2);
-    spare_marks_ = std::make_unique_for_overwrite<std::uint64_t[]>(capacity_ / 64 + 2);
+    spare_line_feeds_ = new_index();
+    spare_marks_ = new_index();
     spare_stretches_.reserve(long_stretches_.capacity());
     reader_thread_ = std::make_unique<read_ahead_thread>(
         source_, [this](std::size_t size) { index_ahead(size); });

@@ -196,6 +196,10 @@ class line_reader {
     std::string third_bytes_;
   };
 
+  // Room for the bits of a buffer, one per byte, and the word the index may write past it.
+  [[nodiscard]] std::unique_ptr<std::uint64_t[]> new_index() const {
+    return std::make_unique_for_overwrite<std::uint64_t[]>(capacity_ / 64 + 2);
+  }
   // Keeps the unread bytes, appends a block from the source and indexes the buffer; false at
   // the end of the source.
   bool refill();

@@ -56,7 +56,9 @@ TEST(grade_buffer, NamesHowEveryGradeEnds) {
       {"", "bad_run"},
   };
   for (const auto& [log, verdict] : endings) {
-    EXPECT_EQ(verdict_name(grade_buffer(log, "run.log").state.verdict), verdict) << log;
+    const grade_result graded = grade_buffer(log, "run.log");
+    EXPECT_EQ(verdict_name(graded.state.verdict), verdict) << log;
+    EXPECT_EQ(graded.line.text(false), graded.output);
   }
 }
 
@@ -84,9 +86,9 @@ TEST(grade_file, StreamsItsOutputAndReportsALogThatCannotBeOpened) {
             verdict_kind::problem_with_file);
   EXPECT_EQ(streamed, "null,Problem with file /dev/null,-\n");
   EXPECT_EQ(grade_file("/dev/null", {true, false}).output, streamed);
-  EXPECT_EQ(grade_file("no/such.log").report,
-            "sift_runlog: SIFT_RUNLOG.INPUT_ERROR: cannot open no/such.log: No such file or "
-            "directory");
+  const grade_result missing = grade_file("no/such.log");
+  EXPECT_EQ(missing.report, "sift_runlog: SIFT_RUNLOG.INPUT_ERROR: " + missing.line.failure.reason);
+  EXPECT_EQ(missing.line.failure.reason, "cannot open no/such.log: No such file or directory");
 }
 
 }  // namespace

@@ -65,12 +65,14 @@ TEST(read_ahead, AFailedReadReachesTheCaller) {
   EXPECT_THROW((void)lines_of(source, 200), input_error);
 }
 
-TEST(read_ahead, NeverAPipeNorASmallFile) {
+TEST(read_ahead, ALargeFileOnlyNeverAPipeNorASmallFile) {
   int ends[2];
   ASSERT_EQ(::pipe(ends), 0);
   EXPECT_FALSE(file_source(ends[0], "pipe", read_ahead::always).worth_reading_ahead());
   const int file = ::memfd_create("log", MFD_CLOEXEC);
   EXPECT_FALSE(file_source(file, "small", read_ahead::when_large).worth_reading_ahead());
+  ASSERT_EQ(::ftruncate(file, file_source::read_ahead_size), 0);
+  EXPECT_TRUE(file_source(file, "large", read_ahead::when_large).worth_reading_ahead());
   for (const int fd : {ends[0], ends[1], file}) ::close(fd);
 }
 
