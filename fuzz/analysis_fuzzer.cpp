@@ -41,6 +41,8 @@ void require(bool holds, const char* property) {
 }
 
 constexpr std::size_t piece_limit = line_reader::default_piece_limit;
+constexpr candidate_patterns patterns{candidate_line_starts, candidate_word_starts,
+                                      candidate_word_places};
 constexpr std::size_t block_sizes[4] = {1, 7, 4096, 16385};
 struct reference_line {
   std::string_view text;
@@ -91,8 +93,6 @@ bool decided_alike(std::string_view line, const line_reader* reader) {
 
 // Walks every line with its flag and, beside it, jumps from candidate to candidate.
 void check_no_test_skipped(std::string_view log, std::size_t block_size) {
-  const candidate_patterns patterns{candidate_line_starts, candidate_word_starts,
-                                    candidate_word_places};
   memory_source walking_source(log), jumping_source(log);
   line_reader walking(walking_source, block_size, piece_limit, patterns);
   line_reader jumping(jumping_source, block_size, piece_limit, patterns);
@@ -112,11 +112,8 @@ void check_no_test_skipped(std::string_view log, std::size_t block_size) {
 // The kernel the reader runs marks the log, as one block, as the portable kernel does.
 void check_kernel(std::string_view log) {
   static memory_source nothing("");
-  static const line_reader reader(
-      nothing, line_reader::default_block_size, piece_limit,
-      {candidate_line_starts, candidate_word_starts, candidate_word_places});
-  std::string block(log);
-  block.append(byte_index_padding, '\0');
+  static const line_reader reader(nothing, line_reader::default_block_size, piece_limit, patterns);
+  const std::string block = std::string(log).append(byte_index_padding, '\0');
   const std::size_t words = (log.size() + 63) / 64;
   std::vector<std::uint64_t> portable(2 * words), chosen(2 * words);
   build_byte_index(index_kernel::portable, block.data(), log.size(), reader.index_sets(),
