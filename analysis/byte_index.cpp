@@ -177,7 +177,7 @@ std::uint64_t count_bits_between(const std::uint64_t* bits, std::size_t begin,
   static const bool avx2 = kernel_available(index_kernel::avx2);
   if (avx2) return count_with_avx2(bits, begin, end);
 #endif
-  return count_between<false>(bits, begin, end);
+  return count_between(bits, begin, end);
 }
 
 }  // namespace sift_runlog

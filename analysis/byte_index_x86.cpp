@@ -202,9 +202,9 @@ __attribute__((target("avx2,popcnt"))) std::uint64_t count_with_avx2(const std::
                                                                      std::size_t end) noexcept {
   const std::size_t first = begin / 64;
   const std::size_t last = (end - 1) / 64;
-  if (begin >= end || last - first < 9) return count_between<true>(bits, begin, end);
+  if (begin >= end || last - first < 9) return count_between(bits, begin, end);
   std::uint64_t total =
-      count_between<true>(bits, begin, first * 64 + 64) + count_between<true>(bits, last * 64, end);
+      count_between(bits, begin, first * 64 + 64) + count_between(bits, last * 64, end);
   const __m256i nibble_bits = _mm256_setr_epi8(0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4, 0, 1,
                                                1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4);
   const __m256i low_nibbles = _mm256_set1_epi8(0x0f);

@@ -301,13 +301,10 @@ struct index_writer {
 };
 
 // The bits set in positions [begin, end) of `bits`, word by word.
-template <bool hardware_popcount>
-[[gnu::always_inline]] inline std::uint64_t count_between(const std::uint64_t* bits,
-                                                          std::size_t begin,
-                                                          std::size_t end) noexcept {
+inline std::uint64_t count_between(const std::uint64_t* bits, std::size_t begin,
+                                   std::size_t end) noexcept {
   if (begin >= end) return 0;
-  const auto count = [](std::uint64_t word) -> std::uint64_t {
-    if constexpr (hardware_popcount) return static_cast<std::uint64_t>(__builtin_popcountll(word));
+  const auto count = [](std::uint64_t word) {
     return static_cast<std::uint64_t>(count_bits(word));
   };
   const std::size_t first = begin / 64;

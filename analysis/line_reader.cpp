@@ -124,18 +124,18 @@ line_reader::~line_reader() = default;
 
 void line_reader::start_reading_ahead() noexcept {
   try {
-    spare_ = std::make_unique_for_overwrite<char[]>(capacity_ + line_padding);
-    spare_line_feeds_ = new_index();
-    spare_marks_ = new_index();
+    auto spare = std::make_unique_for_overwrite<char[]>(capacity_ + line_padding);
+    auto spare_line_feeds = new_index();
+    auto spare_marks = new_index();
     spare_stretches_.reserve(long_stretches_.capacity());
+    // Idle until asked for a block, once everything it uses is there.
     reader_thread_ = std::make_unique<read_ahead_thread>(
         source_, [this](std::size_t size) { index_ahead(size); });
+    spare_ = std::move(spare);
+    spare_line_feeds_ = std::move(spare_line_feeds);
+    spare_marks_ = std::move(spare_marks);
   } catch (const std::exception&) {
     // No second buffer or thread to be had: every block is read here, as for any source.
-    reader_thread_.reset();
-    spare_.reset();
-    spare_line_feeds_.reset();
-    spare_marks_.reset();
   }
 }
 
