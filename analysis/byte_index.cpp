@@ -68,7 +68,7 @@ std::uint64_t line_feeds_portable(const char* chunk) noexcept {
 }
 
 void build_portable(const char* data, std::size_t size, const candidate_sets& sets,
-                    index_writer<false> out) noexcept {
+                    index_writer<portable_check> out) noexcept {
   const std::size_t words = (size + 63) / 64;
   for (std::size_t word = 0; word < words; ++word) {
     const char* const chunk = data + word * 64;
@@ -104,23 +104,23 @@ std::size_t blank_runs(const char* text, std::size_t size, bool blank_before) no
 
 #if defined(SIFT_X86_KERNELS)
 namespace {
-bool bit_instructions() noexcept {
-  return __builtin_cpu_supports("popcnt") != 0 && __builtin_cpu_supports("bmi") != 0 &&
-         __builtin_cpu_supports("bmi2") != 0;
+bool filter_instructions() noexcept {
+  return __builtin_cpu_supports("avx2") != 0 && __builtin_cpu_supports("popcnt") != 0 &&
+         __builtin_cpu_supports("bmi") != 0 && __builtin_cpu_supports("bmi2") != 0;
 }
 }  // namespace
 #endif
 
 bool kernel_available(index_kernel kernel) noexcept {
 #if defined(SIFT_X86_KERNELS)
-  // With the bit instructions every processor with these vector units has: the place filter
-  // of their marks is compiled for them.
+  // Every vector kernel checks the places of its marks with AVX2 and the bit instructions,
+  // which every processor with these vector units has.
   switch (kernel) {
     case index_kernel::avx2:
-      return __builtin_cpu_supports("avx2") != 0 && bit_instructions();
+      return filter_instructions();
     case index_kernel::avx512:
       return __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512bw") != 0 &&
-             bit_instructions();
+             filter_instructions();
     case index_kernel::avx512_vbmi:
       return kernel_available(index_kernel::avx512) && __builtin_cpu_supports("avx512vbmi") != 0;
     case index_kernel::portable:
@@ -167,8 +167,8 @@ void build_byte_index(index_kernel kernel, const char* data, std::size_t size,
     case index_kernel::portable:
       break;
   }
-  with_writer<false>(data, sets, target,
-                     [&](const auto& out) { build_portable(data, size, sets, out); });
+  with_writer<portable_check>(data, sets, target,
+                              [&](const auto& out) { build_portable(data, size, sets, out); });
 }
 
 std::uint64_t count_bits_between(const std::uint64_t* bits, std::size_t begin,

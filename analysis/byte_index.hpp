@@ -72,12 +72,16 @@ struct candidate_sets {
   pattern_bytes line;  // after a line feed
   pattern_bytes word;  // after a blank
   // Where the word a word pattern begins must stand, by that word's first byte: its number in
-  // the line (a run of blanks making one cut), or 0 for anywhere. The mark of a word elsewhere
-  // is cleared, unless the word begins piece_limit bytes or more into its line: the pieces of
-  // a long line number their words anew.
+  // the line (a run of blanks making one cut, at most max_indexed_place), or 0 for anywhere.
+  // The mark of a word elsewhere is cleared, unless the word begins piece_limit bytes or more
+  // into its line: the pieces of a long line number their words anew.
   std::array<std::uint8_t, 256> word_place{};
   std::size_t piece_limit = SIZE_MAX;
 };
+
+// The highest place candidate_sets::word_place may give: the index counts the runs of blanks of
+// a line, up to that many, in bytes.
+inline constexpr std::size_t max_indexed_place = 127;
 
 enum class index_kernel { portable, avx2, avx512, avx512_vbmi };
 

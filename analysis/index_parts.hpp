@@ -8,6 +8,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "byte_index.hpp"
 
@@ -69,16 +70,48 @@ inline std::uint64_t blanks_of(const char* chunk) noexcept {
   return bits;
 }
 
+// A chunk with marks to check against their places, with what its line had before it.
+struct chunk_to_place {
+  std::size_t word;
+  std::uint64_t marks;   // the marks after blanks to check
+  std::uint64_t starts;  // the blanks that begin a run
+  std::uint64_t feeds;
+  unsigned runs;  // the runs the line going on into the chunk had before it
+};
+
+// The marks of `chunk` out of their places, one at a time: the runs up to each mark's own blank,
+// from the last line feed before it, or from the chunk's start on from the runs carried into
+// it. `count` counts the bits of a word.
+template <typename Count>
+[[gnu::always_inline]] inline std::uint64_t misplaced_marks(const chunk_to_place& chunk,
+                                                            const char* data,
+                                                            const std::uint8_t* word_place,
+                                                            Count count) noexcept {
+  std::uint64_t misplaced = 0;
+  for (std::uint64_t left = chunk.marks; left != 0; left &= left - 1) {
+    const int bit = std::countr_zero(left);
+    const std::uint64_t feeds_before = chunk.feeds & ((std::uint64_t{1} << bit) - 1);
+    const int from = feeds_before != 0 ? 64 - std::countl_zero(feeds_before) : 0;
+    const unsigned runs = count(chunk.starts << (63 - bit) >> (63 - bit + from)) +
+                          (feeds_before != 0 ? 0 : chunk.runs);
+    const unsigned place = word_place[static_cast<unsigned char>(
+        data[chunk.word * 64 + static_cast<std::size_t>(bit) + 1])];
+    misplaced |= std::uint64_t{place != 0 && runs + 1 != place} << bit;
+  }
+  return misplaced;
+}
+
 // Clears the marks of words out of their places: the runs of blanks from the start of the
 // line up to a mark give its word's number. The kernels note the chunks with marks as they
 // store them; the notes are taken in batches, apart from the kernels' loops and their
 // registers. The count is carried from chunk to chunk along a line: a chunk with marks takes
-// the runs its line had before it, counts on from its own run starts (a popcount of them up to
-// each mark) and leaves the runs after its last line feed for the next. The chunks in between,
-// which have no marks, are counted when the next chunk with marks comes, and only from the
-// last line feed before it: every byte is counted once, however many marks its line holds.
-// Every kernel runs this same code.
-template <bool hardware_popcount>
+// the runs its line had before it and leaves the runs after its last line feed for the next.
+// The chunks in between, which have no marks, are counted when the next chunk with marks
+// comes, and only from the last line feed before it: every byte is counted once, however many
+// marks its line holds. `check` then clears the misplaced marks of the batch: one mark at a
+// time (portable_check), or with vectors for all the bytes of a chunk at once
+// (byte_index_x86.cpp), without a branch per mark.
+template <typename check>
 class place_filter {
  public:
   place_filter(const char* data, std::size_t line_begin, const candidate_sets& sets,
@@ -88,7 +121,16 @@ class place_filter {
         line_feeds_(line_feeds),
         candidates_(candidates),
         first_line_begin_(line_begin),
-        carry_{0, line_begin, 0} {}
+        carry_{0, line_begin, 0} {
+    // The place of each word's first byte by its low four bits, where those tell the first
+    // bytes of the word patterns apart.
+    const std::array<std::uint8_t, 64>& first_bytes = sets.word.first.by_low_four_bits();
+    places_by_low_four_bits_ = sets.word.first.low_four_bits_exact();
+    for (std::size_t index = 0; index < 16; ++index) {
+      place_by_low_four_bits_[index] = place_by_low_four_bits_[index + 16] =
+          sets.word_place[first_bytes[index]];
+    }
+  }
 
   // Takes note of chunk `word`, stored with marks after some of its `blanks`; its marks are
   // placed with those of the chunks noted after it, by place_noted() at the latest.
@@ -98,20 +140,65 @@ class place_filter {
   }
 
   // Clears the marks out of their places in the chunks noted, in order.
-  void place_noted() noexcept {
-#if defined(SIFT_X86_KERNELS)
-    if constexpr (hardware_popcount) {
-      place_with_bit_instructions();
-      return;
+  void place_noted() noexcept { check::place(*this); }
+
+  // For `check`. The chunks noted, each with its carry, the notes taken. The members in
+  // locals: a store to the index could alias them, and would make the compiler load them again
+  // for every chunk.
+  [[gnu::always_inline]] std::span<const chunk_to_place> prepare() noexcept {
+    const char* const data = data_;
+    const std::uint64_t* const line_feeds = line_feeds_;
+    const std::uint64_t* const candidates = candidates_;
+    const std::size_t piece_limit = sets_.piece_limit;
+    const std::size_t first_line_begin = first_line_begin_;
+    const std::size_t noted_count = noted_count_;
+    line_carry carry = carry_;
+    for (std::size_t i = 0; i < noted_count; ++i) {
+      const std::size_t word = noted_[i].word;
+      const std::uint64_t blanks = noted_[i].blanks;
+      carry_to(carry, word, data, line_feeds, first_line_begin);
+      const std::size_t base = word * 64;
+      const std::uint64_t feeds = line_feeds[word];
+      const std::uint64_t starts = run_starts(carry.start, base, blanks, data);
+      prepared_[i] = {
+          word,
+          candidates[word] & blanks & ~past_first_piece(carry.start, base, feeds, piece_limit),
+          starts, feeds, carry.runs};
+      // On to the next chunk: the runs after the last line feed, if any.
+      if (feeds != 0) {
+        const int last_feed = 63 - std::countl_zero(feeds);
+        carry.start = std::max(base + static_cast<std::size_t>(last_feed) + 1, first_line_begin);
+        carry.runs = std::min(filter_count(starts >> last_feed >> 1), max_carried_runs);
+      } else {
+        carry.runs = std::min(carry.runs + filter_count(starts), max_carried_runs);
+      }
+      carry.chunk = word + 1;
     }
-#endif
-    place_portably();
+    carry_ = carry;
+    noted_count_ = 0;
+    return {prepared_.data(), noted_count};
   }
+  // Clears the marks of each chunk noted out of their places, one at a time.
+  [[gnu::always_inline]] void place_one_at_a_time() noexcept {
+    const auto count = [](std::uint64_t bits) { return filter_count(bits); };
+    for (const chunk_to_place& chunk : prepare()) {
+      candidates_[chunk.word] &= ~misplaced_marks(chunk, data_, sets_.word_place.data(), count);
+    }
+  }
+  [[nodiscard]] const char* data() const noexcept { return data_; }
+  [[nodiscard]] std::uint64_t* candidates() const noexcept { return candidates_; }
+  // The place by the low four bits of a word's first byte, twice; valid for the first bytes
+  // of the word patterns where places_by_low_four_bits().
+  [[nodiscard]] const std::uint8_t* place_by_low_four_bits() const noexcept {
+    return place_by_low_four_bits_.data();
+  }
+  [[nodiscard]] bool places_by_low_four_bits() const noexcept { return places_by_low_four_bits_; }
+
+  // The most runs carried into a chunk: beyond any place the index checks, and the counts of
+  // a chunk fit a byte.
+  static constexpr unsigned max_carried_runs = max_indexed_place;
 
  private:
-  // Beyond any place (at most 255): the count need not go higher.
-  static constexpr unsigned max_carried_runs = 256;
-
   struct noted_chunk {
     std::size_t word;
     std::uint64_t blanks;
@@ -124,66 +211,11 @@ class place_filter {
     unsigned runs;
   };
 
-#if defined(SIFT_X86_KERNELS)
-  // For the vector kernels, which only run where these instructions are.
-  [[gnu::noinline]] __attribute__((target("bmi,bmi2,popcnt"))) void
-  place_with_bit_instructions() noexcept {
-    place_all();
-  }
-#endif
-  [[gnu::noinline]] void place_portably() noexcept { place_all(); }
-
-  [[gnu::always_inline]] static unsigned count(std::uint64_t bits) noexcept {
-    if constexpr (hardware_popcount) return static_cast<unsigned>(__builtin_popcountll(bits));
-    return static_cast<unsigned>(count_bits(bits));
-  }
-
-  // The members in locals: a store to the index could alias them, and would make the compiler
-  // load them again for every chunk.
-  [[gnu::always_inline]] void place_all() noexcept {
-    const char* const data = data_;
-    const std::uint64_t* const line_feeds = line_feeds_;
-    std::uint64_t* const candidates = candidates_;
-    const std::uint8_t* const word_place = sets_.word_place.data();
-    const std::size_t piece_limit = sets_.piece_limit;
-    const std::size_t first_line_begin = first_line_begin_;
-    const std::size_t noted_count = noted_count_;
-    line_carry carry = carry_;
-    for (std::size_t i = 0; i < noted_count; ++i) {
-      const std::size_t word = noted_[i].word;
-      const std::uint64_t blanks = noted_[i].blanks;
-      carry_to(carry, word, data, line_feeds, first_line_begin);
-      const std::size_t base = word * 64;
-      const std::uint64_t feeds = line_feeds[word];
-      const std::uint64_t starts = run_starts(carry.start, base, blanks, data);
-      std::uint64_t misplaced = 0;
-      for (std::uint64_t left =
-               candidates[word] & blanks & ~past_first_piece(carry.start, base, feeds, piece_limit);
-           left != 0; left &= left - 1) {
-        const int bit = std::countr_zero(left);
-        // The runs up to the mark's own blank, from the last line feed before it, or from the
-        // chunk's start on from the runs carried into it.
-        const std::uint64_t feeds_before = feeds & ((std::uint64_t{1} << bit) - 1);
-        const int from = feeds_before != 0 ? 64 - std::countl_zero(feeds_before) : 0;
-        const unsigned runs =
-            count(starts << (63 - bit) >> (63 - bit + from)) + (feeds_before != 0 ? 0 : carry.runs);
-        const unsigned place =
-            word_place[static_cast<unsigned char>(data[base + static_cast<std::size_t>(bit) + 1])];
-        misplaced |= std::uint64_t{place != 0 && runs + 1 != place} << bit;
-      }
-      candidates[word] &= ~misplaced;
-      // On to the next chunk: the runs after the last line feed, if any.
-      if (feeds != 0) {
-        const int last_feed = 63 - std::countl_zero(feeds);
-        carry.start = std::max(base + static_cast<std::size_t>(last_feed) + 1, first_line_begin);
-        carry.runs = count(starts >> last_feed >> 1);
-      } else {
-        carry.runs = std::min(carry.runs + count(starts), max_carried_runs);
-      }
-      carry.chunk = word + 1;
+  [[gnu::always_inline]] static unsigned filter_count(std::uint64_t bits) noexcept {
+    if constexpr (check::hardware_popcount) {
+      return static_cast<unsigned>(__builtin_popcountll(bits));
     }
-    carry_ = carry;
-    noted_count_ = 0;
+    return static_cast<unsigned>(count_bits(bits));
   }
 
   // The blanks among `blanks`, the chunk at `base`, that begin a run of the line begun at
@@ -242,9 +274,9 @@ class place_filter {
     }
     for (; chunk < word; ++chunk) {
       const std::size_t base = chunk * 64;
-      carry.runs =
-          std::min(carry.runs + count(run_starts(carry.start, base, blanks_of(data + base), data)),
-                   max_carried_runs);
+      carry.runs = std::min(
+          carry.runs + filter_count(run_starts(carry.start, base, blanks_of(data + base), data)),
+          max_carried_runs);
     }
     carry.chunk = word;
   }
@@ -255,21 +287,33 @@ class place_filter {
   std::uint64_t* candidates_;
   std::size_t first_line_begin_;  // where the first line begins; nothing before it counts
   line_carry carry_;
+  std::array<std::uint8_t, 32> place_by_low_four_bits_{};
+  bool places_by_low_four_bits_;
   std::array<noted_chunk, 64> noted_;
+  std::array<chunk_to_place, 64> prepared_;
   std::size_t noted_count_ = 0;
+};
+
+// Checks the marks one at a time: for the portable kernel.
+struct portable_check {
+  static constexpr bool hardware_popcount = false;
+  template <typename filter>
+  [[gnu::noinline]] static void place(filter& places) noexcept {
+    places.place_one_at_a_time();
+  }
 };
 
 // Takes each chunk's line feeds and blank marks from a kernel, clears the marks of words out of
 // their places, adds the marks of the line feeds, stores the words and logs the long runs of
 // chunks without a line feed. Every kernel shares this, so that all give the same bits.
-template <bool hardware_popcount>
+template <typename check>
 struct index_writer {
   const char* data;
   const pattern_bytes& line;
   std::uint64_t* line_feeds;
   std::uint64_t* candidates;
-  place_filter<hardware_popcount>* places;  // null when no word pattern has a place
-  const stretch_log* long_stretches;        // null when they are not wanted
+  place_filter<check>* places;        // null when no word pattern has a place
+  const stretch_log* long_stretches;  // null when they are not wanted
   std::size_t run = 0;
 
   void put(std::size_t word, std::uint64_t feeds, std::uint64_t blanks,
@@ -317,17 +361,16 @@ inline std::uint64_t count_between(const std::uint64_t* bits, std::size_t begin,
   return total;
 }
 
-// Calls build(out) with the writer of `target`, and the place filter when a word has a place;
-// `hardware_popcount` for the vector kernels, which run where the bit instructions are.
-template <bool hardware_popcount, typename Build>
+// Calls build(out) with the writer of `target`, and the place filter when a word has a place,
+// which checks the marks with `check`.
+template <typename check, typename Build>
 void with_writer(const char* data, const candidate_sets& sets, const index_target& target,
                  Build&& build) noexcept {
-  place_filter<hardware_popcount> places(data, target.line_begin, sets, target.line_feeds,
-                                         target.candidates);
+  place_filter<check> places(data, target.line_begin, sets, target.line_feeds, target.candidates);
   const bool any_place = std::any_of(sets.word_place.begin(), sets.word_place.end(),
                                      [](std::uint8_t place) { return place != 0; });
-  build(index_writer<hardware_popcount>{data, sets.line, target.line_feeds, target.candidates,
-                                        any_place ? &places : nullptr, target.long_stretches});
+  build(index_writer<check>{data, sets.line, target.line_feeds, target.candidates,
+                            any_place ? &places : nullptr, target.long_stretches});
 }
 
 }  // namespace

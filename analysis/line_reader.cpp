@@ -59,8 +59,6 @@ bool line_reader::pattern_set::starts(const char* text) const noexcept {
 
 namespace {
 
-// The place of the word patterns by their first byte, for the index: 0 (anywhere) where two
-// patterns with that first byte want different places.
 // The place of each word pattern, 0 where none is given.
 std::vector<std::size_t> word_places(const candidate_patterns& patterns) {
   std::vector<std::size_t> places(patterns.word_places.begin(), patterns.word_places.end());
@@ -68,13 +66,16 @@ std::vector<std::size_t> word_places(const candidate_patterns& patterns) {
   return places;
 }
 
+// The place of the word patterns by their first byte, for the index: 0 (anywhere) where two
+// patterns with that first byte want different places, or for a place beyond what the index
+// counts.
 std::array<std::uint8_t, 256> places_by_first_byte(const candidate_patterns& patterns) {
   std::array<std::uint8_t, 256> places{};
   std::array<bool, 256> seen{};
   for (std::size_t i = 0; i < patterns.word_starts.size(); ++i) {
     const std::size_t place = i < patterns.word_places.size() ? patterns.word_places[i] : 0;
     const auto first = static_cast<unsigned char>(patterns.word_starts[i][0]);
-    const auto wanted = static_cast<std::uint8_t>(place <= 255 ? place : 0);
+    const auto wanted = static_cast<std::uint8_t>(place <= max_indexed_place ? place : 0);
     places[first] = seen[first] && places[first] != wanted ? 0 : wanted;
     seen[first] = true;
   }
