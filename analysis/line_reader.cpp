@@ -273,7 +273,7 @@ pattern_matches line_reader::patterns_found() const noexcept {
   // compiler load the members again on every step.
   const std::size_t begin = line_begin_;
   const std::size_t end = line_end_;
-  pattern_matches found{line_starts_.match(buffer + begin), 0};
+  pattern_matches found{line_starts_.match(buffer + begin)};
   std::size_t word = begin / 64;
   std::uint64_t bits = marks[word] & ~std::uint64_t{0} << (begin % 64);
   for (;;) {

@@ -16,7 +16,7 @@ namespace {
 // A closed standard descriptor would be taken by the log when it is opened. Hold the slot with
 // /dev/null opened read-only instead, so that writing there still fails and is reported.
 void hold_closed_standard_descriptors() {
-  for (int fd = 0; fd <= 2; ++fd) {
+  for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
     if (::fcntl(fd, F_GETFD) == -1) (void)::open("/dev/null", O_RDONLY);
   }
 }

@@ -7,6 +7,7 @@
 
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "failures.hpp"
@@ -47,6 +48,22 @@ TEST(read_ahead, ReadsAFileAsItIsReadFromMemory) {
     }
     ::close(fd);
   }
+}
+
+TEST(read_ahead, BeginsOnceTheBytesAskedForFirstAreRead) {
+  struct counting_source final : byte_source {
+    std::size_t read_some(char* buffer, std::size_t size) override {
+      (std::this_thread::get_id() == caller ? here : ahead) += size;
+      std::fill_n(buffer, size, '\n');
+      return here + ahead > 5000 ? 0 : size;
+    }
+    [[nodiscard]] std::uint64_t read_ahead_from() const noexcept override { return 1000; }
+    std::thread::id caller = std::this_thread::get_id();
+    std::size_t here = 0, ahead = 0;
+  } source;
+  (void)lines_of(source, 200, false);
+  EXPECT_EQ(source.here, 1204U);  // four blocks of a piece and a byte
+  EXPECT_GT(source.ahead, 0U);
 }
 
 TEST(read_ahead, AFailedReadReachesTheCaller) {
