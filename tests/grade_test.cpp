@@ -36,7 +36,7 @@ TEST(grade_buffer, LeavesTheFinalStateAsFields) {
       "FORMULA_NAME F1\nNUM_VECTOR\nBOOL_VECTOR\nRH_START\nSTATE_SPACE STATES 9 TECHNIQUES A B\n"
       "STATE_SPACE TRANSITIONS CANNOT_COMPUTE\nFORMULA F1 TRUE\nFORMULA F2 a:b TECHNIQUES T\n"
       "Can't allocate "
-      "memory\nRH_TIME_CONFINEMENT_REACHED\nCANNOT_COMPUTE\nDO_NOT_COMPETE\nRH_STOP\n";
+      "memory\nRH_TIME_CONFINEMENT_REACHED\nFORMULA F3CANNOT_COMPUTE\nDO_NOT_COMPETE\nRH_STOP\n";
   const std::string state =
       "do_not_compete cores=4 tool=velox 1111111111 answers=STATES=9,TRANSITIONS=?,F1=?,F2=a, "
       "names=F1,F2, count=3 techniques=A,B,T,";
