@@ -15,19 +15,20 @@ namespace {
 using namespace std::string_literals;
 
 TEST(build_byte_index, PortableKernelMarksLineFeedsAndBlanksBeforePatternBytes) {
-  const candidate_sets sets{{byte_set("R"), byte_set("Hu"), byte_set("_t")},
-                            {byte_set("O"), byte_set("Hu"), byte_set("_t")}};
-  std::string data = "x\nRH_ Out\nRx Ou_ \nRut";
+  candidate_sets sets{{byte_set("R"), byte_set("Hu"), byte_set("_t")},
+                      {byte_set("O"), byte_set("Hu"), byte_set("_t")}};
+  sets.word_place['O'] = 3;
+  std::string data = " x Out\nRH_ Out\nRx Ou_ \nRut";
   const std::size_t size = data.size();
   data.resize(size + byte_index_padding, '\0');
   // Output words that hold old bits: the kernel must clear them.
   std::uint64_t feeds = ~std::uint64_t{0};
   std::uint64_t marks = ~std::uint64_t{0};
   build_byte_index(index_kernel::portable, data.data(), size, sets, &feeds, &marks);
-  EXPECT_EQ(feeds, std::uint64_t{1} << 1 | std::uint64_t{1} << 9 | std::uint64_t{1} << 17);
-  // "\nRH_" at 1, " Out" at 5, " Ou_" at 12 and "\nRut" at 17; not "\nRx" at 9 nor " \nR" at 16.
-  EXPECT_EQ(marks, std::uint64_t{1} << 1 | std::uint64_t{1} << 5 | std::uint64_t{1} << 12 |
-                       std::uint64_t{1} << 17);
+  EXPECT_EQ(feeds, std::uint64_t{1} << 6 | std::uint64_t{1} << 14 | std::uint64_t{1} << 22);
+  // " Out" at 2 (word 3, counted from the first byte), "\nRH_" at 6 and "\nRut" at 22; not
+  // " Out" at 10 nor " Ou_" at 17 (word 2), "\nRx" at 14 nor " \nR" at 21.
+  EXPECT_EQ(marks, std::uint64_t{1} << 2 | std::uint64_t{1} << 6 | std::uint64_t{1} << 22);
 }
 
 TEST(build_byte_index, EveryKernelGivesThePortableBitsWithEitherKindOfTableAndPlaces) {
