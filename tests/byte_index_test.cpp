@@ -97,6 +97,9 @@ TEST(count_bits_between, CountsTheBitsOfAnyRange) {
   // A line feed in every byte: each byte of the vector count adds up to 8 per step.
   const std::vector<std::uint64_t> ones(200, ~std::uint64_t{0});
   EXPECT_EQ(count_bits_between(ones.data(), 3, 12797), 12794U);
+  // A word between the two ends that holds its lowest bit alone.
+  const std::uint64_t lowest_bit[3] = {0, 1, 0};
+  EXPECT_TRUE(any_bit(lowest_bit, 0, 192));
 }
 
 TEST(best_kernel, TakesAVectorKernelForTheSetsItCanHold) {
