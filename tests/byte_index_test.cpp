@@ -18,6 +18,7 @@ TEST(build_byte_index, PortableKernelMarksLineFeedsAndBlanksBeforePatternBytes) 
   candidate_sets sets{{byte_set("R"), byte_set("Hu"), byte_set("_t")},
                       {byte_set("O"), byte_set("Hu"), byte_set("_t")}};
   sets.word_place['O'] = 3;
+  sets.piece_limit = 4;
   std::string data = " x Out\nRH_ Out\nRx Ou_ \nRut";
   const std::size_t size = data.size();
   data.resize(size + byte_index_padding, '\0');
@@ -26,9 +27,11 @@ TEST(build_byte_index, PortableKernelMarksLineFeedsAndBlanksBeforePatternBytes) 
   std::uint64_t marks = ~std::uint64_t{0};
   build_byte_index(index_kernel::portable, data.data(), size, sets, &feeds, &marks);
   EXPECT_EQ(feeds, std::uint64_t{1} << 6 | std::uint64_t{1} << 14 | std::uint64_t{1} << 22);
-  // " Out" at 2 (word 3, counted from the first byte), "\nRH_" at 6 and "\nRut" at 22; not
-  // " Out" at 10 nor " Ou_" at 17 (word 2), "\nRx" at 14 nor " \nR" at 21.
-  EXPECT_EQ(marks, std::uint64_t{1} << 2 | std::uint64_t{1} << 6 | std::uint64_t{1} << 22);
+  // " Out" at 2 (word 3, counted from the first byte), "\nRH_" at 6, " Out" at 10 (word 2, but
+  // 4 bytes into its line: a later piece) and "\nRut" at 22; not " Ou_" at 17 (word 2, 3 bytes
+  // into its line), "\nRx" at 14 nor " \nR" at 21.
+  EXPECT_EQ(marks, std::uint64_t{1} << 2 | std::uint64_t{1} << 6 | std::uint64_t{1} << 10 |
+                       std::uint64_t{1} << 22);
 }
 
 TEST(build_byte_index, EveryKernelGivesThePortableBitsWithEitherKindOfTableAndPlaces) {
