@@ -60,6 +60,11 @@ TEST(grade_buffer, NamesHowEveryGradeEnds) {
     EXPECT_EQ(verdict_name(graded.state.verdict), verdict) << log;
     EXPECT_EQ(graded.line.text(false), graded.output);
   }
+  // The answers field alone, as a table shows it: only a grade with answers has one.
+  const std::string answers =
+      "FORMULA_NAME F1\nFORMULA_NAME F2\nFORMULA F1 TRUE\nFORMULA F2 FALSE\n";
+  EXPECT_EQ(grade_buffer(answers, "run.log").line.formatted_answers(), "2 NUM:TRUE NUM:FALSE");
+  EXPECT_EQ(grade_buffer("RH_START\n", "run.log").line.formatted_answers(), "");
 }
 
 TEST(grade_buffer, EndsWithTheFirstFailureAndCallsAFailedOutputFunctionNoMore) {
