@@ -68,7 +68,7 @@ std::uint64_t line_feeds_portable(const char* chunk) noexcept {
 }
 
 void build_portable(const char* data, std::size_t size, const candidate_sets& sets,
-                    index_writer out) noexcept {
+                    index_writer<portable_check> out) noexcept {
   const std::size_t words = (size + 63) / 64;
   for (std::size_t word = 0; word < words; ++word) {
     const char* const chunk = data + word * 64;
@@ -102,25 +102,32 @@ std::size_t blank_runs(const char* text, std::size_t size, bool blank_before) no
   return runs;
 }
 
-bool kernel_available(index_kernel kernel) noexcept {
-  switch (kernel) {
-    case index_kernel::portable:
-      return true;
 #if defined(SIFT_X86_KERNELS)
+namespace {
+bool filter_instructions() noexcept {
+  return __builtin_cpu_supports("avx2") != 0 && __builtin_cpu_supports("popcnt") != 0 &&
+         __builtin_cpu_supports("bmi") != 0 && __builtin_cpu_supports("bmi2") != 0;
+}
+}  // namespace
+#endif
+
+bool kernel_available(index_kernel kernel) noexcept {
+#if defined(SIFT_X86_KERNELS)
+  // Every vector kernel checks the places of its marks with AVX2 and the bit instructions,
+  // which every processor with these vector units has.
+  switch (kernel) {
     case index_kernel::avx2:
-      return __builtin_cpu_supports("avx2") != 0;
+      return filter_instructions();
     case index_kernel::avx512:
-      return __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512bw") != 0;
+      return __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512bw") != 0 &&
+             filter_instructions();
     case index_kernel::avx512_vbmi:
       return kernel_available(index_kernel::avx512) && __builtin_cpu_supports("avx512vbmi") != 0;
-#else
-    case index_kernel::avx2:
-    case index_kernel::avx512:
-    case index_kernel::avx512_vbmi:
-      return false;
-#endif
+    case index_kernel::portable:
+      break;
   }
-  return false;
+#endif
+  return kernel == index_kernel::portable;
 }
 
 index_kernel best_kernel(const candidate_sets& sets) noexcept {
@@ -143,6 +150,7 @@ void build_byte_index(index_kernel kernel, const char* data, std::size_t size,
                       std::uint64_t* candidates, std::size_t line_begin,
                       const stretch_log* long_stretches) noexcept {
   const index_target target{line_feeds, candidates, line_begin, long_stretches};
+  if (long_stretches != nullptr) long_stretches->stretches->clear();
   switch (kernel) {
 #if defined(SIFT_X86_KERNELS)
     case index_kernel::avx512_vbmi:
@@ -159,8 +167,8 @@ void build_byte_index(index_kernel kernel, const char* data, std::size_t size,
     case index_kernel::portable:
       break;
   }
-  with_writer(data, sets, target,
-              [&](const index_writer& out) { build_portable(data, size, sets, out); });
+  with_writer<portable_check>(data, sets, target,
+                              [&](const auto& out) { build_portable(data, size, sets, out); });
 }
 
 std::uint64_t count_bits_between(const std::uint64_t* bits, std::size_t begin,
@@ -169,7 +177,7 @@ std::uint64_t count_bits_between(const std::uint64_t* bits, std::size_t begin,
   static const bool avx2 = kernel_available(index_kernel::avx2);
   if (avx2) return count_with_avx2(bits, begin, end);
 #endif
-  return count_between<false>(bits, begin, end);
+  return count_between(bits, begin, end);
 }
 
 }  // namespace sift_runlog

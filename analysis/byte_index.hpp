@@ -72,12 +72,16 @@ struct candidate_sets {
   pattern_bytes line;  // after a line feed
   pattern_bytes word;  // after a blank
   // Where the word a word pattern begins must stand, by that word's first byte: its number in
-  // the line (a run of blanks making one cut), or 0 for anywhere. The mark of a word elsewhere
-  // is cleared, unless the word begins piece_limit bytes or more into its line: the pieces of
-  // a long line number their words anew.
+  // the line (a run of blanks making one cut, at most max_indexed_place), or 0 for anywhere.
+  // The mark of a word elsewhere is cleared, unless the word begins piece_limit bytes or more
+  // into its line: the pieces of a long line number their words anew.
   std::array<std::uint8_t, 256> word_place{};
   std::size_t piece_limit = SIZE_MAX;
 };
+
+// The highest place candidate_sets::word_place may give: the index counts the runs of blanks of
+// a line, up to that many, in bytes.
+inline constexpr std::size_t max_indexed_place = 127;
 
 enum class index_kernel { portable, avx2, avx512, avx512_vbmi };
 
@@ -87,8 +91,8 @@ struct word_stretch {
   std::size_t last_word;
 };
 
-// Where build_byte_index() adds the stretches of at least `min_words` words, their word numbers
-// raised by `word_offset`.
+// Where build_byte_index() writes the stretches of at least `min_words` words, their word
+// numbers raised by `word_offset`.
 struct stretch_log {
   std::size_t min_words;
   std::size_t word_offset;
@@ -107,8 +111,8 @@ inline constexpr std::size_t byte_index_padding = 128;
 // Writes (size + 63) / 64 words to `line_feeds` and to `candidates`: bit p % 64 of word p / 64
 // tells about byte p of `data`, looking at bytes p + 1 to p + 3 as well (and, for a word's
 // place, back to the start of its line; the first line starts at data[line_begin]). Bits for
-// p >= size are what the padding bytes give. Adds the long stretches without a line feed to
-// `long_stretches`, unless it is null.
+// p >= size are what the padding bytes give. Writes the long stretches without a line feed to
+// `long_stretches` in place of those it held, unless it is null.
 // REQUIRES: data[0 .. size + byte_index_padding) is readable; `kernel` is available, and the
 // word sets have exact nibble tables for the AVX kernels and exact six-bit tables for
 // avx512_vbmi.

@@ -16,6 +16,102 @@ namespace {
 #define SIFT_AVX2_HELPER __attribute__((target("avx2"), always_inline)) inline
 #define SIFT_AVX512_HELPER __attribute__((target("avx512f,avx512bw"), always_inline)) inline
 
+// Every vector kernel checks the places of its marks with AVX2 (index_parts.hpp): for all the
+// bytes of a chunk at once, the runs of blanks of each one's line up to it are a prefix sum
+// of the chunk's run starts (plus the runs carried into the chunk), less its value at the last
+// line feed before the byte (a prefix maximum of the sums at line feeds); the place each
+// mark's word wants is a table look-up of the word's first byte. 32 bytes a vector: prefix
+// sums and maxima by shifts within each 128-bit lane, each lane's last byte carried to the
+// lane above and the low vector's to the high one.
+
+// All ones in byte i where bit i of the low (`half` 0) or high (1) 32 bits of `bits` is set.
+SIFT_AVX2_HELPER __m256i avx2_bytes_of(std::uint64_t bits, int half) noexcept {
+  const __m256i low_index = _mm256_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2,
+                                             2, 2, 2, 2, 2, 2, 3, 3, 3, 3, 3, 3, 3, 3);
+  const __m256i index = _mm256_add_epi8(low_index, _mm256_set1_epi8(static_cast<char>(4 * half)));
+  const __m256i select = _mm256_set1_epi64x(static_cast<long long>(0x8040201008040201U));
+  const __m256i spread =
+      _mm256_shuffle_epi8(_mm256_set1_epi64x(static_cast<long long>(bits)), index);
+  return _mm256_cmpeq_epi8(_mm256_and_si256(spread, select), select);
+}
+
+// The last byte of each lane in every byte of the lane above (zeros in the low lane), or with
+// `both`, the last byte of the vector in every byte.
+template <bool both>
+SIFT_AVX2_HELPER __m256i avx2_last_bytes(__m256i x) noexcept {
+  const __m256i last = _mm256_shuffle_epi8(x, _mm256_set1_epi8(15));
+  return _mm256_permute2x128_si256(last, last, both ? 0x11 : 0x08);
+}
+
+template <bool maximum>
+SIFT_AVX2_HELPER __m256i avx2_combine(__m256i a, __m256i b) noexcept {
+  return maximum ? _mm256_max_epu8(a, b) : _mm256_add_epi8(a, b);
+}
+
+// The sums (or maxima) of the bytes of `x` up to each.
+template <bool maximum>
+SIFT_AVX2_HELPER __m256i avx2_prefix(__m256i x) noexcept {
+  x = avx2_combine<maximum>(x, _mm256_slli_si256(x, 1));
+  x = avx2_combine<maximum>(x, _mm256_slli_si256(x, 2));
+  x = avx2_combine<maximum>(x, _mm256_slli_si256(x, 4));
+  x = avx2_combine<maximum>(x, _mm256_slli_si256(x, 8));
+  return avx2_combine<maximum>(x, avx2_last_bytes<false>(x));
+}
+
+// The bytes before words in place, of 32 with `runs` runs each in their line and the first bytes
+// of their words at `first`: the word number is the place its first byte wants (by its low four
+// bits, in `places`), or no place is wanted.
+SIFT_AVX2_HELPER std::uint32_t avx2_in_place(__m256i runs, const char* first,
+                                             __m256i places) noexcept {
+  const __m256i wanted =
+      _mm256_shuffle_epi8(places, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(first)));
+  return static_cast<std::uint32_t>(_mm256_movemask_epi8(
+      _mm256_or_si256(_mm256_cmpeq_epi8(_mm256_add_epi8(runs, _mm256_set1_epi8(1)), wanted),
+                      _mm256_cmpeq_epi8(wanted, _mm256_setzero_si256()))));
+}
+
+// The marks of `chunk` out of their places; `places` holds the place by the low four bits of
+// a word's first byte, in both lanes.
+SIFT_AVX2_HELPER std::uint64_t avx2_misplaced(const chunk_to_place& chunk, const char* data,
+                                              __m256i places) noexcept {
+  const __m256i low = avx2_prefix<false>(
+      _mm256_add_epi8(_mm256_abs_epi8(avx2_bytes_of(chunk.starts, 0)),
+                      _mm256_setr_epi64x(static_cast<long long>(chunk.runs), 0, 0, 0)));
+  const __m256i high =
+      _mm256_add_epi8(avx2_prefix<false>(_mm256_abs_epi8(avx2_bytes_of(chunk.starts, 1))),
+                      avx2_last_bytes<true>(low));
+  const __m256i low_cut = avx2_prefix<true>(_mm256_and_si256(low, avx2_bytes_of(chunk.feeds, 0)));
+  const __m256i high_cut =
+      _mm256_max_epu8(avx2_prefix<true>(_mm256_and_si256(high, avx2_bytes_of(chunk.feeds, 1))),
+                      avx2_last_bytes<true>(low_cut));
+  const char* const first = data + chunk.word * 64 + 1;
+  const std::uint64_t kept =
+      avx2_in_place(_mm256_sub_epi8(low, low_cut), first, places) |
+      std::uint64_t{avx2_in_place(_mm256_sub_epi8(high, high_cut), first + 32, places)} << 32;
+  return chunk.marks & ~kept;
+}
+
+// Checks the marks of a chunk all at once where the low four bits of the first bytes of the
+// word patterns tell them apart, else one at a time.
+struct avx2_check {
+  static constexpr bool hardware_popcount = true;
+  template <typename filter>
+  [[gnu::noinline]] __attribute__((target("avx2,bmi,bmi2,popcnt"))) static void place(
+      filter& places) noexcept {
+    if (!places.places_by_low_four_bits()) {
+      places.place_one_at_a_time();
+      return;
+    }
+    const __m256i by_low_four_bits =
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(places.place_by_low_four_bits()));
+    const char* const data = places.data();
+    std::uint64_t* const candidates = places.candidates();
+    for (const chunk_to_place& chunk : places.prepare()) {
+      candidates[chunk.word] &= ~avx2_misplaced(chunk, data, by_low_four_bits);
+    }
+  }
+};
+
 // How a vector kernel tests bytes for membership of a set: by one table of the low four bits
 // and a comparison where every word set allows it, else by the two nibble tables.
 enum class lookup { low_four_bits, nibbles };
@@ -80,9 +176,9 @@ SIFT_AVX2_HELPER avx2_bits avx2_step(const char* at, const avx2_tables& word) no
 }
 
 template <lookup method>
-[[gnu::noinline]] __attribute__((target("avx2"))) void avx2_loop(const char* data, std::size_t size,
-                                                                 const candidate_sets& sets,
-                                                                 index_writer out) noexcept {
+[[gnu::noinline]] __attribute__((target("avx2"))) void avx2_loop(
+    const char* data, std::size_t size, const candidate_sets& sets,
+    index_writer<avx2_check> out) noexcept {
   const avx2_tables word{avx2_load(sets.word.first), avx2_load(sets.word.second),
                          avx2_load(sets.word.third)};
   const std::size_t words = (size + 63) / 64;
@@ -143,7 +239,8 @@ struct avx512_low_six_bits {
 // The one AVX-512 loop, over a way of testing membership.
 template <typename members>
 [[gnu::noinline]] __attribute__((target("avx512f,avx512bw"))) void avx512_loop(
-    const char* data, std::size_t size, const candidate_sets& sets, index_writer out) noexcept {
+    const char* data, std::size_t size, const candidate_sets& sets,
+    index_writer<avx2_check> out) noexcept {
   const members first(sets.word.first);
   const members second(sets.word.second);
   const members third(sets.word.third);
@@ -166,7 +263,7 @@ template <typename members>
 
 void build_avx512(const char* data, std::size_t size, const candidate_sets& sets,
                   const index_target& target) noexcept {
-  with_writer(data, sets, target, [&](const index_writer& out) {
+  with_writer<avx2_check>(data, sets, target, [&](const auto& out) {
     if (all_low_four_bits_exact(sets.word)) {
       avx512_loop<avx512_low_four_bits>(data, size, sets, out);
     } else {
@@ -177,14 +274,14 @@ void build_avx512(const char* data, std::size_t size, const candidate_sets& sets
 
 void build_avx512_vbmi(const char* data, std::size_t size, const candidate_sets& sets,
                        const index_target& target) noexcept {
-  with_writer(data, sets, target, [&](const index_writer& out) {
+  with_writer<avx2_check>(data, sets, target, [&](const auto& out) {
     avx512_loop<avx512_low_six_bits>(data, size, sets, out);
   });
 }
 
 void build_avx2(const char* data, std::size_t size, const candidate_sets& sets,
                 const index_target& target) noexcept {
-  with_writer(data, sets, target, [&](const index_writer& out) {
+  with_writer<avx2_check>(data, sets, target, [&](const auto& out) {
     if (all_low_four_bits_exact(sets.word)) {
       avx2_loop<lookup::low_four_bits>(data, size, sets, out);
     } else {
@@ -201,9 +298,9 @@ __attribute__((target("avx2,popcnt"))) std::uint64_t count_with_avx2(const std::
                                                                      std::size_t end) noexcept {
   const std::size_t first = begin / 64;
   const std::size_t last = (end - 1) / 64;
-  if (begin >= end || last - first < 9) return count_between<true>(bits, begin, end);
+  if (begin >= end || last - first < 9) return count_between(bits, begin, end);
   std::uint64_t total =
-      count_between<true>(bits, begin, first * 64 + 64) + count_between<true>(bits, last * 64, end);
+      count_between(bits, begin, first * 64 + 64) + count_between(bits, last * 64, end);
   const __m256i nibble_bits = _mm256_setr_epi8(0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4, 0, 1,
                                                1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4);
   const __m256i low_nibbles = _mm256_set1_epi8(0x0f);

@@ -12,12 +12,20 @@
 
 namespace sift_runlog {
 
+namespace {
+
+int open_log(const std::string& path) {
+  for (;;) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) return fd;
+    if (errno != EINTR) throw input_error("cannot open " + printable(path), errno);
+  }
+}
+
+}  // namespace
+
 file_source::file_source(const std::string& path, read_ahead policy)
-    : fd_(-1), owned_(true), path_(path) {
-  do {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  } while (fd_ < 0 && errno == EINTR);
-  if (fd_ < 0) throw input_error("cannot open " + printable(path), errno);
+    : fd_(open_log(path)), owned_(true), path_(path) {
 #ifdef POSIX_FADV_SEQUENTIAL
   // A hint only: the log is read once, from start to end.
   (void)::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
@@ -51,7 +59,8 @@ void file_source::decide(read_ahead policy, std::uint64_t regular_size) noexcept
 }
 
 file_source::~file_source() {
-  if (owned_ && fd_ >= 0) ::close(fd_);
+  // A file opened here is open: the constructor throws when it cannot open it.
+  if (owned_) ::close(fd_);
 }
 
 std::size_t file_source::read_some(char* buffer, std::size_t size) {

@@ -27,7 +27,6 @@ void append_hex_byte(std::string& out, unsigned char byte) {
 
 std::string printable(std::string_view text) {
   std::string shown;
-  shown.reserve(text.size());
   for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
     if (byte < 0x20 || byte == 0x7f) {

@@ -4,9 +4,11 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "byte_index.hpp"
 
@@ -68,150 +70,257 @@ inline std::uint64_t blanks_of(const char* chunk) noexcept {
   return bits;
 }
 
+// A chunk with marks to check against their places, with what its line had before it.
+struct chunk_to_place {
+  std::size_t word;
+  std::uint64_t marks;   // the marks after blanks to check
+  std::uint64_t starts;  // the blanks that begin a run
+  std::uint64_t feeds;
+  unsigned runs;  // the runs the line going on into the chunk had before it
+};
+
+// The marks of `chunk` out of their places, one at a time: the runs up to each mark's own blank,
+// from the last line feed before it, or from the chunk's start on from the runs carried into
+// it. `count` counts the bits of a word.
+template <typename Count>
+[[gnu::always_inline]] inline std::uint64_t misplaced_marks(const chunk_to_place& chunk,
+                                                            const char* data,
+                                                            const std::uint8_t* word_place,
+                                                            Count count) noexcept {
+  std::uint64_t misplaced = 0;
+  for (std::uint64_t left = chunk.marks; left != 0; left &= left - 1) {
+    const int bit = std::countr_zero(left);
+    const std::uint64_t feeds_before = chunk.feeds & ((std::uint64_t{1} << bit) - 1);
+    const int from = feeds_before != 0 ? 64 - std::countl_zero(feeds_before) : 0;
+    const unsigned runs = count(chunk.starts << (63 - bit) >> (63 - bit + from)) +
+                          (feeds_before != 0 ? 0 : chunk.runs);
+    const unsigned place = word_place[static_cast<unsigned char>(
+        data[chunk.word * 64 + static_cast<std::size_t>(bit) + 1])];
+    misplaced |= std::uint64_t{place != 0 && runs + 1 != place} << bit;
+  }
+  return misplaced;
+}
+
 // Clears the marks of words out of their places: the runs of blanks from the start of the
-// line up to a mark give its word's number. Within the mark's chunk they are counted from the
-// chunk's blank bits; before it, along the line from mark to mark, so that a long line full of
-// marks is counted once. Kept apart from index_writer, whose few members stay in registers
-// through the kernels' loops.
+// line up to a mark give its word's number. The kernels note the chunks with marks as they
+// store them; the notes are taken in batches, apart from the kernels' loops and their
+// registers. The count is carried from chunk to chunk along a line: a chunk with marks takes
+// the runs its line had before it and leaves the runs after its last line feed for the next.
+// The chunks in between, which have no marks, are counted when the next chunk with marks
+// comes, and only from the last line feed before it: every byte is counted once, however many
+// marks its line holds. `check` then clears the misplaced marks of the batch: one mark at a
+// time (portable_check), or with vectors for all the bytes of a chunk at once
+// (byte_index_x86.cpp), without a branch per mark.
+template <typename check>
 class place_filter {
  public:
-  place_filter(const char* data, std::size_t line_begin, const candidate_sets& sets) noexcept
-      : data_(data), sets_(sets), first_line_begin_(line_begin) {}
-
-  // The marks that stand where their word's place allows; `blanks` are the chunk's blanks.
-  [[gnu::always_inline]] std::uint64_t placed(std::size_t word, std::uint64_t feeds,
-                                              std::uint64_t blanks, std::uint64_t marks,
-                                              const std::uint64_t* line_feeds) noexcept {
-#if defined(SIFT_X86_KERNELS)
-    // Measured: on a log with a tested word on every other line, the count of bits is half the
-    // work of this function without the instruction.
-    if (hardware_popcount_) return placed_with_popcount(word, feeds, blanks, marks, line_feeds);
-#endif
-    return placed_without_popcount(word, feeds, blanks, marks, line_feeds);
+  place_filter(const char* data, std::size_t line_begin, const candidate_sets& sets,
+               const std::uint64_t* line_feeds, std::uint64_t* candidates) noexcept
+      : data_(data),
+        sets_(sets),
+        line_feeds_(line_feeds),
+        candidates_(candidates),
+        first_line_begin_(line_begin),
+        carry_{0, line_begin, 0} {
+    // The place of each word's first byte by its low four bits, where those tell the first
+    // bytes of the word patterns apart.
+    const std::array<std::uint8_t, 64>& first_bytes = sets.word.first.by_low_four_bits();
+    places_by_low_four_bits_ = sets.word.first.low_four_bits_exact();
+    for (std::size_t index = 0; index < 16; ++index) {
+      place_by_low_four_bits_[index] = place_by_low_four_bits_[index + 16] =
+          sets.word_place[first_bytes[index]];
+    }
   }
+
+  // Takes note of chunk `word`, stored with marks after some of its `blanks`; its marks are
+  // placed with those of the chunks noted after it, by place_noted() at the latest.
+  [[gnu::always_inline]] void note(std::size_t word, std::uint64_t blanks) noexcept {
+    noted_[noted_count_] = {word, blanks};
+    if (++noted_count_ == noted_.size()) place_noted();
+  }
+
+  // Clears the marks out of their places in the chunks noted, in order.
+  void place_noted() noexcept { check::place(*this); }
+
+  // For `check`. The chunks noted, each with its carry, the notes taken. The members in
+  // locals: a store to the index could alias them, and would make the compiler load them again
+  // for every chunk.
+  [[gnu::always_inline]] std::span<const chunk_to_place> prepare() noexcept {
+    const char* const data = data_;
+    const std::uint64_t* const line_feeds = line_feeds_;
+    const std::uint64_t* const candidates = candidates_;
+    const std::size_t piece_limit = sets_.piece_limit;
+    const std::size_t first_line_begin = first_line_begin_;
+    const std::size_t noted_count = noted_count_;
+    line_carry carry = carry_;
+    for (std::size_t i = 0; i < noted_count; ++i) {
+      const std::size_t word = noted_[i].word;
+      const std::uint64_t blanks = noted_[i].blanks;
+      carry_to(carry, word, data, line_feeds, first_line_begin);
+      const std::size_t base = word * 64;
+      const std::uint64_t feeds = line_feeds[word];
+      const std::uint64_t starts = run_starts(carry.start, base, blanks, data);
+      prepared_[i] = {
+          word,
+          candidates[word] & blanks & ~past_first_piece(carry.start, base, feeds, piece_limit),
+          starts, feeds, carry.runs};
+      // On to the next chunk: the runs after the last line feed, if any.
+      if (feeds != 0) {
+        const int last_feed = 63 - std::countl_zero(feeds);
+        carry.start = std::max(base + static_cast<std::size_t>(last_feed) + 1, first_line_begin);
+        carry.runs = std::min(filter_count(starts >> last_feed >> 1), max_carried_runs);
+      } else {
+        carry.runs = std::min(carry.runs + filter_count(starts), max_carried_runs);
+      }
+      carry.chunk = word + 1;
+    }
+    carry_ = carry;
+    noted_count_ = 0;
+    return {prepared_.data(), noted_count};
+  }
+  // Clears the marks of each chunk noted out of their places, one at a time.
+  [[gnu::always_inline]] void place_one_at_a_time() noexcept {
+    const auto count = [](std::uint64_t bits) { return filter_count(bits); };
+    for (const chunk_to_place& chunk : prepare()) {
+      candidates_[chunk.word] &= ~misplaced_marks(chunk, data_, sets_.word_place.data(), count);
+    }
+  }
+  [[nodiscard]] const char* data() const noexcept { return data_; }
+  [[nodiscard]] std::uint64_t* candidates() const noexcept { return candidates_; }
+  // The place by the low four bits of a word's first byte, twice; valid for the first bytes
+  // of the word patterns where places_by_low_four_bits().
+  [[nodiscard]] const std::uint8_t* place_by_low_four_bits() const noexcept {
+    return place_by_low_four_bits_.data();
+  }
+  [[nodiscard]] bool places_by_low_four_bits() const noexcept { return places_by_low_four_bits_; }
+
+  // The most runs carried into a chunk: beyond any place the index checks, and the counts of
+  // a chunk fit a byte.
+  static constexpr unsigned max_carried_runs = max_indexed_place;
 
  private:
-  // Out of line: called for the few chunks with marks, they would crowd the kernels' registers.
-#if defined(SIFT_X86_KERNELS)
-  [[gnu::noinline]] __attribute__((target("popcnt"))) std::uint64_t placed_with_popcount(
-      std::size_t word, std::uint64_t feeds, std::uint64_t blanks, std::uint64_t marks,
-      const std::uint64_t* line_feeds) noexcept {
-    return placed_counting<true>(word, feeds, blanks, marks, line_feeds);
-  }
-#endif
-  [[gnu::noinline]] std::uint64_t placed_without_popcount(
-      std::size_t word, std::uint64_t feeds, std::uint64_t blanks, std::uint64_t marks,
-      const std::uint64_t* line_feeds) noexcept {
-    return placed_counting<false>(word, feeds, blanks, marks, line_feeds);
+  struct noted_chunk {
+    std::size_t word;
+    std::uint64_t blanks;
+  };
+  // At the start of chunk `chunk`, the line going on into it began at `start` and had `runs`
+  // runs of blanks (or max_carried_runs, when it had more).
+  struct line_carry {
+    std::size_t chunk;
+    std::size_t start;
+    unsigned runs;
+  };
+
+  [[gnu::always_inline]] static unsigned filter_count(std::uint64_t bits) noexcept {
+    if constexpr (check::hardware_popcount) {
+      return static_cast<unsigned>(__builtin_popcountll(bits));
+    }
+    return static_cast<unsigned>(count_bits(bits));
   }
 
-  template <bool hardware_popcount>
-  [[gnu::always_inline]] static int count(std::uint64_t bits) noexcept {
-    if constexpr (hardware_popcount) return __builtin_popcountll(bits);
-    return count_bits(bits);
+  // The blanks among `blanks`, the chunk at `base`, that begin a run of the line begun at
+  // `line_start`: no blank before them, in the chunk, just before it, nor before the line.
+  [[gnu::always_inline]] static std::uint64_t run_starts(std::size_t line_start, std::size_t base,
+                                                         std::uint64_t blanks,
+                                                         const char* data) noexcept {
+    const bool blank_before = base > 0 && data[base - 1] == ' ';
+    std::uint64_t starts = blanks & ~(blanks << 1 | std::uint64_t{blank_before});
+    if (line_start > base) {
+      starts = line_start - base < 64 ? starts & ~std::uint64_t{0} << (line_start - base) : 0;
+    }
+    return starts;
   }
 
-  template <bool hardware_popcount>
-  [[gnu::always_inline]] std::uint64_t placed_counting(std::size_t word, std::uint64_t feeds,
-                                                       std::uint64_t blanks, std::uint64_t marks,
-                                                       const std::uint64_t* line_feeds) noexcept {
-    const std::size_t base = word * 64;
-    // The blanks that begin a run: no blank before them, in this chunk or at the end of the
-    // one before (bytes before the data are zeros).
-    const bool blank_before = base > 0 && data_[base - 1] == ' ';
-    const std::uint64_t run_starts = blanks & ~(blanks << 1 | std::uint64_t{blank_before});
-    std::uint64_t kept = marks;
-    for (std::uint64_t bits = marks; bits != 0; bits &= bits - 1) {
-      const int bit = std::countr_zero(bits);
-      const std::size_t position = base + static_cast<std::size_t>(bit);
-      const std::size_t place = sets_.word_place[static_cast<unsigned char>(data_[position + 1])];
-      if (place == 0) continue;
-      const std::uint64_t feeds_before = feeds & ((std::uint64_t{1} << bit) - 1);
-      const std::size_t line_begin =
-          feeds_before != 0 ? base + 64 - static_cast<std::size_t>(std::countl_zero(feeds_before))
-                            : line_begin_before(word, line_feeds);
-      // A word past the first piece of its line is numbered anew in its piece: kept.
-      if (position + 1 - line_begin >= sets_.piece_limit) continue;
-      // The runs up to the mark's own blank, from the line's start or this chunk's.
-      std::uint64_t in_chunk = run_starts & (~std::uint64_t{0} >> (63 - bit));
-      std::size_t runs = 0;
-      if (line_begin >= base) {
-        in_chunk &= ~std::uint64_t{0} << (line_begin - base);
-      } else {
-        runs = runs_before<hardware_popcount>(line_begin, base);
+  // The bytes of the chunk at `base` whose word begins `limit` bytes or more into its line, the
+  // line going on into the chunk having begun at `start`: a piece after the first numbers its
+  // words anew, so their marks are kept. With pieces of 64 bytes or more, only that line may
+  // reach so far.
+  [[gnu::always_inline]] static std::uint64_t past_first_piece(std::size_t start, std::size_t base,
+                                                               std::uint64_t feeds,
+                                                               std::size_t limit) noexcept {
+    if (limit >= 64 && (start >= base + 64 || base + 64 - start < limit)) return 0;
+    std::uint64_t far = 0;
+    for (std::uint64_t left = feeds;; left &= left - 1) {
+      // The line's bytes in the chunk end before `end`; the word after byte b begins
+      // base + b + 1 - start bytes into the line.
+      const std::size_t end = left != 0 ? static_cast<std::size_t>(std::countr_zero(left)) : 64;
+      const std::size_t reach = base + end;
+      if (reach > start && reach - start >= limit) {
+        const std::size_t beyond = reach - start - limit;  // the bytes past the limit, less one
+        const std::size_t first = beyond + 1 >= end ? 0 : end - 1 - beyond;
+        far |= ~std::uint64_t{0} << first &
+               (end < 64 ? (std::uint64_t{1} << end) - 1 : ~std::uint64_t{0});
       }
-      runs += static_cast<std::size_t>(count<hardware_popcount>(in_chunk));
-      if (runs + 1 != place) kept &= ~(std::uint64_t{1} << bit);
+      if (left == 0 || limit >= 64) return far;
+      start = base + end + 1;
     }
-    return kept;
   }
 
-  // The runs of blanks that begin in [line_begin, base), counted chunk by chunk and on from the
-  // last call when it was along the same line.
-  template <bool hardware_popcount>
-  [[gnu::always_inline]] std::size_t runs_before(std::size_t line_begin,
-                                                 std::size_t base) noexcept {
-    if (line_begin != counted_line_) {
-      counted_line_ = line_begin;
-      counted_to_ = line_begin;
-      runs_ = 0;
+  // Brings `carry` to the start of chunk `word`, counting the chunks without marks since the
+  // last line feed before it.
+  [[gnu::always_inline]] static void carry_to(line_carry& carry, std::size_t word, const char* data,
+                                              const std::uint64_t* line_feeds,
+                                              std::size_t first_line_begin) noexcept {
+    if (carry.chunk == word) return;
+    std::size_t chunk = word;
+    while (chunk > carry.chunk && line_feeds[chunk - 1] == 0) --chunk;
+    if (chunk > carry.chunk) {
+      // The line began after the last line feed of that chunk.
+      --chunk;
+      carry.start =
+          std::max(chunk * 64 + 64 - static_cast<std::size_t>(std::countl_zero(line_feeds[chunk])),
+                   first_line_begin);
+      carry.runs = 0;
     }
-    while (counted_to_ < base) {
-      const std::size_t chunk = counted_to_ / 64 * 64;
-      const std::uint64_t blanks = blanks_of(data_ + chunk);
-      const bool blank_before = chunk > 0 && data_[chunk - 1] == ' ';
-      runs_ += static_cast<std::size_t>(
-          count<hardware_popcount>(blanks & ~(blanks << 1 | std::uint64_t{blank_before}) &
-                                   ~std::uint64_t{0} << (counted_to_ - chunk)));
-      counted_to_ = chunk + 64;
+    for (; chunk < word; ++chunk) {
+      const std::size_t base = chunk * 64;
+      carry.runs = std::min(
+          carry.runs + filter_count(run_starts(carry.start, base, blanks_of(data + base), data)),
+          max_carried_runs);
     }
-    return runs_;
-  }
-
-  // Where the line that goes on into chunk `word` began, from the line feeds stored before it.
-  [[nodiscard]] std::size_t line_begin_before(std::size_t word,
-                                              const std::uint64_t* line_feeds) const noexcept {
-    while (word > 0 && (word - 1) * 64 + 63 >= first_line_begin_) {
-      const std::uint64_t feeds = line_feeds[--word];
-      if (feeds != 0) {
-        const std::size_t after =
-            word * 64 + 64 - static_cast<std::size_t>(std::countl_zero(feeds));
-        return std::max(after, first_line_begin_);
-      }
-    }
-    return first_line_begin_;
+    carry.chunk = word;
   }
 
   const char* data_;
   const candidate_sets& sets_;
+  const std::uint64_t* line_feeds_;
+  std::uint64_t* candidates_;
   std::size_t first_line_begin_;  // where the first line begins; nothing before it counts
-  std::size_t counted_line_ = SIZE_MAX;
-  std::size_t counted_to_ = 0;
-  std::size_t runs_ = 0;  // runs of blanks in [counted_line_, counted_to_)
-#if defined(SIFT_X86_KERNELS)
-  bool hardware_popcount_ = __builtin_cpu_supports("popcnt") != 0;
-#endif
+  line_carry carry_;
+  std::array<std::uint8_t, 32> place_by_low_four_bits_{};
+  bool places_by_low_four_bits_;
+  std::array<noted_chunk, 64> noted_;
+  std::array<chunk_to_place, 64> prepared_;
+  std::size_t noted_count_ = 0;
+};
+
+// Checks the marks one at a time: for the portable kernel.
+struct portable_check {
+  static constexpr bool hardware_popcount = false;
+  template <typename filter>
+  [[gnu::noinline]] static void place(filter& places) noexcept {
+    places.place_one_at_a_time();
+  }
 };
 
 // Takes each chunk's line feeds and blank marks from a kernel, clears the marks of words out of
 // their places, adds the marks of the line feeds, stores the words and logs the long runs of
 // chunks without a line feed. Every kernel shares this, so that all give the same bits.
+template <typename check>
 struct index_writer {
   const char* data;
   const pattern_bytes& line;
   std::uint64_t* line_feeds;
   std::uint64_t* candidates;
-  place_filter* places;               // null when no word pattern has a place
+  place_filter<check>* places;        // null when no word pattern has a place
   const stretch_log* long_stretches;  // null when they are not wanted
   std::size_t run = 0;
 
   void put(std::size_t word, std::uint64_t feeds, std::uint64_t blanks,
            std::uint64_t word_marks) noexcept {
-    if (places != nullptr && word_marks != 0) {
-      word_marks = places->placed(word, feeds, blanks, word_marks, line_feeds);
-    }
     line_feeds[word] = feeds;
     candidates[word] = word_marks | line_start_marks(data + word * 64, feeds, line);
+    if (places != nullptr && word_marks != 0) places->note(word, blanks);
     if (feeds == 0) {
       ++run;
     } else if (run != 0) {
@@ -228,18 +337,18 @@ struct index_writer {
     run = 0;
   }
 
-  // Keeps the run at the end of the `words` words written.
-  void finish(std::size_t words) { end_run(words); }
+  // Keeps the run at the end of the `words` words written, and places the last marks.
+  void finish(std::size_t words) {
+    end_run(words);
+    if (places != nullptr) places->place_noted();
+  }
 };
 
 // The bits set in positions [begin, end) of `bits`, word by word.
-template <bool hardware_popcount>
-[[gnu::always_inline]] inline std::uint64_t count_between(const std::uint64_t* bits,
-                                                          std::size_t begin,
-                                                          std::size_t end) noexcept {
+inline std::uint64_t count_between(const std::uint64_t* bits, std::size_t begin,
+                                   std::size_t end) noexcept {
   if (begin >= end) return 0;
-  const auto count = [](std::uint64_t word) -> std::uint64_t {
-    if constexpr (hardware_popcount) return static_cast<std::uint64_t>(__builtin_popcountll(word));
+  const auto count = [](std::uint64_t word) {
     return static_cast<std::uint64_t>(count_bits(word));
   };
   const std::size_t first = begin / 64;
@@ -252,15 +361,16 @@ template <bool hardware_popcount>
   return total;
 }
 
-// Calls build(out) with the writer of `target`, and the place filter when a word has a place.
-template <typename Build>
+// Calls build(out) with the writer of `target`, and the place filter when a word has a place,
+// which checks the marks with `check`.
+template <typename check, typename Build>
 void with_writer(const char* data, const candidate_sets& sets, const index_target& target,
                  Build&& build) noexcept {
-  place_filter places(data, target.line_begin, sets);
+  place_filter<check> places(data, target.line_begin, sets, target.line_feeds, target.candidates);
   const bool any_place = std::any_of(sets.word_place.begin(), sets.word_place.end(),
                                      [](std::uint8_t place) { return place != 0; });
-  build(index_writer{data, sets.line, target.line_feeds, target.candidates,
-                     any_place ? &places : nullptr, target.long_stretches});
+  build(index_writer<check>{data, sets.line, target.line_feeds, target.candidates,
+                            any_place ? &places : nullptr, target.long_stretches});
 }
 
 }  // namespace

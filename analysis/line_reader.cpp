@@ -59,8 +59,6 @@ bool line_reader::pattern_set::starts(const char* text) const noexcept {
 
 namespace {
 
-// The place of the word patterns by their first byte, for the index: 0 (anywhere) where two
-// patterns with that first byte want different places.
 // The place of each word pattern, 0 where none is given.
 std::vector<std::size_t> word_places(const candidate_patterns& patterns) {
   std::vector<std::size_t> places(patterns.word_places.begin(), patterns.word_places.end());
@@ -68,13 +66,16 @@ std::vector<std::size_t> word_places(const candidate_patterns& patterns) {
   return places;
 }
 
+// The place of the word patterns by their first byte, for the index: 0 (anywhere) where two
+// patterns with that first byte want different places, or for a place beyond what the index
+// counts.
 std::array<std::uint8_t, 256> places_by_first_byte(const candidate_patterns& patterns) {
   std::array<std::uint8_t, 256> places{};
   std::array<bool, 256> seen{};
   for (std::size_t i = 0; i < patterns.word_starts.size(); ++i) {
     const std::size_t place = i < patterns.word_places.size() ? patterns.word_places[i] : 0;
     const auto first = static_cast<unsigned char>(patterns.word_starts[i][0]);
-    const auto wanted = static_cast<std::uint8_t>(place <= 255 ? place : 0);
+    const auto wanted = static_cast<std::uint8_t>(place <= max_indexed_place ? place : 0);
     places[first] = seen[first] && places[first] != wanted ? 0 : wanted;
     seen[first] = true;
   }
@@ -104,11 +105,14 @@ line_reader::line_reader(byte_source& source, std::size_t block_size, std::size_
                      places_by_first_byte(patterns),
                      piece_limit},
       kernel_(best_kernel(pattern_bytes_)),
-      line_feeds_(std::make_unique_for_overwrite<std::uint64_t[]>(capacity_ / 64 + 2)),
-      marks_(std::make_unique_for_overwrite<std::uint64_t[]>(capacity_ / 64 + 2)) {
+      line_feeds_(new_index()),
+      marks_(new_index()) {
   // Enough room for every long stretch a buffer can hold (each is followed by a word with a
   // line feed), so that no refill allocates.
   long_stretches_.reserve(capacity_ / 64 / (long_run() + 1) + 2);
+  walk_every_line_ = long_run() == 0;
+  // The reading thread starts with half of each block to index.
+  ahead_index_from_ = prefix_ + block_size_ / 2 / 64 * 64;
   // A source worth reading ahead is read here, in blocks of the usual size, until it has given
   // the bytes it asks for first: a log that stops early costs no thread and no second buffer.
   if (source_.worth_reading_ahead()) {
@@ -121,14 +125,33 @@ line_reader::~line_reader() = default;
 
 void line_reader::start_reading_ahead() noexcept {
   try {
-    spare_ = std::make_unique_for_overwrite<char[]>(capacity_ + line_padding);
-    reader_thread_ = std::make_unique<read_ahead_thread>(source_);
-    reader_thread_->start(spare_.get() + prefix_, block_size_);
+    auto spare = std::make_unique_for_overwrite<char[]>(capacity_ + line_padding);
+    auto spare_line_feeds = new_index();
+    auto spare_marks = new_index();
+    spare_stretches_.reserve(long_stretches_.capacity());
+    // Idle until asked for a block, once everything it uses is there.
+    reader_thread_ = std::make_unique<read_ahead_thread>(
+        source_, [this](std::size_t size) { index_ahead(size); });
+    spare_ = std::move(spare);
+    spare_line_feeds_ = std::move(spare_line_feeds);
+    spare_marks_ = std::move(spare_marks);
   } catch (const std::exception&) {
     // No second buffer or thread to be had: every block is read here, as for any source.
-    reader_thread_.reset();
-    spare_.reset();
   }
+}
+
+void line_reader::read_ahead() { reader_thread_->start(spare_.get() + prefix_, block_size_); }
+
+void line_reader::index_ahead(std::size_t size) noexcept {
+  char* const buffer = spare_.get();
+  const std::size_t end = prefix_ + size;
+  std::memset(buffer + end, 0, line_padding);
+  // Nothing, when the block ends before that part.
+  const std::size_t from = std::min(ahead_index_from_, end);
+  const stretch_log stretches{long_run(), from / 64, &spare_stretches_};
+  build_byte_index(kernel_, buffer + from, end - from, pattern_bytes_,
+                   spare_line_feeds_.get() + from / 64, spare_marks_.get() + from / 64, 0,
+                   walk_every_line_ ? nullptr : &stretches);
 }
 
 std::size_t line_reader::next_block(std::size_t kept) {
@@ -137,16 +160,50 @@ std::size_t line_reader::next_block(std::size_t kept) {
     std::memmove(buffer_.get() + prefix_ - kept, kept_from, kept);
     const std::size_t got = source_.read_some(buffer_.get() + prefix_, direct_block_size_);
     read_so_far_ += got;
-    // The next block is read on the other thread while this one is looked at.
+    // From now on the next block is read on the other thread while this one is looked at.
     if (got > 0 && read_so_far_ >= ahead_after_) start_reading_ahead();
     return got;
   }
-  const std::size_t got = reader_thread_->take();
+  const read_ahead_thread::taken_block block = reader_thread_->take();
   std::memcpy(spare_.get() + prefix_ - kept, kept_from, kept);
   std::swap(buffer_, spare_);
-  // The next block is read while this one is looked at; none after the end.
-  if (got > 0) reader_thread_->start(spare_.get() + prefix_, block_size_);
-  return got;
+  std::swap(line_feeds_, spare_line_feeds_);
+  std::swap(marks_, spare_marks_);
+  std::swap(long_stretches_, spare_stretches_);
+  indexed_from_ = std::min(ahead_index_from_, prefix_ + block.size);
+  // A block waited for: the reading thread has more to do than this one, so it indexes less
+  // of the next block; otherwise more.
+  const std::size_t step = std::max<std::size_t>(64, block_size_ / 16 / 64 * 64);
+  ahead_index_from_ =
+      block.waited ? std::min(ahead_index_from_ + step, (prefix_ + block_size_ + 63) / 64 * 64)
+                   : std::max(ahead_index_from_, prefix_ + step) - step;
+  return block.size;
+}
+
+void line_reader::index_buffer(std::size_t first_word) {
+  const std::size_t words = (end_ + 63) / 64;
+  // The reading thread's index stands from the word after the first one with a line feed in
+  // what it indexed: the line going on into that word begins there, or later.
+  std::size_t ahead_word = words;
+  if (indexed_from_ < end_) {
+    std::size_t word = indexed_from_ / 64;
+    while (word < words && line_feeds_[word] == 0) ++word;
+    if (word < words) ahead_word = word + 1;
+  }
+  const bool ahead = ahead_word < words;
+  std::vector<word_stretch>& stretches_here = ahead ? spare_stretches_ : long_stretches_;
+  const stretch_log stretches{long_run(), first_word, &stretches_here};
+  const std::size_t end = std::min(end_, ahead_word * 64);
+  build_byte_index(kernel_, buffer_.get() + first_word * 64, end - first_word * 64, pattern_bytes_,
+                   line_feeds_.get() + first_word, marks_.get() + first_word,
+                   begin_ - first_word * 64, walk_every_line_ ? nullptr : &stretches);
+  if (ahead) {
+    // The thread's stretches in the words it indexed and that stand follow these.
+    for (const word_stretch& stretch : long_stretches_) {
+      if (stretch.first_word >= ahead_word) spare_stretches_.push_back(stretch);
+    }
+    std::swap(long_stretches_, spare_stretches_);
+  }
 }
 
 bool line_reader::refill() {
@@ -166,14 +223,11 @@ bool line_reader::refill() {
   const std::size_t first_word = (begin_ - 1) / 64;
   std::memset(buffer_.get() + first_word * 64, 0, begin_ - first_word * 64);
   std::memset(buffer_.get() + end_, 0, line_padding);
-  walk_every_line_ = long_run() == 0;
-  long_stretches_.clear();
-  const stretch_log stretches{long_run(), first_word, &long_stretches_};
-  build_byte_index(kernel_, buffer_.get() + first_word * 64, end_ - first_word * 64, pattern_bytes_,
-                   line_feeds_.get() + first_word, marks_.get() + first_word,
-                   begin_ - first_word * 64, walk_every_line_ ? nullptr : &stretches);
+  index_buffer(first_word);
   next_mark_known_ = false;
   counted_to_ = counted_line_ = end_ + 1;  // nothing counted in this buffer yet
+  // The next block is read while this one is looked at; none after the end.
+  if (reader_thread_ && got > 0) read_ahead();
   return got > 0;
 }
 
@@ -199,13 +253,13 @@ std::uint32_t line_reader::words_in_place(std::size_t position,
   const bool placed_by_index =
       line_begin > 0 && buffer_[line_begin - 1] == '\n' && position + 1 - line_begin < piece_limit_;
   const std::size_t index_place =
-      placed_by_index ? pattern_bytes_.word_place[static_cast<unsigned char>(*word_start)] : 0;
+      pattern_bytes_.word_place[static_cast<unsigned char>(*word_start)];
   // The word's number, counted only when a pattern found has a place the index did not check.
   std::size_t word = 0;
   for (std::uint32_t left = found; left != 0; left &= left - 1) {
     const auto index = static_cast<std::size_t>(std::countr_zero(left));
     const std::size_t place = word_places_[index];
-    if (place == 0 || place == index_place) continue;
+    if (place == 0 || (placed_by_index && place == index_place)) continue;
     if (word == 0) word = runs_before(line_begin, position + 1) + 1;
     if (word != place) found &= ~(std::uint32_t{1} << index);
   }
@@ -219,7 +273,7 @@ pattern_matches line_reader::patterns_found() const noexcept {
   // compiler load the members again on every step.
   const std::size_t begin = line_begin_;
   const std::size_t end = line_end_;
-  pattern_matches found{line_starts_.match(buffer + begin), 0};
+  pattern_matches found{line_starts_.match(buffer + begin)};
   std::size_t word = begin / 64;
   std::uint64_t bits = marks[word] & ~std::uint64_t{0} << (begin % 64);
   for (;;) {
@@ -315,11 +369,8 @@ void line_reader::pass_over_non_candidates() noexcept {
       begin_ = target;
       return;
     }
+    // Still before the target: the stretch begins before it.
     begin_ = std::max(begin_, after_last_line_feed(begin_, stretch->first_word * 64));
-    if (begin_ >= target) {
-      begin_ = target;
-      return;
-    }
     const std::size_t window = std::min(end_, begin_ + piece_limit_ + 1);
     const std::size_t line_feed = find_line_feed(begin_, window);
     // Too long, or not ended in the buffer: the caller hands out a piece or refills.

@@ -66,8 +66,9 @@ class line_reader {
   // `block_size` is how much is asked of the source at a time (at least a piece and a byte).
   // A source worth reading ahead is read on a second thread, one block ahead, into a second
   // buffer, once it has given the bytes it asks for first (until then, in blocks of at most the
-  // default size); a failure there reaches the caller as it would without it. Throws
-  // std::invalid_argument for a pattern that breaks the rules above.
+  // default size); a failure there reaches the caller as it would without it. That thread also
+  // indexes the end of each block it reads, as much of it as keeps the two threads equally
+  // busy. Throws std::invalid_argument for a pattern that breaks the rules above.
   explicit line_reader(byte_source& source, std::size_t block_size = default_block_size,
                        std::size_t piece_limit = default_piece_limit,
                        candidate_patterns patterns = {});
@@ -153,6 +154,10 @@ class line_reader {
   // own start). For a piece, a pattern may run past its end.
   [[nodiscard]] pattern_matches patterns_found() const noexcept;
 
+  // What the index of each block marks, and the kernel that builds it.
+  [[nodiscard]] const candidate_sets& index_sets() const noexcept { return pattern_bytes_; }
+  [[nodiscard]] index_kernel kernel() const noexcept { return kernel_; }
+
   // The number of the line last handed out in the source, counted from 1 (the pieces of a long
   // line share its number). The line feeds of a block are counted once, as the block is
   // released; here only those before the line in the buffer are: cheap enough for a failure.
@@ -191,6 +196,10 @@ class line_reader {
     std::string third_bytes_;
   };
 
+  // Room for the bits of a buffer, one per byte, and the word the index may write past it.
+  [[nodiscard]] std::unique_ptr<std::uint64_t[]> new_index() const {
+    return std::make_unique_for_overwrite<std::uint64_t[]>(capacity_ / 64 + 2);
+  }
   // Keeps the unread bytes, appends a block from the source and indexes the buffer; false at
   // the end of the source.
   bool refill();
@@ -277,11 +286,22 @@ class line_reader {
   bool take_buffered(std::string_view& line);
 
   // Reads the next block into buffer_ at prefix_, or takes the one read ahead (swapping the
-  // buffers), after moving the `kept` bytes at begin_ right before it; returns its size.
+  // buffers and their indexes), after moving the `kept` bytes at begin_ right before it;
+  // returns its size.
   std::size_t next_block(std::size_t kept);
-  // Starts the reading thread on the next block; without a thread or a second buffer to be
-  // had, every block goes on being read here.
+  // Indexes buffer_ from first_word on, as far as the reading thread has not.
+  void index_buffer(std::size_t first_word);
+  // Starts the reading thread, which refill() then asks for each block; without a thread or a
+  // second buffer to be had, every block goes on being read here.
   void start_reading_ahead() noexcept;
+  // Asks the reading thread for the next block, and for the index of its end, from
+  // ahead_index_from_ on.
+  void read_ahead();
+  // On the reading thread: indexes the end of the block of `size` bytes it has read into
+  // spare_. The line that goes on into that end is not known there: where it begins and the
+  // words it has before. So index_buffer() indexes again the words up to the first one with a
+  // line feed.
+  void index_ahead(std::size_t size) noexcept;
 
   byte_source& source_;
   std::size_t piece_limit_;
@@ -322,7 +342,16 @@ class line_reader {
   // over-long line: a jump over lines must stop at the line of each, which may come in pieces.
   std::vector<word_stretch> long_stretches_;
   // With a piece limit too small for stretches of whole words, every line is looked at.
-  bool walk_every_line_ = false;
+  bool walk_every_line_;
+  // The index of the block being read ahead, as far as the reading thread builds it: from
+  // ahead_index_from_ on (in buffer bytes, a multiple of 64, or the block's end), which moves
+  // so that neither thread waits for the other long; indexed_from_ says the same of buffer_
+  // (SIZE_MAX: nowhere).
+  std::unique_ptr<std::uint64_t[]> spare_line_feeds_;
+  std::unique_ptr<std::uint64_t[]> spare_marks_;
+  std::vector<word_stretch> spare_stretches_;
+  std::size_t ahead_index_from_ = 0;
+  std::size_t indexed_from_ = SIZE_MAX;
   // The first mark at or after the position where it was searched from that a whole pattern
   // follows (end_ for none), while next_mark_known_; forgotten at each refill.
   std::size_t next_mark_ = 0;

@@ -90,9 +90,6 @@ scan handle_line(analysis_state& state, std::string_view line, test_set possible
 void perform_stdout_analysis(std::string_view file_name, byte_source& log,
                              const grade_options& options, output_sink& trace,
                              analysis_state& state, result_line& line, std::size_t block_size) {
-  state = analysis_state{};
-  line = result_line{};
-  line.file = file_name;
   line_reader reader(log, block_size, line_reader::default_piece_limit,
                      {candidate_line_starts, candidate_word_starts, candidate_word_places});
   try {

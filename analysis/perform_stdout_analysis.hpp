@@ -22,9 +22,10 @@ namespace sift_runlog {
   return options.debug_mode ? read_ahead::never : read_ahead::when_large;
 }
 
-// Opens the log named `file_name`, analyses it and composes its result line into `line`;
-// `state` is reset first and holds the final analysis state afterwards. In debug mode the
-// traces of the lines read are written to `trace` as they are read; nothing else is.
+// Opens the log named `file_name`, analyses it and composes its result line into `line`, which
+// comes fresh with its file set; `state`, fresh too, holds the final analysis state afterwards.
+// In debug mode the traces of the lines read are written to `trace` as they are read; nothing
+// else is.
 //
 // A data error ends the analysis with the verdict data_error and an Index_Error with
 // problem_with_file, each with the line at fault and its reason in line.failure, and a normal

@@ -1,5 +1,6 @@
 // The thread that reads a byte source one block ahead: the reader asks for a block, looks at the
-// one before meanwhile, and takes the new one when it needs it.
+// one before meanwhile, and takes the new one when it needs it. What the thread does with a
+// block once read (the reader indexes part of it there) is the reader's to say.
 #pragma once
 
 #include <pthread.h>
@@ -8,18 +9,29 @@
 #include <csignal>
 #include <cstddef>
 #include <exception>
+#include <functional>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "byte_source.hpp"
 
 namespace sift_runlog {
 
-// Reads one block at a time on a thread of its own, when asked, into the buffer it is given.
+// Reads one block at a time on a thread of its own, when asked, into the buffer it is given,
+// and then calls `after_read` with the size read, if it is not 0.
 class read_ahead_thread {
  public:
+  // A block taken: its size, and whether the caller had to wait for it.
+  struct taken_block {
+    std::size_t size;
+    bool waited;
+  };
+
   // Throws std::system_error when no thread can be started.
-  explicit read_ahead_thread(byte_source& source) : source_(source) {
+  explicit read_ahead_thread(byte_source& source,
+                             std::function<void(std::size_t)> after_read = nullptr)
+      : source_(source), after_read_(std::move(after_read)) {
     // The thread runs none of the host's signal handlers: it starts with every signal blocked
     // (faults of its own still reach it).
     sigset_t all;
@@ -58,12 +70,13 @@ class read_ahead_thread {
     changed_.notify_all();
   }
 
-  // Waits for the block asked for and returns its size; rethrows the source's failure.
-  std::size_t take() {
+  // Waits for the block asked for; rethrows the source's failure.
+  taken_block take() {
     std::unique_lock lock(mutex_);
+    const bool waited = asked_;
     changed_.wait(lock, [this] { return !asked_; });
     if (failure_) std::rethrow_exception(failure_);
-    return got_;
+    return {got_, waited};
   }
 
  private:
@@ -77,6 +90,7 @@ class read_ahead_thread {
       std::exception_ptr failure;
       try {
         got = source_.read_some(target_, size_);
+        if (got > 0 && after_read_) after_read_(got);
       } catch (...) {
         failure = std::current_exception();
       }
@@ -89,6 +103,7 @@ class read_ahead_thread {
   }
 
   byte_source& source_;
+  std::function<void(std::size_t)> after_read_;
   std::mutex mutex_;
   std::condition_variable changed_;
   char* target_ = nullptr;

@@ -62,8 +62,10 @@ void fail(grade_outcome& outcome, const std::exception_ptr& failure) {
 }
 
 template <typename Analysis>
-grade_outcome run_guarded(const grade_options& options, output_sink& out, Analysis&& analysis) {
+grade_outcome run_guarded(std::string_view file_argument, const grade_options& options,
+                          output_sink& out, Analysis&& analysis) {
   grade_outcome outcome;
+  outcome.line.file = file_argument;
   analysis_state state;
   try {
     try {
@@ -90,16 +92,14 @@ grade_outcome run_guarded(const grade_options& options, output_sink& out, Analys
 
 grade_outcome run_analysis(const std::string& file_argument, const grade_options& options,
                            output_sink& out) {
-  return run_guarded(options, out, [&](analysis_state& state, result_line& line) {
-    line.file = file_argument;
+  return run_guarded(file_argument, options, out, [&](analysis_state& state, result_line& line) {
     perform_stdout_analysis(file_argument, options, out, state, line);
   });
 }
 
 grade_outcome run_analysis(std::string_view file_argument, byte_source& log,
                            const grade_options& options, output_sink& out, std::size_t block_size) {
-  return run_guarded(options, out, [&](analysis_state& state, result_line& line) {
-    line.file = file_argument;
+  return run_guarded(file_argument, options, out, [&](analysis_state& state, result_line& line) {
     perform_stdout_analysis(file_argument, log, options, out, state, line, block_size);
   });
 }

@@ -139,8 +139,8 @@ against_wc() {
 }
 
 against_wc "$chatter" "$big realistic chatter" "≤ 1.0"
-against_wc "$realistic" "$big realistic log" "≤ 1.0"
-against_wc "$hostile" "$big dense hostile log (\`Out of memory\` words)" "≤ 3.0"
+against_wc "$realistic" "$big realistic log" "≤ 0.7"
+against_wc "$hostile" "$big dense hostile log (\`Out of memory\` words)" "≤ 2.0"
 against_wc "$dense" "$big dense log (12 short words a line)" "≤ 1.5"
 
 note "measuring -debug on the $big realistic log against cat"

@@ -7,7 +7,8 @@
 //   - a file read ahead on a second thread (a memfd: no disk) grades as the log in memory;
 //   - a failure in the scan names one of the log's lines, the one that stopped it;
 //   - no line test is skipped: the tests of the patterns the reader finds in a line (none in a
-//     line it passes over) decide it as all the tests do, both ways of walking the lines.
+//     line it passes over) decide it as all the tests do, both ways of walking the lines;
+//   - the index kernel the reader runs here marks the log as the portable kernel does.
 // A property that fails aborts, so that the fuzzer keeps the input. The first byte chooses the
 // options: bit 0 long mode, bit 1 debug mode, bits 2-3 the read-block size, bit 4 a second
 // grade from a file read ahead, bit 7 a prefix that puts the first line across the first piece
@@ -40,6 +41,8 @@ void require(bool holds, const char* property) {
 }
 
 constexpr std::size_t piece_limit = line_reader::default_piece_limit;
+constexpr candidate_patterns patterns{candidate_line_starts, candidate_word_starts,
+                                      candidate_word_places};
 constexpr std::size_t block_sizes[4] = {1, 7, 4096, 16385};
 struct reference_line {
   std::string_view text;
@@ -90,8 +93,6 @@ bool decided_alike(std::string_view line, const line_reader* reader) {
 
 // Walks every line with its flag and, beside it, jumps from candidate to candidate.
 void check_no_test_skipped(std::string_view log, std::size_t block_size) {
-  const candidate_patterns patterns{candidate_line_starts, candidate_word_starts,
-                                    candidate_word_places};
   memory_source walking_source(log), jumping_source(log);
   line_reader walking(walking_source, block_size, piece_limit, patterns);
   line_reader jumping(jumping_source, block_size, piece_limit, patterns);
@@ -106,6 +107,20 @@ void check_no_test_skipped(std::string_view log, std::size_t block_size) {
     return true;
   });
   require(!more, "every line handed out is a line of the log");
+}
+
+// The kernel the reader runs marks the log, as one block, as the portable kernel does.
+void check_kernel(std::string_view log) {
+  static memory_source nothing("");
+  static const line_reader reader(nothing, line_reader::default_block_size, piece_limit, patterns);
+  const std::string block = std::string(log).append(byte_index_padding, '\0');
+  const std::size_t words = (log.size() + 63) / 64;
+  std::vector<std::uint64_t> portable(2 * words), chosen(2 * words);
+  build_byte_index(index_kernel::portable, block.data(), log.size(), reader.index_sets(),
+                   portable.data(), portable.data() + words);
+  build_byte_index(reader.kernel(), block.data(), log.size(), reader.index_sets(), chosen.data(),
+                   chosen.data() + words);
+  require(chosen == portable, "every kernel marks the same bytes");
 }
 
 struct graded {
@@ -189,6 +204,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(grade(log, options, block_size, true) == result, "a file read ahead is the same");
   }
   check_no_test_skipped(log, block_size);
+  check_kernel(log);
   for (const reference_line& line : reference_lines(log)) {
     if (!line.stops) continue;
     const std::string head(log.substr(0, line.end));

@@ -1,6 +1,6 @@
 // The block index: the portable kernel gives the bits its definition gives, and every vector
 // kernel the portable bits, with either kind of table and with word places. On a processor
-// without a kernel, this is the only guard of that kernel.
+// without a kernel, this is the only guard of that kernel. The count of bits in a range.
 #include "byte_index.hpp"
 
 #include <gtest/gtest.h>
@@ -15,28 +15,34 @@ namespace {
 using namespace std::string_literals;
 
 TEST(build_byte_index, PortableKernelMarksLineFeedsAndBlanksBeforePatternBytes) {
-  const candidate_sets sets{{byte_set("R"), byte_set("Hu"), byte_set("_t")},
-                            {byte_set("O"), byte_set("Hu"), byte_set("_t")}};
-  std::string data = "x\nRH_ Out\nRx Ou_ \nRut";
+  candidate_sets sets{{byte_set("R"), byte_set("Hu"), byte_set("_t")},
+                      {byte_set("O"), byte_set("Hu"), byte_set("_t")}};
+  sets.word_place['O'] = 3;
+  sets.piece_limit = 4;
+  std::string data = " x Out\nRH_ Out\nRx Ou_ \nRut";
   const std::size_t size = data.size();
   data.resize(size + byte_index_padding, '\0');
   // Output words that hold old bits: the kernel must clear them.
   std::uint64_t feeds = ~std::uint64_t{0};
   std::uint64_t marks = ~std::uint64_t{0};
   build_byte_index(index_kernel::portable, data.data(), size, sets, &feeds, &marks);
-  EXPECT_EQ(feeds, std::uint64_t{1} << 1 | std::uint64_t{1} << 9 | std::uint64_t{1} << 17);
-  // "\nRH_" at 1, " Out" at 5, " Ou_" at 12 and "\nRut" at 17; not "\nRx" at 9 nor " \nR" at 16.
-  EXPECT_EQ(marks, std::uint64_t{1} << 1 | std::uint64_t{1} << 5 | std::uint64_t{1} << 12 |
-                       std::uint64_t{1} << 17);
+  EXPECT_EQ(feeds, std::uint64_t{1} << 6 | std::uint64_t{1} << 14 | std::uint64_t{1} << 22);
+  // " Out" at 2 (word 3, counted from the first byte), "\nRH_" at 6, " Out" at 10 (word 2, but
+  // 4 bytes into its line: a later piece) and "\nRut" at 22; not " Ou_" at 17 (word 2, 3 bytes
+  // into its line), "\nRx" at 14 nor " \nR" at 21.
+  EXPECT_EQ(marks, std::uint64_t{1} << 2 | std::uint64_t{1} << 6 | std::uint64_t{1} << 10 |
+                       std::uint64_t{1} << 22);
 }
 
 TEST(build_byte_index, EveryKernelGivesThePortableBitsWithEitherKindOfTableAndPlaces) {
-  // Word sets with one member for each low four bits, then one with a byte from 0x80 up; a word
+  // Word sets with one member for each low four bits, then two with a byte from 0x80 up; a word
   // beginning with O counts only as word 3, up to 40 bytes into its line.
   std::vector<candidate_sets> all_sets = {{{byte_set("RCp"), byte_set("HA"), byte_set("_N")},
                                            {byte_set("OIN'"), byte_set("utx"), byte_set("tse")}},
                                           {{byte_set("R"), byte_set("H"), byte_set("_")},
-                                           {byte_set("O\xc3"), byte_set("ut"), byte_set("t\x80")}}};
+                                           {byte_set("O\xc3"), byte_set("ut"), byte_set("t\x80")}},
+                                          {{byte_set("R"), byte_set("H"), byte_set("_")},
+                                           {byte_set("O"), byte_set("u"), byte_set("t\x80")}}};
   std::mt19937 random(11);
   const std::string alphabet = "\n    RCpOIN'HAutxse_\xc3\x80\0"s;
   for (candidate_sets& sets : all_sets) {
@@ -77,6 +83,26 @@ TEST(build_byte_index, EveryKernelGivesThePortableBitsWithEitherKindOfTableAndPl
       }
     }
   }
+}
+
+TEST(count_bits_between, CountsTheBitsOfAnyRange) {
+  std::mt19937_64 random(5);
+  std::vector<std::uint64_t> bits(40);
+  for (std::uint64_t& word : bits) word = random() & random();
+  for (std::size_t begin = 0; begin < 2560; begin += 13) {
+    std::uint64_t count = 0;  // the bits in [begin, end)
+    for (std::size_t end = begin; end <= 2560;
+         count += end < 2560 && (bits[end / 64] >> end % 64 & 1), ++end) {
+      ASSERT_EQ(count_bits_between(bits.data(), begin, end), count) << begin << " " << end;
+      ASSERT_EQ(any_bit(bits.data(), begin, end), count != 0);
+    }
+  }
+  // A line feed in every byte: each byte of the vector count adds up to 8 per step.
+  const std::vector<std::uint64_t> ones(200, ~std::uint64_t{0});
+  EXPECT_EQ(count_bits_between(ones.data(), 3, 12797), 12794U);
+  // A word between the two ends that holds its lowest bit alone.
+  const std::uint64_t lowest_bit[3] = {0, 1, 0};
+  EXPECT_TRUE(any_bit(lowest_bit, 0, 192));
 }
 
 TEST(best_kernel, TakesAVectorKernelForTheSetsItCanHold) {

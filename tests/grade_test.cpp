@@ -36,7 +36,7 @@ TEST(grade_buffer, LeavesTheFinalStateAsFields) {
       "FORMULA_NAME F1\nNUM_VECTOR\nBOOL_VECTOR\nRH_START\nSTATE_SPACE STATES 9 TECHNIQUES A B\n"
       "STATE_SPACE TRANSITIONS CANNOT_COMPUTE\nFORMULA F1 TRUE\nFORMULA F2 a:b TECHNIQUES T\n"
       "Can't allocate "
-      "memory\nRH_TIME_CONFINEMENT_REACHED\nCANNOT_COMPUTE\nDO_NOT_COMPETE\nRH_STOP\n";
+      "memory\nRH_TIME_CONFINEMENT_REACHED\nFORMULA F3CANNOT_COMPUTE\nDO_NOT_COMPETE\nRH_STOP\n";
   const std::string state =
       "do_not_compete cores=4 tool=velox 1111111111 answers=STATES=9,TRANSITIONS=?,F1=?,F2=a, "
       "names=F1,F2, count=3 techniques=A,B,T,";
@@ -56,8 +56,15 @@ TEST(grade_buffer, NamesHowEveryGradeEnds) {
       {"", "bad_run"},
   };
   for (const auto& [log, verdict] : endings) {
-    EXPECT_EQ(verdict_name(grade_buffer(log, "run.log").state.verdict), verdict) << log;
+    const grade_result graded = grade_buffer(log, "run.log");
+    EXPECT_EQ(verdict_name(graded.state.verdict), verdict) << log;
+    EXPECT_EQ(graded.line.text(false), graded.output);
   }
+  // The answers field alone, as a table shows it: only a grade with answers has one.
+  const std::string answers =
+      "FORMULA_NAME F1\nFORMULA_NAME F2\nFORMULA F1 TRUE\nFORMULA F2 FALSE\n";
+  EXPECT_EQ(grade_buffer(answers, "run.log").line.formatted_answers(), "2 NUM:TRUE NUM:FALSE");
+  EXPECT_EQ(grade_buffer("RH_START\n", "run.log").line.formatted_answers(), "");
 }
 
 TEST(grade_buffer, EndsWithTheFirstFailureAndCallsAFailedOutputFunctionNoMore) {
@@ -70,6 +77,8 @@ TEST(grade_buffer, EndsWithTheFirstFailureAndCallsAFailedOutputFunctionNoMore) {
   EXPECT_EQ(calls, 1);
   EXPECT_EQ(graded.report, "sift_runlog: SIFT_RUNLOG.INTERNAL_ERROR: the pipe is closed");
   EXPECT_EQ(graded.state.verdict, verdict_kind::failed);
+  EXPECT_EQ(graded.line.file, "run.log");
+  EXPECT_EQ(graded.line.failure.reason, "the pipe is closed");
   // The PROBLEM line is handed over as the analysis fails already.
   graded = grade_buffer("RH_START\nBOOL_VECTOR\n", "run.log", {}, failing);
   EXPECT_EQ(graded.report, "sift_runlog: SIFT_RUNLOG.ANALYSIS_PROBLEM_ERROR: sift_runlog:256");
@@ -82,9 +91,9 @@ TEST(grade_file, StreamsItsOutputAndReportsALogThatCannotBeOpened) {
             verdict_kind::problem_with_file);
   EXPECT_EQ(streamed, "null,Problem with file /dev/null,-\n");
   EXPECT_EQ(grade_file("/dev/null", {true, false}).output, streamed);
-  EXPECT_EQ(grade_file("no/such.log").report,
-            "sift_runlog: SIFT_RUNLOG.INPUT_ERROR: cannot open no/such.log: No such file or "
-            "directory");
+  const grade_result missing = grade_file("no/such.log");
+  EXPECT_EQ(missing.report, "sift_runlog: SIFT_RUNLOG.INPUT_ERROR: " + missing.line.failure.reason);
+  EXPECT_EQ(missing.line.failure.reason, "cannot open no/such.log: No such file or directory");
 }
 
 }  // namespace

@@ -1,31 +1,40 @@
-// Reading a file ahead on a second thread: the same lines as from memory, a failed read
-// reported as without it, and a thread only for large regular files.
+// Reading a file ahead on a second thread, which indexes part of each block: the same lines, and
+// the same candidates with the same patterns, as from memory; a failed read reported as without
+// it, and a thread only for large regular files.
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "failures.hpp"
 #include "line_reader.hpp"
+#include "line_tests.hpp"
 
 namespace sift_runlog {
 namespace {
 
-std::vector<std::string> lines_of(byte_source& source, std::size_t block_size) {
-  line_reader reader(source, block_size, 100);
+// Every line, or the candidates each with the words found at their places.
+std::vector<std::string> lines_of(byte_source& source, std::size_t block_size, bool candidates) {
+  line_reader reader(source, block_size, 300,
+                     {candidate_line_starts, candidate_word_starts, candidate_word_places});
   std::vector<std::string> lines;
-  for (std::string_view line; reader.next(line);) lines.emplace_back(line);
+  for (std::string_view line; candidates ? reader.next_candidate(line) : reader.next(line);) {
+    lines.push_back(std::string(line) + "|" +
+                    std::to_string(candidates ? reader.patterns_found().word_starts : 0));
+  }
   return lines;
 }
 
 TEST(read_ahead, ReadsAFileAsItIsReadFromMemory) {
   std::mt19937 random(17);
+  const std::string_view words[] = {"ab", " ", "\n", " Out ", "memory", "RH_START\n", "'std::"};
   for (int round = 0; round < 40; ++round) {
     std::string log;
-    for (std::size_t i = random() % 3000; i > 0; --i) log += "ab \n"[random() % 4];
+    for (std::size_t i = random() % 3000; i > 0; --i) log += words[random() % std::size(words)];
     log += std::string(random() % 500, 'L');
     const int fd = ::memfd_create("log", MFD_CLOEXEC);
     ASSERT_EQ(::write(fd, log.data(), log.size()), static_cast<ssize_t>(log.size()));
@@ -34,10 +43,27 @@ TEST(read_ahead, ReadsAFileAsItIsReadFromMemory) {
       file_source file(fd, "log", read_ahead::always);
       ASSERT_TRUE(file.worth_reading_ahead());
       memory_source memory(log);
-      EXPECT_EQ(lines_of(file, block_size), lines_of(memory, block_size)) << round;
+      const bool candidates = round % 2 == 0;
+      EXPECT_EQ(lines_of(file, block_size, candidates), lines_of(memory, block_size, candidates));
     }
     ::close(fd);
   }
+}
+
+TEST(read_ahead, BeginsOnceTheBytesAskedForFirstAreRead) {
+  struct counting_source final : byte_source {
+    std::size_t read_some(char* buffer, std::size_t size) override {
+      (std::this_thread::get_id() == caller ? here : ahead) += size;
+      std::fill_n(buffer, size, '\n');
+      return here + ahead > 5000 ? 0 : size;
+    }
+    [[nodiscard]] std::uint64_t read_ahead_from() const noexcept override { return 1000; }
+    std::thread::id caller = std::this_thread::get_id();
+    std::size_t here = 0, ahead = 0;
+  } source;
+  (void)lines_of(source, 200, false);
+  EXPECT_EQ(source.here, 1204U);  // four blocks of a piece and a byte
+  EXPECT_GT(source.ahead, 0U);
 }
 
 TEST(read_ahead, AFailedReadReachesTheCaller) {
@@ -50,15 +76,17 @@ TEST(read_ahead, AFailedReadReachesTheCaller) {
     [[nodiscard]] std::uint64_t read_ahead_from() const noexcept override { return 0; }
     int reads = 0;
   } source;
-  EXPECT_THROW((void)lines_of(source, 200), input_error);
+  EXPECT_THROW((void)lines_of(source, 200, false), input_error);
 }
 
-TEST(read_ahead, NeverAPipeNorASmallFile) {
+TEST(read_ahead, ALargeFileOnlyNeverAPipeNorASmallFile) {
   int ends[2];
   ASSERT_EQ(::pipe(ends), 0);
   EXPECT_FALSE(file_source(ends[0], "pipe", read_ahead::always).worth_reading_ahead());
   const int file = ::memfd_create("log", MFD_CLOEXEC);
   EXPECT_FALSE(file_source(file, "small", read_ahead::when_large).worth_reading_ahead());
+  ASSERT_EQ(::ftruncate(file, file_source::read_ahead_size), 0);
+  EXPECT_TRUE(file_source(file, "large", read_ahead::when_large).worth_reading_ahead());
   for (const int fd : {ends[0], ends[1], file}) ::close(fd);
 }
 
