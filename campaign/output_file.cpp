@@ -236,37 +236,37 @@ void commit_outputs(output_file* first, output_file* second) {
   hold_terminating_signals_for_good();
 
   // The old failed list is kept under a name of its own until the table is in place, so that it
-  // can be put back if the table cannot be.
-  std::string kept;
+  // can be put back if the table cannot be. The name is gone whichever way this ends.
+  struct kept_aside {
+    std::string path;
+    ~kept_aside() {
+      if (!path.empty()) ::unlink(path.c_str());
+    }
+  } kept;
   struct stat old {};
   if (second != nullptr && first != nullptr && ::stat(second->target_.c_str(), &old) == 0) {
-    kept = second->temporary_->path() + ".old";
-    if (::link(second->target_.c_str(), kept.c_str()) != 0) {
+    const std::string path = second->temporary_->path() + ".old";
+    if (::link(second->target_.c_str(), path.c_str()) != 0) {
       throw system_failure("cannot keep the old " + second->name_ + " aside", errno);
     }
+    kept.path = path;
   }
-  try {
-    if (second != nullptr) second->temporary_->rename_over(second->target_);
-  } catch (...) {
-    if (!kept.empty()) ::unlink(kept.c_str());
-    throw;
-  }
+  if (second != nullptr) second->temporary_->rename_over(second->target_);
   if (first != nullptr) {
     try {
       first->temporary_->rename_over(first->target_);
     } catch (const failure& e) {
       if (second != nullptr) {
-        if (kept.empty()) {
+        if (kept.path.empty()) {
           ::unlink(second->target_.c_str());
         } else {
-          ::rename(kept.c_str(), second->target_.c_str());
+          ::rename(kept.path.c_str(), second->target_.c_str());
         }
       }
       throw failure(std::string(e.what()) +
                     (second != nullptr ? "; " + second->name_ + " is left as it was" : ""));
     }
   }
-  if (!kept.empty()) ::unlink(kept.c_str());
 }
 
 }  // namespace sift_runlog::campaign

@@ -112,8 +112,8 @@ extern "C" void on_terminating_signal(int signal_number) {
   }
   ::sigaction(signal_number, &previous_actions[static_cast<std::size_t>(signal_number)], nullptr);
   errno = saved_errno;
-  // Not blocked here (SA_NODEFER): the signal takes its former action at once; a fault that was
-  // real comes back when the handler returns, to the former handler.
+  // Every signal is held while the handler runs (its mask): the signal raised again waits until
+  // the handler returns, then takes its former action.
   ::raise(signal_number);
 }
 
@@ -150,8 +150,13 @@ void handle_terminating_signals() {
   }
 }
 
-signals_held::signals_held() {
-  const sigset_t signals = terminating_signals();
+signals_held::signals_held(held_signals which) {
+  sigset_t signals = terminating_signals();
+  if (which == held_signals::sent_from_outside) {
+    for (const int fault : {SIGILL, SIGABRT, SIGBUS, SIGFPE, SIGSEGV, SIGPIPE, SIGSYS}) {
+      sigdelset(&signals, fault);
+    }
+  }
   ::pthread_sigmask(SIG_BLOCK, &signals, &before_);
 }
 

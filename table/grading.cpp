@@ -16,6 +16,7 @@
 #include <numeric>
 #include <sift_campaign/failure.hpp>
 #include <sift_campaign/messages.hpp>
+#include <sift_campaign/temporary_files.hpp>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
@@ -272,6 +273,9 @@ class campaign_run {
 std::vector<std::thread> start_graders(campaign_run& run, std::size_t wanted) {
   std::vector<std::thread> graders;
   std::string problem;
+  // The graders leave the signals sent from outside to the main thread: a thread that is ending
+  // is no place to take one (a sanitizer's runtime even drops it there).
+  const campaign::signals_held held(campaign::held_signals::sent_from_outside);
   for (std::size_t i = 0; i < wanted && problem.empty(); ++i) {
     try {
       graders.emplace_back([&run] { run.grade(); });

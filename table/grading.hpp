@@ -70,7 +70,8 @@ inline constexpr double work_per_log = 64 * 1024;
 // Grades `logs` (sorted by path) and hands their rows to `write` in the same order; a failure is
 // said on standard error, "PATH: REASON", when its row's turn comes, after its row (the first
 // `failures_said` failures). Logs of 1 MiB and more are started first, largest first, so that
-// the small ones are graded while they are.
+// the small ones are graded while they are. The grading threads hold the signals sent from
+// outside (SIGINT, SIGTERM, ...): the calling thread takes them.
 // `idle`, if given, is called about ten times a second, with the rows' lock held, while the graders
 // work. Throws what `write` or `idle` throws, or campaign::failure when the process runs out of
 // descriptors or memory (no log is then to blame), after the graders have stopped.

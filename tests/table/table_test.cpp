@@ -1,15 +1,21 @@
 // sift_runlog_table: the encoders and path lists through the library; the built command on a
 // generated campaign (rows against sift_runlog's, -j1 against -j8, shards merged, --failed fed to
 // --from), interrupted mid-run, on a full file system, and on logs that cannot be graded.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <sift_campaign/csv_codec.hpp>
 #include <sift_campaign/jsonl_codec.hpp>
+#include <sift_campaign/output_file.hpp>
 #include <sift_campaign/table_reader.hpp>
+#include <thread>
 
 #include "campaign.hpp"
 #include "grading.hpp"
@@ -481,6 +487,64 @@ TEST(table_command, a_full_file_system_leaves_the_old_table_and_exits_2) {
   EXPECT_EQ(read_file(disk / "table.csv"), "the old table\n");
   EXPECT_EQ(std::distance(fs::directory_iterator(disk), {}), mounted ? 2 : 1);
   if (mounted) ::umount2(disk.c_str(), MNT_DETACH);
+}
+
+TEST(table_grading, graders_leave_signals_sent_from_outside_to_the_main_thread) {
+  scratch dir;
+  write_file(dir.path / "a_M_E_1.log", "RH_START\nRH_STOP\n");
+  write_file(dir.path / "b_M_E_1.log", "RH_START\nRH_STOP\n");
+  std::vector<found_log> logs;
+  for (const char* name : {"a_M_E_1.log", "b_M_E_1.log"}) {
+    found_log& log = logs.emplace_back();
+    log.path = (dir.path / name).string();
+    struct stat status {};
+    ASSERT_EQ(::stat(log.path.c_str(), &status), 0);
+    log.size = static_cast<std::uint64_t>(status.st_size);
+    log.device = status.st_dev;
+    log.inode = status.st_ino;
+  }
+  // Rows are handed over on the grading threads: there each row notes what its thread holds.
+  const std::thread::id main_thread = std::this_thread::get_id();
+  std::vector<std::string> held;
+  const auto note = [&](std::string_view) {
+    sigset_t mask;
+    ::pthread_sigmask(SIG_BLOCK, nullptr, &mask);
+    std::string seen = std::this_thread::get_id() == main_thread ? "main" : "grader";
+    for (const auto& [signal_number, name] : {std::pair{SIGINT, " INT"},
+                                              {SIGTERM, " TERM"},
+                                              {SIGHUP, " HUP"},
+                                              {SIGSEGV, " SEGV"},
+                                              {SIGPIPE, " PIPE"}}) {
+      if (sigismember(&mask, signal_number) == 1) seen += name;
+    }
+    held.push_back(seen);
+  };
+  campaign_settings settings;
+  settings.jobs = 2;
+  const campaign_totals totals = grade_campaign(logs, settings, note);
+  EXPECT_EQ(totals.graded, 2u);
+  EXPECT_EQ(held, (std::vector<std::string>{"grader INT TERM HUP", "grader INT TERM HUP"}));
+  sigset_t mask;
+  ::pthread_sigmask(SIG_BLOCK, nullptr, &mask);
+  EXPECT_EQ(sigismember(&mask, SIGINT), 0) << "the main thread takes them again";
+}
+
+TEST(table_output, a_fifo_written_through_is_closed_with_its_output) {
+  scratch dir;
+  const std::string fifo = (dir.path / "fifo").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  {
+    const output_file out("-o", fifo);
+    EXPECT_TRUE(out.written_through());
+    ASSERT_EQ(::write(out.fd(), "row\n", 4), 4);
+  }
+  // Its reader gets the rows, then the end, not a writer that never leaves.
+  char got[8];
+  EXPECT_EQ(::read(reader, got, sizeof got), 4);
+  EXPECT_EQ(::read(reader, got, sizeof got), 0);
+  ::close(reader);
 }
 
 TEST(table_progress, time_left_counts_bytes_and_shows_hours) {

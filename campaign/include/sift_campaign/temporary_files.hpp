@@ -21,10 +21,17 @@ namespace sift_runlog::campaign {
 // grow is a write error like any other. Call before any thread starts.
 void handle_terminating_signals();
 
-// The terminating signals held back on this thread for the object's life.
+// Which signals a `signals_held` holds back: every terminating one, or only those sent from
+// outside (by kill, a terminal, a scheduler) and not the faults nor SIGPIPE, which a thread
+// brings upon itself and must take at once.
+enum class held_signals { terminating, sent_from_outside };
+
+// Signals held back on this thread for the object's life. A thread started meanwhile keeps them
+// held for good: holding the signals sent from outside while starting helper threads leaves
+// them all to this thread, which stays alive to the end.
 class signals_held {
  public:
-  signals_held();
+  explicit signals_held(held_signals which = held_signals::terminating);
   ~signals_held();
   signals_held(const signals_held&) = delete;
   signals_held& operator=(const signals_held&) = delete;
