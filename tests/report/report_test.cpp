@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "exact_number.hpp"
+#include "html_page.hpp"
 #include "natural_order.hpp"
 #include "output_table.hpp"
 #include "program_runner.hpp"
@@ -156,6 +157,25 @@ TEST(sqlite_view, holds_the_report_views_with_typed_columns) {
   sqlite3_close(db);
 }
 
+// A name in UTF-8 is stored as TEXT, whatever its letters; other bytes as a BLOB.
+TEST(sqlite_view, keeps_names_in_utf8_as_text) {
+  const support::scratch_directory folder;
+  std::ofstream(folder.path / "t.csv")
+      << "path,tool,model,examination,run,cores,time_flag,memory_flag,verdict,answers,"
+         "techniques,report,answer_names\n"
+         "l/v\xc3\xa9lo_M\xe2\x82\xac_E_1.log,v\xc3\xa9lo,M\xe2\x82\xac,E,1.log,4,OK,OK,"
+         "answers,1 NUM:7,,,F\xf0\x9f\x98\x80\n";
+  const support::program_result made = support::run_program(
+      SIFT_RUNLOG_REPORT, {"sqlite", "-o", "t.db", "t.csv"}, folder.path);
+  ASSERT_EQ(made.exit_status, 0) << made.report;
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open_v2((folder.path / "t.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr),
+            SQLITE_OK);
+  EXPECT_EQ(query(db, "SELECT tool, model, formula FROM answers JOIN logs USING (path)", true),
+            "text:v\xc3\xa9lo,text:M\xe2\x82\xac,text:F\xf0\x9f\x98\x80\n");
+  sqlite3_close(db);
+}
+
 // html --before: the page holds the diff view's changes per tool, total last.
 TEST(html_view, shows_the_changes_since_the_campaign_before) {
   const std::string page = report_of({"html", "--before", "before.csv", "campaign.csv"});
@@ -165,6 +185,15 @@ TEST(html_view, shows_the_changes_since_the_campaign_before) {
   EXPECT_NE(page.find("<tr><td>velox</td>" + counts), std::string::npos) << page;
   EXPECT_NE(page.find("<tfoot><tr><td>total</td><td class=\"n\">1</td><td class=\"n\">5</td>"),
             std::string::npos);
+  // The campaign itself is still counted: 13 logs, 33 answers.
+  EXPECT_NE(page.find("<tfoot><tr><td>total</td><td class=\"n\">13</td><td class=\"n\">33</td>"),
+            std::string::npos);
+}
+
+TEST(html_view, writes_names_as_text_whatever_their_bytes) {
+  std::string out;
+  sift_runlog::report::append_html_text(out, "a&b<c>\"d'\x01\xff\xc3\xa9");
+  EXPECT_EQ(out, "a&amp;b&lt;c&gt;&quot;d&#39;\\x01\\xff\xc3\xa9");
 }
 
 TEST(html_view, keeps_its_total_rows_past_hundreds_of_groups) {
@@ -192,6 +221,13 @@ TEST(html_view, keeps_its_total_rows_past_hundreds_of_groups) {
     ++totals;
   }
   EXPECT_EQ(totals, 3U);
+  // Past the size at which a text table is handed out in parts: each row once.
+  const support::program_result text = support::run_program(
+      SIFT_RUNLOG_REPORT, {"summary", "--format", "text", "t.csv"}, folder.path);
+  ASSERT_GT(text.output.size(), std::size_t{1} << 16);
+  std::size_t rows = 0;
+  for (std::size_t at = 0; (at = text.output.find("\nt10 ", at)) != std::string::npos; ++at) ++rows;
+  EXPECT_EQ(rows, 20U);
 }
 
 // Pairs of answers and whether they are the same value.
