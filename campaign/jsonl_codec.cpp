@@ -1,5 +1,8 @@
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstdint>
+#include <cstring>
 #include <optional>
 #include <sift_campaign/failure.hpp>
 #include <sift_campaign/jsonl_codec.hpp>
@@ -258,16 +261,44 @@ void append_json_string(std::string& out, std::string_view bytes) {
   out += '"';
 }
 
+namespace {
+
+// Where the plain bytes of a string that start at `from` end: at the first quote, backslash or
+// control byte, or at the end of `text`. Eight bytes are looked at a time, most strings being
+// long runs of plain bytes.
+std::size_t plain_run_end(std::string_view text, std::size_t from) {
+  std::size_t i = from;
+  if constexpr (std::endian::native == std::endian::little) {
+    constexpr std::uint64_t ones = 0x0101010101010101;
+    constexpr std::uint64_t highs = 0x8080808080808080;
+    // The high bit of each byte below `limit`; exact from the lowest byte up to the first one
+    // found, which is all that is used.
+    const auto below = [](std::uint64_t word, std::uint64_t limit) {
+      return (word - ones * limit) & ~word & highs;
+    };
+    for (; i + 8 <= text.size(); i += 8) {
+      std::uint64_t word = 0;
+      std::memcpy(&word, text.data() + i, 8);
+      const std::uint64_t found =
+          below(word ^ (ones * '"'), 1) | below(word ^ (ones * '\\'), 1) | below(word, 0x20);
+      if (found != 0) return i + static_cast<std::size_t>(std::countr_zero(found)) / 8;
+    }
+  }
+  while (i < text.size() && text[i] != '"' && text[i] != '\\' &&
+         static_cast<unsigned char>(text[i]) >= 0x20) {
+    ++i;
+  }
+  return i;
+}
+
+}  // namespace
+
 void read_json_string(std::string_view text, std::size_t& position, std::string& bytes) {
   bytes.clear();
   std::size_t i = position + 1;  // after the opening quote
   for (;;) {
     // The plain bytes up to the next quote, backslash or control byte, in one piece.
-    std::size_t end = i;
-    while (end < text.size() && text[end] != '"' && text[end] != '\\' &&
-           static_cast<unsigned char>(text[end]) >= 0x20) {
-      ++end;
-    }
+    const std::size_t end = plain_run_end(text, i);
     if (end == text.size() || static_cast<unsigned char>(text[end]) < 0x20) {
       throw failure("a string cut short or holding a raw control byte");
     }

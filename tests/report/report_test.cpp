@@ -165,8 +165,8 @@ TEST(sqlite_view, keeps_names_in_utf8_as_text) {
          "techniques,report,answer_names\n"
          "l/v\xc3\xa9lo_M\xe2\x82\xac_E_1.log,v\xc3\xa9lo,M\xe2\x82\xac,E,1.log,4,OK,OK,"
          "answers,1 NUM:7,,,F\xf0\x9f\x98\x80\n";
-  const support::program_result made = support::run_program(
-      SIFT_RUNLOG_REPORT, {"sqlite", "-o", "t.db", "t.csv"}, folder.path);
+  const support::program_result made =
+      support::run_program(SIFT_RUNLOG_REPORT, {"sqlite", "-o", "t.db", "t.csv"}, folder.path);
   ASSERT_EQ(made.exit_status, 0) << made.report;
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open_v2((folder.path / "t.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr),

@@ -163,6 +163,35 @@ std::string row_fields(std::string_view table_text) {
   }
 }
 
+// Strings of every length to 24 with one byte that ends a plain run at each place, among
+// plain bytes that are close to it in value: each comes back whole, and the reader stops
+// right after the closing quote; a raw control byte is refused.
+TEST(table_encoding, json_strings_come_back_whatever_the_place_of_their_special_bytes) {
+  for (const char filler : {'a', '\x80', '\xff', '\x21', '\x5d'}) {
+    for (const char special : {'"', '\\', '\n', '\x1f', '\0', '\x01', '\x7f', '\x20'}) {
+      for (std::size_t length = 1; length <= 24; ++length) {
+        for (std::size_t at = 0; at < length; ++at) {
+          std::string bytes(length, filler);
+          bytes[at] = special;
+          std::string text;
+          append_json_string(text, bytes);
+          text += ",next";
+          std::size_t position = 0;
+          std::string back;
+          read_json_string(text, position, back);
+          ASSERT_EQ(back, bytes) << text;
+          ASSERT_EQ(text.substr(position), ",next") << text;
+          // Written raw, a control byte is refused wherever it stands.
+          if (static_cast<unsigned char>(special) < 0x20) {
+            position = 0;
+            EXPECT_THROW(read_json_string('"' + bytes + '"', position, back), failure) << at;
+          }
+        }
+      }
+    }
+  }
+}
+
 TEST(table_encoding, the_reader_gives_each_rows_fields_or_names_the_line_and_the_fault) {
   const std::string csv =
       "path,tool,model,examination,run,cores,time_flag,memory_flag,verdict,"
