@@ -42,7 +42,10 @@ std::vector<command_case> read_cases() {
   std::vector<command_case> cases;
   for (const support::case_line& line : support::read_case_lines(SIFT_COMMAND_CASES)) {
     const std::vector<std::string_view> field = support::case_fields(line.text);
-    if (field.size() != 7) throw std::runtime_error("command_cases.txt: seven fields a case");
+    if (field.size() != 7) {
+      throw std::runtime_error("command_cases.txt: line " + std::to_string(line.number) +
+                               ": seven fields a case");
+    }
     if (field[1] != "any" && field[1] != "plain" && field[1] != "no-tsan") {
       throw std::runtime_error("command_cases.txt: line " + std::to_string(line.number) +
                                ": the build is any, plain or no-tsan");
