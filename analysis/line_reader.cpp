@@ -84,27 +84,41 @@ std::array<std::uint8_t, 256> places_by_first_byte(const candidate_patterns& pat
 
 }  // namespace
 
+line_reader::compiled_patterns::compiled_patterns(candidate_patterns patterns, std::size_t limit)
+    : piece_limit(limit),
+      line_starts(patterns.line_starts),
+      word_starts(patterns.word_starts),
+      word_places(sift_runlog::word_places(patterns)),
+      sets{{byte_set(line_starts.first_bytes()), byte_set(line_starts.second_bytes()),
+            byte_set(line_starts.third_bytes())},
+           {byte_set(word_starts.first_bytes()), byte_set(word_starts.second_bytes()),
+            byte_set(word_starts.third_bytes())},
+           places_by_first_byte(patterns),
+           limit},
+      kernel(best_kernel(sets)) {}
+
 line_reader::line_reader(byte_source& source, std::size_t block_size, std::size_t piece_limit,
                          candidate_patterns patterns)
+    : line_reader(source, block_size, std::make_optional<compiled_patterns>(patterns, piece_limit),
+                  nullptr) {}
+
+line_reader::line_reader(byte_source& source, const compiled_patterns& compiled,
+                         std::size_t block_size)
+    : line_reader(source, block_size, std::nullopt, &compiled) {}
+
+line_reader::line_reader(byte_source& source, std::size_t block_size,
+                         std::optional<compiled_patterns> own, const compiled_patterns* given)
     : source_(source),
-      piece_limit_(piece_limit),
-      prefix_((piece_limit + 1 + 63) / 64 * 64),
+      piece_limit_(given != nullptr ? given->piece_limit : own->piece_limit),
+      prefix_((piece_limit_ + 1 + 63) / 64 * 64),
       // Room for a whole piece and the byte after it, which tells whether the line goes on.
-      block_size_(std::max(block_size, piece_limit + 1)),
+      block_size_(std::max(block_size, piece_limit_ + 1)),
       capacity_(prefix_ + block_size_),
       direct_block_size_(block_size_),
       // Not zero-filled: a small log touches only the pages it fills.
       buffer_(std::make_unique_for_overwrite<char[]>(capacity_ + line_padding)),
-      line_starts_(patterns.line_starts),
-      word_starts_(patterns.word_starts),
-      word_places_(word_places(patterns)),
-      pattern_bytes_{{byte_set(line_starts_.first_bytes()), byte_set(line_starts_.second_bytes()),
-                      byte_set(line_starts_.third_bytes())},
-                     {byte_set(word_starts_.first_bytes()), byte_set(word_starts_.second_bytes()),
-                      byte_set(word_starts_.third_bytes())},
-                     places_by_first_byte(patterns),
-                     piece_limit},
-      kernel_(best_kernel(pattern_bytes_)),
+      own_patterns_(std::move(own)),
+      patterns_(given != nullptr ? *given : *own_patterns_),
       line_feeds_(new_index()),
       marks_(new_index()) {
   // Enough room for every long stretch a buffer can hold (each is followed by a word with a
@@ -116,7 +130,7 @@ line_reader::line_reader(byte_source& source, std::size_t block_size, std::size_
   // A source worth reading ahead is read here, in blocks of the usual size, until it has given
   // the bytes it asks for first: a log that stops early costs no thread and no second buffer.
   if (source_.worth_reading_ahead()) {
-    direct_block_size_ = std::min(block_size_, std::max(default_block_size, piece_limit + 1));
+    direct_block_size_ = std::min(block_size_, std::max(default_block_size, piece_limit_ + 1));
     ahead_after_ = source_.read_ahead_from();
   }
 }
@@ -149,7 +163,7 @@ void line_reader::index_ahead(std::size_t size) noexcept {
   // Nothing, when the block ends before that part.
   const std::size_t from = std::min(ahead_index_from_, end);
   const stretch_log stretches{long_run(), from / 64, &spare_stretches_};
-  build_byte_index(kernel_, buffer + from, end - from, pattern_bytes_,
+  build_byte_index(patterns_.kernel, buffer + from, end - from, patterns_.sets,
                    spare_line_feeds_.get() + from / 64, spare_marks_.get() + from / 64, 0,
                    walk_every_line_ ? nullptr : &stretches);
 }
@@ -194,8 +208,8 @@ void line_reader::index_buffer(std::size_t first_word) {
   std::vector<word_stretch>& stretches_here = ahead ? spare_stretches_ : long_stretches_;
   const stretch_log stretches{long_run(), first_word, &stretches_here};
   const std::size_t end = std::min(end_, ahead_word * 64);
-  build_byte_index(kernel_, buffer_.get() + first_word * 64, end - first_word * 64, pattern_bytes_,
-                   line_feeds_.get() + first_word, marks_.get() + first_word,
+  build_byte_index(patterns_.kernel, buffer_.get() + first_word * 64, end - first_word * 64,
+                   patterns_.sets, line_feeds_.get() + first_word, marks_.get() + first_word,
                    begin_ - first_word * 64, walk_every_line_ ? nullptr : &stretches);
   if (ahead) {
     // The thread's stretches in the words it indexed and that stand follow these.
@@ -233,8 +247,9 @@ bool line_reader::refill() {
 
 line_reader::mark_kind line_reader::mark_at(std::size_t position) const noexcept {
   const char* mark = buffer_.get() + position;
-  if (*mark == '\n') return line_starts_.starts(mark + 1) ? mark_kind::whole : mark_kind::part;
-  if (!word_starts_.starts(mark + 1)) return mark_kind::part;
+  if (*mark == '\n')
+    return patterns_.line_starts.starts(mark + 1) ? mark_kind::whole : mark_kind::part;
+  if (!patterns_.word_starts.starts(mark + 1)) return mark_kind::part;
   // The word's number in the line that holds it, as far as the buffer shows where that line
   // begins (or the piece begun at begin_). A piece after the first counts its words anew.
   const std::size_t line_begin = after_last_line_feed(begin_, position);
@@ -247,18 +262,18 @@ line_reader::mark_kind line_reader::mark_at(std::size_t position) const noexcept
 std::uint32_t line_reader::words_in_place(std::size_t position,
                                           std::size_t line_begin) const noexcept {
   const char* const word_start = buffer_.get() + position + 1;
-  std::uint32_t found = word_starts_.match(word_start);
+  std::uint32_t found = patterns_.word_starts.match(word_start);
   // Within the first piece of a line that begins after a line feed in the buffer, the index
   // kept the mark only where the place its first byte stands for allows.
   const bool placed_by_index =
       line_begin > 0 && buffer_[line_begin - 1] == '\n' && position + 1 - line_begin < piece_limit_;
   const std::size_t index_place =
-      pattern_bytes_.word_place[static_cast<unsigned char>(*word_start)];
+      patterns_.sets.word_place[static_cast<unsigned char>(*word_start)];
   // The word's number, counted only when a pattern found has a place the index did not check.
   std::size_t word = 0;
   for (std::uint32_t left = found; left != 0; left &= left - 1) {
     const auto index = static_cast<std::size_t>(std::countr_zero(left));
-    const std::size_t place = word_places_[index];
+    const std::size_t place = patterns_.word_places[index];
     if (place == 0 || (placed_by_index && place == index_place)) continue;
     if (word == 0) word = runs_before(line_begin, position + 1) + 1;
     if (word != place) found &= ~(std::uint32_t{1} << index);
@@ -273,7 +288,7 @@ pattern_matches line_reader::patterns_found() const noexcept {
   // compiler load the members again on every step.
   const std::size_t begin = line_begin_;
   const std::size_t end = line_end_;
-  pattern_matches found{line_starts_.match(buffer + begin)};
+  pattern_matches found{patterns_.line_starts.match(buffer + begin)};
   std::size_t word = begin / 64;
   std::uint64_t bits = marks[word] & ~std::uint64_t{0} << (begin % 64);
   for (;;) {

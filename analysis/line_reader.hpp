@@ -25,6 +25,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -54,6 +55,36 @@ struct pattern_matches {
 };
 
 class line_reader {
+  // A set of patterns, found by first byte.
+  class pattern_set {
+   public:
+    explicit pattern_set(std::span<const std::string_view> patterns);
+    [[nodiscard]] const std::string& first_bytes() const noexcept { return first_bytes_; }
+    [[nodiscard]] const std::string& second_bytes() const noexcept { return second_bytes_; }
+    [[nodiscard]] const std::string& third_bytes() const noexcept { return third_bytes_; }
+    // The patterns that start at `text`, which is readable for the longest one: bit i for
+    // pattern i.
+    [[nodiscard]] std::uint32_t match(const char* text) const noexcept;
+    // Whether one does.
+    [[nodiscard]] bool starts(const char* text) const noexcept;
+
+   private:
+    // The patterns found, or only the first of them.
+    template <bool all>
+    [[nodiscard]] std::uint32_t find(const char* text) const noexcept;
+
+    struct pattern {
+      std::uint32_t head;       // the first bytes, at most four, as loaded from memory
+      std::uint32_t head_mask;  // which bytes of a four-byte load the head covers
+      std::string text;
+    };
+    std::vector<pattern> patterns_;
+    std::array<std::uint32_t, 256> by_first_byte_{};  // bit i: pattern i begins with the byte
+    std::string first_bytes_;
+    std::string second_bytes_;
+    std::string third_bytes_;
+  };
+
  public:
   static constexpr std::size_t default_piece_limit = 16384;
   // Measured: larger blocks gain nothing once a block and its index stay in the L2 cache.
@@ -72,6 +103,27 @@ class line_reader {
   explicit line_reader(byte_source& source, std::size_t block_size = default_block_size,
                        std::size_t piece_limit = default_piece_limit,
                        candidate_patterns patterns = {});
+
+  // The patterns and the piece limit a reader works with, made ready once: a program that
+  // reads many logs alike keeps one and hands it to each reader, which then builds nothing of
+  // it. Throws std::invalid_argument as the constructor above.
+  class compiled_patterns {
+   public:
+    compiled_patterns(candidate_patterns patterns, std::size_t limit);
+
+   private:
+    friend class line_reader;
+    std::size_t piece_limit;
+    pattern_set line_starts;
+    pattern_set word_starts;
+    std::vector<std::size_t> word_places;
+    candidate_sets sets;
+    index_kernel kernel;
+  };
+
+  // A reader of `compiled`'s patterns and piece limit, which must outlive it.
+  line_reader(byte_source& source, const compiled_patterns& compiled,
+              std::size_t block_size = default_block_size);
   ~line_reader();
   line_reader(const line_reader&) = delete;
   line_reader& operator=(const line_reader&) = delete;
@@ -155,8 +207,8 @@ class line_reader {
   [[nodiscard]] pattern_matches patterns_found() const noexcept;
 
   // What the index of each block marks, and the kernel that builds it.
-  [[nodiscard]] const candidate_sets& index_sets() const noexcept { return pattern_bytes_; }
-  [[nodiscard]] index_kernel kernel() const noexcept { return kernel_; }
+  [[nodiscard]] const candidate_sets& index_sets() const noexcept { return patterns_.sets; }
+  [[nodiscard]] index_kernel kernel() const noexcept { return patterns_.kernel; }
 
   // The number of the line last handed out in the source, counted from 1 (the pieces of a long
   // line share its number). The line feeds of a block are counted once, as the block is
@@ -166,36 +218,9 @@ class line_reader {
   }
 
  private:
-  // A set of patterns, found by first byte.
-  class pattern_set {
-   public:
-    explicit pattern_set(std::span<const std::string_view> patterns);
-    [[nodiscard]] const std::string& first_bytes() const noexcept { return first_bytes_; }
-    [[nodiscard]] const std::string& second_bytes() const noexcept { return second_bytes_; }
-    [[nodiscard]] const std::string& third_bytes() const noexcept { return third_bytes_; }
-    // The patterns that start at `text`, which is readable for the longest one: bit i for
-    // pattern i.
-    [[nodiscard]] std::uint32_t match(const char* text) const noexcept;
-    // Whether one does.
-    [[nodiscard]] bool starts(const char* text) const noexcept;
-
-   private:
-    // The patterns found, or only the first of them.
-    template <bool all>
-    [[nodiscard]] std::uint32_t find(const char* text) const noexcept;
-
-    struct pattern {
-      std::uint32_t head;       // the first bytes, at most four, as loaded from memory
-      std::uint32_t head_mask;  // which bytes of a four-byte load the head covers
-      std::string text;
-    };
-    std::vector<pattern> patterns_;
-    std::array<std::uint32_t, 256> by_first_byte_{};  // bit i: pattern i begins with the byte
-    std::string first_bytes_;
-    std::string second_bytes_;
-    std::string third_bytes_;
-  };
-
+  // Either constructor: with the patterns made here (`own`), or with those `given`.
+  line_reader(byte_source& source, std::size_t block_size, std::optional<compiled_patterns> own,
+              const compiled_patterns* given);
   // Room for the bits of a buffer, one per byte, and the word the index may write past it.
   [[nodiscard]] std::unique_ptr<std::uint64_t[]> new_index() const {
     return std::make_unique_for_overwrite<std::uint64_t[]>(capacity_ / 64 + 2);
@@ -266,7 +291,7 @@ class line_reader {
   // Moves begin_ line by line towards `target`, stopping at a line too long to pass over.
   void walk_towards(std::size_t target) noexcept;
   [[nodiscard]] bool begins_with_line_start(std::size_t position) const noexcept {
-    return line_starts_.starts(buffer_.get() + position);
+    return patterns_.line_starts.starts(buffer_.get() + position);
   }
   // Points the scan of next() at begin_, after begin_ moved other than past a line feed.
   void restart_scan() noexcept {
@@ -317,12 +342,9 @@ class line_reader {
   std::uint64_t ahead_after_ = UINT64_MAX;
   std::uint64_t read_so_far_ = 0;
   std::unique_ptr<char[]> buffer_;
-  std::unique_ptr<char[]> spare_;  // the block being read ahead, if any
-  pattern_set line_starts_;
-  pattern_set word_starts_;
-  std::vector<std::size_t> word_places_;
-  candidate_sets pattern_bytes_;
-  index_kernel kernel_;
+  std::unique_ptr<char[]> spare_;                  // the block being read ahead, if any
+  std::optional<compiled_patterns> own_patterns_;  // made here when none was given
+  const compiled_patterns& patterns_;
   std::unique_ptr<std::uint64_t[]> line_feeds_;  // one bit per buffer byte
   std::unique_ptr<std::uint64_t[]> marks_;       // one bit per buffer byte
   std::size_t begin_ = 0;                        // first unread byte

@@ -90,8 +90,11 @@ scan handle_line(analysis_state& state, std::string_view line, test_set possible
 void perform_stdout_analysis(std::string_view file_name, byte_source& log,
                              const grade_options& options, output_sink& trace,
                              analysis_state& state, result_line& line, std::size_t block_size) {
-  line_reader reader(log, block_size, line_reader::default_piece_limit,
-                     {candidate_line_starts, candidate_word_starts, candidate_word_places});
+  // The same patterns for every log: made ready once, on first use.
+  static const line_reader::compiled_patterns patterns(
+      {candidate_line_starts, candidate_word_starts, candidate_word_places},
+      line_reader::default_piece_limit);
+  line_reader reader(log, patterns, block_size);
   try {
     // Handles a line that may be a candidate; false once the scan must stop. It may pass the
     // tests of the patterns the reader found in it.

@@ -61,11 +61,22 @@ std::string ordinal(std::uint64_t number) {
 }
 
 std::string_view display_for_key(std::string_view key, const tab_a_string& table) {
+  // The text before an entry's first colon holds no colon: no entry matches such a key.
+  if (key.find(':') != std::string_view::npos) return {};
+  // Looked for on every answer line, in every entry: compared in place rather than cut into
+  // slices.
   for (std::size_t position = 1; position <= table.size(); ++position) {
     const a_string& entry = table.at(position);
-    if (!entry.has_value()) continue;
-    slice_set parts = slice_set::create(*entry, ':');
-    if (parts.slice(1) == key) return parts.slice(2);
+    if (!entry.has_value() || !entry->starts_with(key)) continue;
+    if (entry->size() == key.size()) {
+      // No colon at all: its second slice does not exist.
+      slice_set parts = slice_set::create(*entry, ':');
+      return parts.slice(2);
+    }
+    if ((*entry)[key.size()] != ':') continue;
+    const std::size_t begin = entry->find_first_not_of(':', key.size());
+    if (begin == std::string::npos) return {};
+    return std::string_view(*entry).substr(begin, entry->find(':', begin) - begin);
   }
   return {};
 }

@@ -1,4 +1,5 @@
-// The words of a line: the splitter that cuts them out, and the syntax of numbers.
+// The words of a line: the splitter that cuts them out, the stored answers looked up by their
+// formula, and the syntax of numbers.
 #include "number_syntax.hpp"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 
 #include "failures.hpp"
 #include "slice_set.hpp"
+#include "string_tables.hpp"
 
 namespace sift_runlog {
 namespace {
@@ -49,6 +51,28 @@ TEST(slice_set, GivesEachSliceInAnyOrderBeyondTheKeptBounds) {
   }
   EXPECT_FALSE(words.has_slice(22));
   EXPECT_THROW((void)words.slice(0), Index_Error);
+}
+
+// What display_for_key gives, as the slices of each entry cut at its colons define it.
+std::string_view value_by_slices(std::string_view key, const tab_a_string& table) {
+  for (std::size_t position = 1; position <= table.size(); ++position) {
+    const a_string& entry = table.at(position);
+    if (!entry.has_value()) continue;
+    slice_set parts = slice_set::create(*entry, ':');
+    if (parts.slice(1) == key) return parts.slice(2);
+  }
+  return {};
+}
+
+TEST(display_for_key, gives_the_value_the_slices_of_the_first_matching_entry_define) {
+  tab_a_string table(9);
+  const char* const entries[] = {"A:TRUE", "AB:1", "C::x:y", "D:", "E", ":v", "A:FALSE", "F:::"};
+  for (std::size_t i = 0; i < std::size(entries); ++i) table.set(i + 2, entries[i]);
+  for (const std::string_view key : {"A", "AB", "C", "D", "", "F", "G", "A:TRUE", "C:", "TRUE"}) {
+    EXPECT_EQ(display_for_key(key, table), value_by_slices(key, table)) << key;
+  }
+  EXPECT_EQ(display_for_key("C", table), "x");
+  EXPECT_THROW((void)display_for_key("E", table), Index_Error);
 }
 
 }  // namespace
