@@ -304,7 +304,6 @@ void table_writer::finish() {
   }
   if (latex) buffer_ += "\\bottomrule\n\\end{tabular}\n";
   if (!buffer_.empty()) sink_(buffer_);
-  buffer_.clear();
 }
 
 }  // namespace sift_runlog::report
