@@ -30,8 +30,11 @@ final_state fields_of(const analysis_state& state, verdict_kind verdict) {
   if (state.result_vector.has_value()) {
     // Key and value as the result line reads them: the text before the first colon, and the
     // text between the first run of colons and the next colon.
-    for (const std::string& entry : state.result_vector->entries.texts()) {
-      slice_set parts = slice_set::create(entry, ':');
+    const tab_a_string& entries = state.result_vector->entries;
+    for (std::size_t position = 1; position <= entries.size(); ++position) {
+      const a_string& entry = entries.at(position);
+      if (!entry.has_value()) continue;
+      slice_set parts = slice_set::create(*entry, ':');
       const std::string_view value = parts.has_slice(2) ? parts.slice(2) : std::string_view();
       fields.answers.push_back({std::string(parts.slice(1)), std::string(value)});
     }
