@@ -260,7 +260,9 @@ void commit_outputs(output_file* first, output_file* second) {
         if (kept.path.empty()) {
           ::unlink(second->target_.c_str());
         } else {
+          // Put back; should that fail too, the old list stays under the name kept aside.
           ::rename(kept.path.c_str(), second->target_.c_str());
+          kept.path.clear();
         }
       }
       throw failure(std::string(e.what()) +
