@@ -232,37 +232,6 @@ void read_member(json_cursor& in, member m, row& out, read_state& state) {
   }
 }
 
-}  // namespace
-
-void append_json_string(std::string& out, std::string_view bytes) {
-  out += '"';
-  for (std::size_t i = 0; i < bytes.size();) {
-    const auto byte = static_cast<unsigned char>(bytes[i]);
-    if (byte == '"' || byte == '\\') {
-      (out += '\\') += bytes[i++];
-    } else if (byte < 0x20) {
-      // \b \t \n \f \r where JSON has a short escape (not for 11, vertical tab).
-      if (byte >= 8 && byte <= 13 && byte != 11) {
-        (out += '\\') += "btn-fr"[byte - 8];
-      } else {
-        out += "\\u00";
-        append_hex_byte(out, byte);
-      }
-      ++i;
-    } else if (const std::size_t length = valid_utf8_length(bytes, i); length != 0) {
-      out += bytes.substr(i, length);
-      i += length;
-    } else {
-      out += "\\udc";
-      append_hex_byte(out, byte);
-      ++i;
-    }
-  }
-  out += '"';
-}
-
-namespace {
-
 // Where the plain bytes of a string that start at `from` end: at the first quote, backslash or
 // control byte, or at the end of `text`. Eight bytes are looked at a time, most strings being
 // long runs of plain bytes.
@@ -292,6 +261,33 @@ std::size_t plain_run_end(std::string_view text, std::size_t from) {
 }
 
 }  // namespace
+
+void append_json_string(std::string& out, std::string_view bytes) {
+  out += '"';
+  for (std::size_t i = 0; i < bytes.size();) {
+    const auto byte = static_cast<unsigned char>(bytes[i]);
+    if (byte == '"' || byte == '\\') {
+      (out += '\\') += bytes[i++];
+    } else if (byte < 0x20) {
+      // \b \t \n \f \r where JSON has a short escape (not for 11, vertical tab).
+      if (byte >= 8 && byte <= 13 && byte != 11) {
+        (out += '\\') += "btn-fr"[byte - 8];
+      } else {
+        out += "\\u00";
+        append_hex_byte(out, byte);
+      }
+      ++i;
+    } else if (const std::size_t length = valid_utf8_length(bytes, i); length != 0) {
+      out += bytes.substr(i, length);
+      i += length;
+    } else {
+      out += "\\udc";
+      append_hex_byte(out, byte);
+      ++i;
+    }
+  }
+  out += '"';
+}
 
 void read_json_string(std::string_view text, std::size_t& position, std::string& bytes) {
   bytes.clear();
