@@ -116,7 +116,7 @@ std::string result_line::formatted_answers() const {
   if (verdict != verdict_kind::formula_answers && verdict != verdict_kind::state_space) return {};
   string_output_sink out;
   write_answers(*this, out);
-  std::string text = out.text();
+  std::string text = out.take_text();
   text.pop_back();  // the comma that ends the field
   return text;
 }
@@ -124,13 +124,13 @@ std::string result_line::formatted_answers() const {
 std::string result_line::text(bool debug_mode) const {
   string_output_sink out;
   write_result_line(*this, debug_mode, out);
-  return out.text();
+  return out.take_text();
 }
 
 grade_result grade_file(const std::string& path, const grade_options& options) {
   string_output_sink out;
   grade_outcome outcome = run_analysis(path, options, out);
-  return {std::move(outcome), out.text()};
+  return {std::move(outcome), out.take_text()};
 }
 
 grade_outcome grade_file(const std::string& path, const grade_options& options,
@@ -148,7 +148,7 @@ grade_result grade_source(file_source& source, const std::string& path,
       run_analysis(path, source, options, out,
                    source.worth_reading_ahead() ? line_reader::read_ahead_block_size
                                                 : line_reader::default_block_size);
-  return {std::move(outcome), out.text()};
+  return {std::move(outcome), out.take_text()};
 }
 
 }  // namespace
@@ -169,7 +169,7 @@ grade_result grade_buffer(std::string_view log, std::string_view file_name,
   memory_source source(log);
   string_output_sink out;
   grade_outcome outcome = run_analysis(file_name, source, options, out);
-  return {std::move(outcome), out.text()};
+  return {std::move(outcome), out.take_text()};
 }
 
 grade_outcome grade_buffer(std::string_view log, std::string_view file_name,

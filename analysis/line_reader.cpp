@@ -115,12 +115,9 @@ line_reader::line_reader(byte_source& source, std::size_t block_size,
       block_size_(std::max(block_size, piece_limit_ + 1)),
       capacity_(prefix_ + block_size_),
       direct_block_size_(block_size_),
-      // Not zero-filled: a small log touches only the pages it fills.
-      buffer_(std::make_unique_for_overwrite<char[]>(capacity_ + line_padding)),
       own_patterns_(std::move(own)),
-      patterns_(given != nullptr ? *given : *own_patterns_),
-      line_feeds_(new_index()),
-      marks_(new_index()) {
+      patterns_(given != nullptr ? *given : *own_patterns_) {
+  take_buffers();
   // Enough room for every long stretch a buffer can hold (each is followed by a word with a
   // line feed), so that no refill allocates.
   long_stretches_.reserve(capacity_ / 64 / (long_run() + 1) + 2);
@@ -135,7 +132,43 @@ line_reader::line_reader(byte_source& source, std::size_t block_size,
   }
 }
 
-line_reader::~line_reader() = default;
+namespace {
+
+// The buffers of the last reader of at most kept_capacity bytes that ended on this thread,
+// for the next one: a thread that grades many small logs then allocates them once, not per log.
+struct kept_buffers {
+  std::size_t capacity = 0;
+  std::unique_ptr<char[]> bytes;
+  std::unique_ptr<std::uint64_t[]> line_feeds;
+  std::unique_ptr<std::uint64_t[]> marks;
+};
+thread_local kept_buffers kept;
+
+// Readers of the usual block size; a larger buffer is not worth keeping alive after its log.
+constexpr std::size_t kept_capacity = 512 * 1024;
+
+}  // namespace
+
+void line_reader::take_buffers() {
+  if (kept.capacity == capacity_) {
+    buffer_ = std::move(kept.bytes);
+    line_feeds_ = std::move(kept.line_feeds);
+    marks_ = std::move(kept.marks);
+    kept.capacity = 0;
+    return;
+  }
+  // Not zero-filled: a small log touches only the pages it fills.
+  buffer_ = std::make_unique_for_overwrite<char[]>(capacity_ + line_padding);
+  line_feeds_ = new_index();
+  marks_ = new_index();
+}
+
+line_reader::~line_reader() {
+  reader_thread_.reset();  // it may still be filling the buffers
+  if (capacity_ <= kept_capacity) {
+    kept = {capacity_, std::move(buffer_), std::move(line_feeds_), std::move(marks_)};
+  }
+}
 
 void line_reader::start_reading_ahead() noexcept {
   try {

@@ -221,6 +221,9 @@ class line_reader {
   // Either constructor: with the patterns made here (`own`), or with those `given`.
   line_reader(byte_source& source, std::size_t block_size, std::optional<compiled_patterns> own,
               const compiled_patterns* given);
+  // The buffer and its index: those a reader of the same capacity left on this thread, if
+  // any, else new ones. Their bytes are never read before they are written.
+  void take_buffers();
   // Room for the bits of a buffer, one per byte, and the word the index may write past it.
   [[nodiscard]] std::unique_ptr<std::uint64_t[]> new_index() const {
     return std::make_unique_for_overwrite<std::uint64_t[]>(capacity_ / 64 + 2);

@@ -7,6 +7,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 namespace sift_runlog {
 namespace {
@@ -82,6 +83,20 @@ TEST(grade_buffer, EndsWithTheFirstFailureAndCallsAFailedOutputFunctionNoMore) {
   // The PROBLEM line is handed over as the analysis fails already.
   graded = grade_buffer("RH_START\nBOOL_VECTOR\n", "run.log", {}, failing);
   EXPECT_EQ(graded.report, "sift_runlog: SIFT_RUNLOG.ANALYSIS_PROBLEM_ERROR: sift_runlog:256");
+}
+
+// A thread reuses the buffers of its last grade: the bytes left in them from a longer log, which
+// would end the short log's last line otherwise, must never be read.
+TEST(grade_buffer, ReadsNothingLeftByTheLogBeforeOnItsThread) {
+  const std::string longer = "FORMULA_NAME F1\nRH_START\nFORMULA F1 TRUE\nRH_STOP\n";
+  const std::string shorter = longer.substr(0, longer.find("RUE"));
+  std::string fresh;
+  std::thread([&] { fresh = grade_buffer(shorter, "run.log").output; }).join();
+  EXPECT_EQ(fresh, "NO_CORE,OK,OK,1 NUM:T,-\n");
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_EQ(grade_buffer(longer, "run.log").output, "NO_CORE,OK,OK,1 NUM:TRUE,-\n");
+    EXPECT_EQ(grade_buffer(shorter, "run.log").output, fresh);
+  }
 }
 
 TEST(grade_file, StreamsItsOutputAndReportsALogThatCannotBeOpened) {
