@@ -104,12 +104,11 @@ class fd_output_sink final : public output_sink {
   std::string name_;
 };
 
-// Gathers everything in memory, for the library call and the tests. By default the text is
-// appended to the string as it comes, with no buffer of its own: a buffer of a few KiB costs
-// more to allocate per log than the copies it saves on a result line.
+// Gathers everything in memory, for the library call and the tests. The buffer holds a result
+// line: one of a few KiB costs more to allocate per log than the copies it saves.
 class string_output_sink final : public output_sink {
  public:
-  explicit string_output_sink(std::size_t capacity = 0) : output_sink(capacity) {}
+  explicit string_output_sink(std::size_t capacity = 256) : output_sink(capacity) {}
 
   // Everything written so far, flushed first.
   [[nodiscard]] const std::string& text() {

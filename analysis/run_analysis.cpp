@@ -1,12 +1,12 @@
 #include "run_analysis.hpp"
 
+#include <algorithm>
 #include <exception>
 
 #include "analysis_state.hpp"
 #include "failures.hpp"
 #include "perform_stdout_analysis.hpp"
 #include "result_line.hpp"
-#include "slice_set.hpp"
 
 namespace sift_runlog {
 
@@ -31,12 +31,16 @@ final_state fields_of(const analysis_state& state, verdict_kind verdict) {
     // Key and value as the result line reads them: the text before the first colon, and the
     // text between the first run of colons and the next colon.
     const tab_a_string& entries = state.result_vector->entries;
+    fields.answers.reserve(entries.size());
     for (std::size_t position = 1; position <= entries.size(); ++position) {
       const a_string& entry = entries.at(position);
       if (!entry.has_value()) continue;
-      slice_set parts = slice_set::create(*entry, ':');
-      const std::string_view value = parts.has_slice(2) ? parts.slice(2) : std::string_view();
-      fields.answers.push_back({std::string(parts.slice(1)), std::string(value)});
+      const std::string_view text = *entry;
+      const std::size_t colon = std::min(text.find(':'), text.size());
+      const std::size_t begin = std::min(text.find_first_not_of(':', colon), text.size());
+      const std::size_t end = std::min(text.find(':', begin), text.size());
+      fields.answers.push_back(
+          {std::string(text.substr(0, colon)), std::string(text.substr(begin, end - begin))});
     }
   }
   fields.formula_names = state.formula_names.texts();

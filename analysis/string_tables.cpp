@@ -1,5 +1,7 @@
 #include "string_tables.hpp"
 
+#include <algorithm>
+
 #include "failures.hpp"
 #include "slice_set.hpp"
 
@@ -29,6 +31,8 @@ std::size_t tab_a_string::filled_count() const noexcept {
 
 std::vector<std::string> tab_a_string::texts() const {
   std::vector<std::string> filled;
+  filled.reserve(static_cast<std::size_t>(std::count_if(
+      slots_.begin(), slots_.end(), [](const a_string& slot) { return slot.has_value(); })));
   for (const a_string& slot : slots_) {
     if (slot.has_value()) filled.push_back(*slot);
   }
