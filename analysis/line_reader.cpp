@@ -142,7 +142,7 @@ struct kept_buffers {
   std::unique_ptr<std::uint64_t[]> line_feeds;
   std::unique_ptr<std::uint64_t[]> marks;
 };
-thread_local kept_buffers kept;
+thread_local kept_buffers left_on_thread;
 
 // Readers of the usual block size; a larger buffer is not worth keeping alive after its log.
 constexpr std::size_t kept_capacity = 512 * 1024;
@@ -150,11 +150,11 @@ constexpr std::size_t kept_capacity = 512 * 1024;
 }  // namespace
 
 void line_reader::take_buffers() {
-  if (kept.capacity == capacity_) {
-    buffer_ = std::move(kept.bytes);
-    line_feeds_ = std::move(kept.line_feeds);
-    marks_ = std::move(kept.marks);
-    kept.capacity = 0;
+  if (left_on_thread.capacity == capacity_) {
+    buffer_ = std::move(left_on_thread.bytes);
+    line_feeds_ = std::move(left_on_thread.line_feeds);
+    marks_ = std::move(left_on_thread.marks);
+    left_on_thread.capacity = 0;
     return;
   }
   // Not zero-filled: a small log touches only the pages it fills.
@@ -166,7 +166,7 @@ void line_reader::take_buffers() {
 line_reader::~line_reader() {
   reader_thread_.reset();  // it may still be filling the buffers
   if (capacity_ <= kept_capacity) {
-    kept = {capacity_, std::move(buffer_), std::move(line_feeds_), std::move(marks_)};
+    left_on_thread = {capacity_, std::move(buffer_), std::move(line_feeds_), std::move(marks_)};
   }
 }
 
