@@ -77,7 +77,6 @@ class number_parser {
     if (!digits(10, &base)) return false;
     if (!at_end() && (word_[position_] == '#' || word_[position_] == ':')) {
       const char mark = word_[position_++];
-      parts_ = nullptr;  // a based number is no decimal one
       if (base < 2 || base > 16) return false;
       return digits_with_point(static_cast<unsigned>(base)) && accept(mark);
     }
@@ -98,6 +97,7 @@ bool is_number(std::string_view word) noexcept { return number_parser(word).pars
 
 std::optional<decimal_number> decimal_number_of(std::string_view word) {
   decimal_number parts;
+  // A based number keeps no integer digits: it is no decimal one.
   if (!number_parser(word, &parts).parse() || parts.integer_digits.empty()) return std::nullopt;
   return parts;
 }
