@@ -44,18 +44,14 @@ note "building the bench preset"
 cmake --preset bench >&2
 cmake --build --preset bench -j2 >&2
 
+# shellcheck source=bench/timing.sh
+source bench/timing.sh
+
 # The program as of BASELINE_REV, built the same way from an export of that revision.
 baseline=
 if [[ -n $baseline_rev ]]; then
-  baseline_dir=build/bench-baseline
-  note "building sift_runlog as of $baseline_rev in $baseline_dir"
-  rm -rf "$baseline_dir"
-  mkdir -p "$baseline_dir/source"
-  git archive "$baseline_rev" | tar -x -C "$baseline_dir/source"
-  cmake -S "$baseline_dir/source" -B "$baseline_dir/build" -DCMAKE_BUILD_TYPE=Release \
-    -DSIFT_STATIC_PROGRAM=ON -DSIFT_BUILD_TESTS=OFF >&2
-  cmake --build "$baseline_dir/build" -j2 --target sift_runlog >&2
-  baseline=$baseline_dir/build/sift_runlog
+  note "building sift_runlog as of $baseline_rev"
+  baseline=$(build_baseline "$baseline_rev" sift_runlog)
 fi
 
 if [[ -n ${SIFT_BENCH_DIR:-} ]]; then
@@ -120,9 +116,6 @@ cat "$realistic" "$chatter" "$dense" "$hostile" "$medium" "$small" "$early" "$ea
 
 wc_path=$(command -v wc)
 cat_path=$(command -v cat)
-
-# shellcheck source=bench/timing.sh
-source bench/timing.sh
 
 rows=()
 # row MEASURE SIFT_RUNLOG REFERENCE RATIO TARGET

@@ -13,6 +13,8 @@
 #   LOGS=20000  BIG=1G  JOBS=2
 #   RUNS=5          samples per figure; the median is taken, after one warm-up round
 #   OLD=1           0 skips the shell companion (at 20000 logs it takes half a minute a run)
+#   BASELINE_REV=R  also build sift_runlog_table as of git revision R and measure the small logs
+#                   with it, against this one and against the same cat
 #   SIFT_BENCH_DIR  keep the logs in this directory instead of a temporary one
 # Wall times mean something only on a quiet machine: the load average before and after is
 # printed with the figures. Progress goes to standard error, the results to standard output.
@@ -25,6 +27,7 @@ logs=${LOGS:-20000}
 big_size=${BIG:-1G}
 jobs=${JOBS:-2}
 runs=${RUNS:-5}
+baseline_rev=${BASELINE_REV:-}
 build=build/bench
 table=$PWD/$build/sift_runlog_table
 timer=$PWD/$build/bench/time_command
@@ -34,6 +37,15 @@ note() { printf '%s\n' "$*" >&2; }
 note "building the bench preset"
 cmake --preset bench >&2
 cmake --build --preset bench -j2 >&2
+
+# shellcheck source=bench/timing.sh
+source bench/timing.sh
+
+baseline=
+if [[ -n $baseline_rev ]]; then
+  note "building sift_runlog_table as of $baseline_rev"
+  baseline=$(build_baseline "$baseline_rev" sift_runlog_table)
+fi
 
 if [[ -n ${SIFT_BENCH_DIR:-} ]]; then
   dir=$SIFT_BENCH_DIR
@@ -76,9 +88,6 @@ cat "${files[@]}" "$dir"/mixed/*/* >/dev/null
 # failure reports out of the way.
 tolerant=(sh -c '"$@" 2>/dev/null; [ $? -le 1 ]' sh)
 
-# shellcheck source=bench/timing.sh
-source bench/timing.sh
-
 rows=()
 small="$logs logs of 2-6 KiB, \`-j$jobs\`"
 new=("${tolerant[@]}" "$table" -q -j "$jobs" "$dir/campaign")
@@ -89,7 +98,16 @@ if [[ -n $old ]]; then
 fi
 note "measuring $logs logs against one cat"
 side_by_side 1 "${new[@]}" -- cat "${files[@]}"
-rows+=("| $small | $(time_text "$med_a") | one \`cat\` over the files $(time_text "$med_b") | $(ratio_text "$med_ratio") | ≤ 2 |")
+rows+=("| $small | $(time_text "$med_a") | one \`cat\` over the files $(time_text "$med_b") | $(ratio_text "$med_ratio") | ≤ 0.35 |")
+if [[ -n $baseline ]]; then
+  old_table=("${tolerant[@]}" "$baseline" -q -j "$jobs" "$dir/campaign")
+  note "measuring $logs logs as of $baseline_rev against one cat"
+  side_by_side 1 "${old_table[@]}" -- cat "${files[@]}"
+  rows+=("| $small, as of \`$baseline_rev\` | $(time_text "$med_a") | one \`cat\` over the files $(time_text "$med_b") | $(ratio_text "$med_ratio") | |")
+  note "measuring $logs logs against sift_runlog_table as of $baseline_rev"
+  side_by_side 1 "${new[@]}" -- "${old_table[@]}"
+  rows+=("| $small, against \`$baseline_rev\` | $(time_text "$med_a") | $baseline_rev $(time_text "$med_b") | $(ratio_text "$med_ratio") | ≤ 1.0 |")
+fi
 
 note "measuring the $big_size log among 2000 small ones against it alone"
 side_by_side 1 "${tolerant[@]}" "$table" -q -j "$jobs" "$dir/mixed" -- "${tolerant[@]}" "$table" -q -j "$jobs" "$big_log"

@@ -1,6 +1,27 @@
 # Side-by-side timing for the benchmark scripts (sourced by run.sh and table_run.sh). Needs
 # $timer (build/bench/bench/time_command) and $runs (samples per figure) set by the caller.
 
+# build_baseline REVISION TARGET: builds TARGET as of REVISION, the way the bench preset builds
+# it, from an export of that revision into build/bench-baseline, and prints the program's path.
+build_baseline() {
+  local dir=build/bench-baseline
+  if [[ ! -d $dir/source || $(cat "$dir/revision" 2>/dev/null) != "$1" ]]; then
+    rm -rf "$dir"
+    mkdir -p "$dir/source"
+    git archive "$1" | tar -x -C "$dir/source"
+    printf '%s\n' "$1" >"$dir/revision"
+  fi
+  cmake -S "$dir/source" -B "$dir/build" -DCMAKE_BUILD_TYPE=Release -DSIFT_STATIC_PROGRAM=ON \
+    -DSIFT_BUILD_TESTS=OFF >&2
+  cmake --build "$dir/build" -j2 --target "$2" >&2
+  # The companion is built beside the program or in its own folder, as the revision had it.
+  if [[ -x $dir/build/$2 ]]; then
+    printf '%s\n' "$PWD/$dir/build/$2"
+  else
+    find "$PWD/$dir/build" -name "$2" -type f -perm -u+x -print -quit
+  fi
+}
+
 # sample LOOPS COMMAND...: runs the command LOOPS times (output to /dev/null) and sets
 # sample_ns, the mean wall time of one run in nanoseconds, and sample_kib, its peak memory.
 sample() {
