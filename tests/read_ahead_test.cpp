@@ -55,15 +55,21 @@ TEST(read_ahead, BeginsOnceTheBytesAskedForFirstAreRead) {
     std::size_t read_some(char* buffer, std::size_t size) override {
       (std::this_thread::get_id() == caller ? here : ahead) += size;
       std::fill_n(buffer, size, '\n');
-      return here + ahead > 5000 ? 0 : size;
+      return here + ahead > limit ? 0 : size;
     }
     [[nodiscard]] std::uint64_t read_ahead_from() const noexcept override { return 1000; }
     std::thread::id caller = std::this_thread::get_id();
-    std::size_t here = 0, ahead = 0;
+    std::size_t here = 0, ahead = 0, limit = 5000;
   } source;
   (void)lines_of(source, 200, false);
   EXPECT_EQ(source.here, 1204U);  // four blocks of a piece and a byte
   EXPECT_GT(source.ahead, 0U);
+  // Before the thread, blocks of the usual size, however large those it reads: a log that stops
+  // early is read no further than without it.
+  counting_source large;
+  large.limit = 4 << 20;
+  (void)lines_of(large, line_reader::read_ahead_block_size, true);
+  EXPECT_EQ(large.here, line_reader::default_block_size);
 }
 
 TEST(read_ahead, AFailedReadReachesTheCaller) {
