@@ -136,13 +136,27 @@ namespace {
 
 // The buffers of the last reader of at most kept_capacity bytes that ended on this thread,
 // for the next one: a thread that grades many small logs then allocates them once, not per log.
+// Trivially destructible, so that a reader destroyed after the thread's own destructors ran
+// (one held by a static object, at exit) still finds it, closed.
 struct kept_buffers {
-  std::size_t capacity = 0;
-  std::unique_ptr<char[]> bytes;
-  std::unique_ptr<std::uint64_t[]> line_feeds;
-  std::unique_ptr<std::uint64_t[]> marks;
+  std::size_t capacity = 0;  // 0: none kept
+  char* bytes = nullptr;
+  std::uint64_t* line_feeds = nullptr;
+  std::uint64_t* marks = nullptr;
+  bool closed = false;  // the thread is ending: nothing more is kept
 };
 thread_local kept_buffers left_on_thread;
+
+// Frees what is kept when the thread ends, and keeps nothing after that.
+struct kept_buffers_release {
+  ~kept_buffers_release() {
+    delete[] left_on_thread.bytes;
+    delete[] left_on_thread.line_feeds;
+    delete[] left_on_thread.marks;
+    left_on_thread = {0, nullptr, nullptr, nullptr, true};
+  }
+};
+thread_local kept_buffers_release release_at_thread_end;
 
 // Readers of the usual block size; a larger buffer is not worth keeping alive after its log.
 constexpr std::size_t kept_capacity = 512 * 1024;
@@ -151,10 +165,10 @@ constexpr std::size_t kept_capacity = 512 * 1024;
 
 void line_reader::take_buffers() {
   if (left_on_thread.capacity == capacity_) {
-    buffer_ = std::move(left_on_thread.bytes);
-    line_feeds_ = std::move(left_on_thread.line_feeds);
-    marks_ = std::move(left_on_thread.marks);
-    left_on_thread.capacity = 0;
+    buffer_.reset(left_on_thread.bytes);
+    line_feeds_.reset(left_on_thread.line_feeds);
+    marks_.reset(left_on_thread.marks);
+    left_on_thread = {};
     return;
   }
   // Not zero-filled: a small log touches only the pages it fills.
@@ -165,9 +179,9 @@ void line_reader::take_buffers() {
 
 line_reader::~line_reader() {
   reader_thread_.reset();  // it may still be filling the buffers
-  if (capacity_ <= kept_capacity) {
-    left_on_thread = {capacity_, std::move(buffer_), std::move(line_feeds_), std::move(marks_)};
-  }
+  if (capacity_ > kept_capacity || left_on_thread.closed || left_on_thread.capacity != 0) return;
+  (void)&release_at_thread_end;  // made on the thread's first use, to free them at its end
+  left_on_thread = {capacity_, buffer_.release(), line_feeds_.release(), marks_.release(), false};
 }
 
 void line_reader::start_reading_ahead() noexcept {

@@ -212,6 +212,19 @@ TEST(line_reader, HandsOutTheLinesWithTestedWordsAtTheirPlaces) {
   }
 }
 
+// A reader that outlives its thread's own storage, as one held by a static object does at exit,
+// frees its buffers rather than leave them to a thread that is gone: the process ends cleanly.
+TEST(line_reader, EndsAfterItsThreadWithoutKeepingItsBuffers) {
+  static memory_source source("a line\n");
+  static line_reader late(source, line_reader::default_block_size, 16384, real_patterns);
+  {
+    memory_source other("x\n");
+    const line_reader first(other, line_reader::default_block_size, 16384, real_patterns);
+  }
+  std::string_view line;
+  EXPECT_TRUE(late.next(line));
+}
+
 TEST(line_reader, ReadsNothingBeyondTheBlockOfTheLastLineAskedFor) {
   struct endless_source final : byte_source {
     std::size_t read_some(char* buffer, std::size_t size) override {
