@@ -1,12 +1,12 @@
 #include "run_analysis.hpp"
 
-#include <algorithm>
 #include <exception>
 
 #include "analysis_state.hpp"
 #include "failures.hpp"
 #include "perform_stdout_analysis.hpp"
 #include "result_line.hpp"
+#include "string_tables.hpp"
 
 namespace sift_runlog {
 
@@ -28,19 +28,13 @@ final_state fields_of(const analysis_state& state, verdict_kind verdict) {
   fields.bool_vector_found = state.bool_vector_found;
   fields.num_vector_found = state.num_vector_found;
   if (state.result_vector.has_value()) {
-    // Key and value as the result line reads them: the text before the first colon, and the
-    // text between the first run of colons and the next colon.
     const tab_a_string& entries = state.result_vector->entries;
     fields.answers.reserve(entries.size());
     for (std::size_t position = 1; position <= entries.size(); ++position) {
       const a_string& entry = entries.at(position);
       if (!entry.has_value()) continue;
-      const std::string_view text = *entry;
-      const std::size_t colon = std::min(text.find(':'), text.size());
-      const std::size_t begin = std::min(text.find_first_not_of(':', colon), text.size());
-      const std::size_t end = std::min(text.find(':', begin), text.size());
-      fields.answers.push_back(
-          {std::string(text.substr(0, colon)), std::string(text.substr(begin, end - begin))});
+      const key_and_value cut = key_and_value_of(*entry);
+      fields.answers.push_back({std::string(cut.key), std::string(cut.value)});
     }
   }
   fields.formula_names = state.formula_names.texts();

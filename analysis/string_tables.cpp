@@ -64,6 +64,13 @@ std::string ordinal(std::uint64_t number) {
   return std::to_string(number) + suffix;
 }
 
+key_and_value key_and_value_of(std::string_view entry) noexcept {
+  const std::size_t colon = std::min(entry.find(':'), entry.size());
+  const std::size_t begin = std::min(entry.find_first_not_of(':', colon), entry.size());
+  const std::size_t end = std::min(entry.find(':', begin), entry.size());
+  return {entry.substr(0, colon), entry.substr(begin, end - begin)};
+}
+
 std::string_view display_for_key(std::string_view key, const tab_a_string& table) {
   // The text before an entry's first colon holds no colon: no entry matches such a key.
   if (key.find(':') != std::string_view::npos) return {};
@@ -78,9 +85,7 @@ std::string_view display_for_key(std::string_view key, const tab_a_string& table
       return parts.slice(2);
     }
     if ((*entry)[key.size()] != ':') continue;
-    const std::size_t begin = entry->find_first_not_of(':', key.size());
-    if (begin == std::string::npos) return {};
-    return std::string_view(*entry).substr(begin, entry->find(':', begin) - begin);
+    return key_and_value_of(*entry).value;
   }
   return {};
 }

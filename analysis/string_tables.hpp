@@ -64,6 +64,14 @@ void add_a_value_if_new(std::string_view value, tab_a_string& table, std::string
 // "1st", "2nd", "3rd", "4th", ... "11th", "21st": the reasons count with them.
 [[nodiscard]] std::string ordinal(std::uint64_t number);
 
+// An entry "key:value" as the result line reads it: the text before the first colon, and the
+// text between the first run of colons and the next colon or the end (empty without a colon).
+struct key_and_value {
+  std::string_view key;
+  std::string_view value;
+};
+[[nodiscard]] key_and_value key_and_value_of(std::string_view entry) noexcept;
+
 // The value stored under `key` in a table of "key:value" entries: the text between the first
 // run of colons and the next colon or the end of the first entry, in position order, whose text
 // before its first colon is `key`; the empty text when none matches. Null entries are holes,
