@@ -39,7 +39,7 @@ file_source::file_source(int fd, std::string path, read_ahead policy)
 }
 
 file_source::file_source(int fd, std::string path, read_ahead policy, std::uint64_t size)
-    : fd_(fd), owned_(false), path_(std::move(path)) {
+    : fd_(fd), owned_(false), path_(std::move(path)), type_unchecked_(true), expected_size_(size) {
   decide(policy, size);
 }
 
@@ -66,8 +66,28 @@ file_source::~file_source() {
 std::size_t file_source::read_some(char* buffer, std::size_t size) {
   for (;;) {
     const ssize_t got = ::read(fd_, buffer, size);
-    if (got >= 0) return static_cast<std::size_t>(got);
-    if (errno != EINTR) throw input_error("cannot read " + printable(path_), errno);
+    if (got >= 0) {
+      read_so_far_ += static_cast<std::uint64_t>(got);
+      if (type_unchecked_ &&
+          (got == 0 ? read_so_far_ != expected_size_ : read_so_far_ > expected_size_)) {
+        check_still_regular();
+      }
+      return static_cast<std::size_t>(got);
+    }
+    if (errno == EINTR) continue;
+    const int error_number = errno;
+    // A regular file never makes a read wait: whatever made this one fail may be in its place.
+    if (type_unchecked_) check_still_regular();
+    throw input_error("cannot read " + printable(path_), error_number);
+  }
+}
+
+void file_source::check_still_regular() {
+  type_unchecked_ = false;
+  struct stat status {};
+  if (::fstat(fd_, &status) != 0) throw input_error("cannot read " + printable(path_), errno);
+  if (!S_ISREG(status.st_mode)) {
+    throw input_error("cannot read " + printable(path_), "no longer a regular file");
   }
 }
 

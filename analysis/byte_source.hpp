@@ -42,8 +42,11 @@ class file_source final : public byte_source {
   // Reads the open descriptor `fd` (not closed here) from its current offset; `path` names it
   // in reports.
   file_source(int fd, std::string path, read_ahead policy);
-  // The same, for a caller that has just checked with fstat(2) that `fd` is a regular file of
-  // `size` bytes: no second call asks it again.
+  // The same, from the start of a file that the caller found to be a regular file of `size`
+  // bytes before it opened it, without asking the descriptor again. The descriptor is asked
+  // with fstat(2) only when the reads disagree with that size (more bytes, an earlier end, a
+  // read that would wait): a file put in its place since then that is no regular file (a FIFO,
+  // a device that never ends) is not read further.
   file_source(int fd, std::string path, read_ahead policy, std::uint64_t size);
   ~file_source() override;
   file_source(const file_source&) = delete;
@@ -55,11 +58,15 @@ class file_source final : public byte_source {
  private:
   void decide(read_ahead policy) noexcept;
   void decide(read_ahead policy, std::uint64_t regular_size) noexcept;
+  void check_still_regular();
 
   int fd_;
   bool owned_;
   std::string path_;
   std::uint64_t read_ahead_from_ = UINT64_MAX;
+  bool type_unchecked_ = false;  // the size below was found before the file was opened
+  std::uint64_t expected_size_ = 0;
+  std::uint64_t read_so_far_ = 0;
 };
 
 // A log already in memory.

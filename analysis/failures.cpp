@@ -9,6 +9,9 @@ system_failure::system_failure(std::string_view context, int error_number)
     : std::runtime_error(std::string(context) + ": " + std::strerror(error_number)),
       error_number_(error_number) {}
 
+system_failure::system_failure(std::string_view context, std::string_view reason)
+    : std::runtime_error(std::string(context) + ": " + std::string(reason)), error_number_(0) {}
+
 namespace {
 
 struct described {

@@ -49,6 +49,8 @@ class ANALYSIS_PROBLEM_ERROR : public std::runtime_error {
 class system_failure : public std::runtime_error {
  public:
   system_failure(std::string_view context, int error_number);
+  // For a reason the system gives no number for: "<context>: <reason>", error number 0.
+  system_failure(std::string_view context, std::string_view reason);
   int error_number() const noexcept { return error_number_; }
 
  private:

@@ -50,8 +50,8 @@ graded_log failed_log(const found_log& log, const campaign_settings& settings,
   return encoded(r, settings);
 }
 
-// Grades one log. The file is opened here, without waiting (a FIFO put in a log's place since the
-// search must not block the grader), and graded only if it is a regular file.
+// Grades one log. The file is opened here without waiting: a FIFO put in a log's place since the
+// search must not block the grader, and the analysis reads no further once it finds it.
 graded_log grade_one(const found_log& log, const campaign_settings& settings) {
   if (log.unread_type != 0) {
     return failed_log(log, settings, std::string(file_kind(log.unread_type)) + ", not read");
@@ -77,13 +77,12 @@ graded_log grade_one(const found_log& log, const campaign_settings& settings) {
     int fd;
     ~closer() { ::close(fd); }
   } close_at_end{fd};
-  struct stat status {};
-  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-    return failed_log(log, settings, std::string(file_kind(status.st_mode)) + ", not read");
-  }
+  // The search found a regular file of this size: the file is not asked again (one call fewer a
+  // log). The analysis checks it only if its reads disagree with the size, as they would if
+  // something else had been put in its place since.
   // O_NONBLOCK is left on: it changes nothing for a regular file, and it saves two calls a log.
   // The kernel reads 128 KiB ahead anyway: the hint is a call that pays on larger logs only.
-  const auto size = static_cast<std::uint64_t>(status.st_size);
+  const std::uint64_t size = log.size;
   if (size > kernel_read_ahead) (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   grade_options options;
   options.long_mode = settings.long_mode;

@@ -3,8 +3,15 @@
 // log_cases_test.cpp.)
 #include "sift_runlog/grade.hpp"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdint>
+#include <cstdlib>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -110,6 +117,75 @@ TEST(grade_file, StreamsItsOutputAndReportsALogThatCannotBeOpened) {
   EXPECT_EQ(missing.report, "sift_runlog: SIFT_RUNLOG.INPUT_ERROR: " + missing.line.failure.reason);
   EXPECT_EQ(missing.line.failure.reason, "cannot open no/such.log: No such file or directory");
 }
+
+// A file found as a regular one of `size` bytes, opened later, where something else may have
+// been put in the meantime.
+struct found_file_case {
+  const char* name;
+  std::uint64_t size;  // as found
+  std::function<int()> open_in_its_place;
+  const char* report;  // when it is no longer read, else empty: graded as its bytes
+};
+
+const char* const found_log = "RH_START\nFORMULA Model-Formula-01 TRUE TECHNIQUES A\nRH_STOP\n";
+
+int memory_file(std::string_view bytes) {
+  const int fd = ::memfd_create("log", MFD_CLOEXEC);
+  if (fd >= 0 && ::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
+    ::close(fd);
+    return -1;
+  }
+  if (fd >= 0) (void)::lseek(fd, 0, SEEK_SET);
+  return fd;
+}
+
+class found_file : public ::testing::TestWithParam<found_file_case> {};
+
+TEST_P(found_file, IsReadNoFurtherOnceItIsNoLongerRegular) {
+  const found_file_case& c = GetParam();
+  const int fd = c.open_in_its_place();
+  ASSERT_GE(fd, 0);
+  const grade_result graded = grade_descriptor(fd, "run.log", {}, c.size);
+  ::close(fd);
+  if (*c.report != '\0') {
+    EXPECT_EQ(graded.report, c.report);
+  } else {
+    const grade_result expected = grade_buffer(found_log, "run.log");
+    EXPECT_EQ(graded.output, expected.output);
+    EXPECT_EQ(graded.report, "");
+  }
+}
+
+const char* const no_longer_regular =
+    "sift_runlog: SIFT_RUNLOG.INPUT_ERROR: cannot read run.log: no longer a regular file";
+
+int pipe_end(bool writer_kept) {
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) return -1;
+  // The writer's end stays open for the test's life when kept: nothing ever comes.
+  if (!writer_kept) ::close(ends[1]);
+  return ends[0];
+}
+
+std::string found_file_name(const ::testing::TestParamInfo<found_file_case>& info) {
+  return info.param.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    grade_descriptor, found_file,
+    ::testing::Values(
+        found_file_case{"a_FIFO_without_a_writer", 100, [] { return pipe_end(false); },
+                        no_longer_regular},
+        found_file_case{"a_FIFO_with_nothing_written", 100, [] { return pipe_end(true); },
+                        no_longer_regular},
+        found_file_case{"a_device_that_never_ends", 10,
+                        [] { return ::open("/dev/zero", O_RDONLY | O_CLOEXEC); },
+                        no_longer_regular},
+        found_file_case{"the_log_as_found", std::string_view(found_log).size(),
+                        [] { return memory_file(found_log); }, ""},
+        found_file_case{"a_log_that_grew", 5, [] { return memory_file(found_log); }, ""},
+        found_file_case{"a_log_that_shrank", 1 << 20, [] { return memory_file(found_log); }, ""}),
+    found_file_name);
 
 }  // namespace
 }  // namespace sift_runlog

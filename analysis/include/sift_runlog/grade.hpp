@@ -185,9 +185,10 @@ using output_function = std::function<void(std::string_view bytes)>;
 // to check what it is before a byte is read, and grades it without opening it a second time.
 [[nodiscard]] grade_result grade_descriptor(int fd, const std::string& path,
                                             const grade_options& options = {});
-// The same, for a caller whose fstat(2) of `fd` found a regular file of `size` bytes: the
-// analysis then asks the system nothing more than the reads (a campaign of small logs pays for
-// every call).
+// The same, for a caller that found a regular file of `size` bytes at `path` before it opened
+// it on `fd`: the analysis then asks the system nothing more than the reads (a campaign of small
+// logs pays for every call). Only reads that disagree with that size make it check that the file
+// is still a regular one; one that no longer is ends the grade in an input error.
 [[nodiscard]] grade_result grade_descriptor(int fd, const std::string& path,
                                             const grade_options& options, std::uint64_t size);
 
