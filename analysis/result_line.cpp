@@ -77,6 +77,7 @@ std::vector<std::string> file_name_fields(std::string_view file_name) {
   const std::string_view own_name = directories.slice(directories.slice_count());
   slice_set parts = slice_set::create(own_name, '_');
   std::vector<std::string> fields;
+  fields.reserve(4);
   for (std::size_t i = 1; i <= 4 && parts.has_slice(i); ++i) fields.emplace_back(parts.slice(i));
   return fields;
 }

@@ -12,11 +12,12 @@ namespace sift_runlog {
 
 namespace {
 
-final_state fields_of(const analysis_state& state, verdict_kind verdict) {
+// Takes the texts out of a state that is not needed any more.
+final_state fields_of(analysis_state&& state, verdict_kind verdict) {
   final_state fields;
   fields.verdict = verdict;
-  fields.cores = state.number_of_cores;
-  fields.tool_name = state.tool_name;
+  fields.cores = std::move(state.number_of_cores);
+  fields.tool_name = std::move(state.tool_name);
   fields.start_found = state.start_found;
   fields.stop_found = state.stop_found;
   fields.time_confinement_reached = state.time_confinement_reached;
@@ -28,18 +29,20 @@ final_state fields_of(const analysis_state& state, verdict_kind verdict) {
   fields.bool_vector_found = state.bool_vector_found;
   fields.num_vector_found = state.num_vector_found;
   if (state.result_vector.has_value()) {
-    const tab_a_string& entries = state.result_vector->entries;
+    std::vector<std::string> entries = std::move(state.result_vector->entries).texts();
     fields.answers.reserve(entries.size());
-    for (std::size_t position = 1; position <= entries.size(); ++position) {
-      const a_string& entry = entries.at(position);
-      if (!entry.has_value()) continue;
-      const key_and_value cut = key_and_value_of(*entry);
-      fields.answers.push_back({std::string(cut.key), std::string(cut.value)});
+    for (std::string& entry : entries) {
+      const key_and_value cut = key_and_value_of(entry);
+      std::string value(cut.value);
+      // The key begins the entry: the entry's own text, cut short, holds it.
+      const std::size_t key_size = cut.key.size();
+      entry.resize(key_size);
+      fields.answers.push_back({std::move(entry), std::move(value)});
     }
   }
-  fields.formula_names = state.formula_names.texts();
+  fields.formula_names = std::move(state.formula_names).texts();
   fields.formula_name_count = state.formula_name_count;
-  fields.techniques = state.techniques.texts();
+  fields.techniques = std::move(state.techniques).texts();
   return fields;
 }
 
@@ -74,7 +77,7 @@ grade_outcome run_guarded(std::string_view file_argument, const grade_options& o
     } catch (...) {
       fail(outcome, std::current_exception());
     }
-    outcome.state = fields_of(state, outcome.line.verdict);
+    outcome.state = fields_of(std::move(state), outcome.line.verdict);
     write_result_line(outcome.line, options.debug_mode, out);
     out.flush();
   } catch (...) {

@@ -29,15 +29,24 @@ std::size_t tab_a_string::filled_count() const noexcept {
   return count;
 }
 
-std::vector<std::string> tab_a_string::texts() const {
+namespace {
+
+template <typename Slots>
+std::vector<std::string> texts_of(Slots& slots) {
   std::vector<std::string> filled;
   filled.reserve(static_cast<std::size_t>(std::count_if(
-      slots_.begin(), slots_.end(), [](const a_string& slot) { return slot.has_value(); })));
-  for (const a_string& slot : slots_) {
-    if (slot.has_value()) filled.push_back(*slot);
+      slots.begin(), slots.end(), [](const a_string& slot) { return slot.has_value(); })));
+  for (auto& slot : slots) {
+    if (slot.has_value()) filled.push_back(std::move(*slot));
   }
   return filled;
 }
+
+}  // namespace
+
+std::vector<std::string> tab_a_string::texts() const& { return texts_of(slots_); }
+
+std::vector<std::string> tab_a_string::texts() && { return texts_of(slots_); }
 
 void add_a_value_if_new(std::string_view value, tab_a_string& table, std::string_view what) {
   std::size_t position = 1;

@@ -34,8 +34,10 @@ class tab_a_string {
 
   // The number of entries from position 1 up to the first null one.
   [[nodiscard]] std::size_t filled_count() const noexcept;
-  // The texts of the entries that are not null, in position order.
-  [[nodiscard]] std::vector<std::string> texts() const;
+  // The texts of the entries that are not null, in position order: copied, or moved out of a
+  // table that is not needed any more.
+  [[nodiscard]] std::vector<std::string> texts() const&;
+  [[nodiscard]] std::vector<std::string> texts() &&;
 
   bool operator==(const tab_a_string&) const = default;
 

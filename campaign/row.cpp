@@ -62,8 +62,8 @@ verdict verdict_of(verdict_kind kind) {
   return verdict::failed;
 }
 
-row row_of(std::string_view path, const grade_result& graded, bool with_line) {
-  const result_line& line = graded.line;
+row row_of(std::string_view path, grade_result&& graded, bool with_line) {
+  result_line& line = graded.line;
   row r;
   r.path = path;
   set_names(r, path, line.name_fields);
@@ -87,13 +87,14 @@ row row_of(std::string_view path, const grade_result& graded, bool with_line) {
   if (r.verdict == verdict::answers) {
     r.boolean_answers = line.boolean_answers && !line.answers.empty();
     r.answers.reserve(line.answers.size());
-    for (const sift_runlog::answer& shown : line.answers) {
+    for (sift_runlog::answer& shown : line.answers) {
       r.answers.push_back(
-          {shown.key, shown.value == "?" ? std::nullopt : std::optional<std::string>(shown.value)});
+          {std::move(shown.key),
+           shown.value == "?" ? std::nullopt : std::optional<std::string>(std::move(shown.value))});
     }
-    r.techniques = line.techniques;
+    r.techniques = std::move(line.techniques);
   }
-  if (with_line) r.line = graded.output;
+  if (with_line) r.line = std::move(graded.output);
   return r;
 }
 

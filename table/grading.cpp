@@ -87,10 +87,10 @@ graded_log grade_one(const found_log& log, const campaign_settings& settings) {
   grade_options options;
   options.long_mode = settings.long_mode;
   try {
-    const grade_result graded = grade_descriptor(fd, log.path, options, size);
+    grade_result graded = grade_descriptor(fd, log.path, options, size);
     if (graded.line.failure.cause == failure_cause::memory_exhausted) throw std::bad_alloc();
-    campaign::row r =
-        campaign::row_of(log.path, graded, settings.format == campaign::table_format::raw);
+    campaign::row r = campaign::row_of(log.path, std::move(graded),
+                                       settings.format == campaign::table_format::raw);
     return encoded(r, settings);
   } catch (const std::bad_alloc&) {
     // The analysis of a log needs the same little memory whatever the log holds.

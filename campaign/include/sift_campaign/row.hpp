@@ -97,8 +97,9 @@ struct row {
   return v == verdict::error || v == verdict::problem_with_file || v == verdict::failed;
 }
 
-// The row of a log graded as `path`. `line` is left empty unless `with_line`.
-[[nodiscard]] row row_of(std::string_view path, const grade_result& graded, bool with_line);
+// The row of a log graded as `path`, its texts taken out of `graded`. `line` is left empty unless
+// `with_line`.
+[[nodiscard]] row row_of(std::string_view path, grade_result&& graded, bool with_line);
 
 // The row of a log whose grade failed before the analysis began (a FIFO, a log that cannot be
 // opened): `reason` says why.
