@@ -1,10 +1,37 @@
 #include "slice_set.hpp"
 
+#include <bit>
+#include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "failures.hpp"
 
 namespace sift_runlog {
+
+// Words are short, too short for a library search to pay for its call; lines are long enough
+// that looking at eight bytes at once does.
+std::size_t slice_set::end_of_slice(std::size_t from) const noexcept {
+  const char* const text = text_.data();
+  const std::size_t size = text_.size();
+  std::size_t end = from;
+  if constexpr (std::endian::native == std::endian::little) {
+    constexpr std::uint64_t ones = 0x0101010101010101;
+    const std::uint64_t separators = ones * static_cast<unsigned char>(separator_);
+    while (size - end >= 8) {
+      std::uint64_t eight = 0;
+      std::memcpy(&eight, text + end, 8);
+      const std::uint64_t differences = eight ^ separators;
+      // The lowest flag marks the first byte that equals the separator; a borrow can only
+      // raise flags above it.
+      const std::uint64_t flags = (differences - ones) & ~differences & (ones << 7);
+      if (flags != 0) return end + static_cast<std::size_t>(std::countr_zero(flags) / 8);
+      end += 8;
+    }
+  }
+  while (end < size && text[end] != separator_) ++end;
+  return end;
+}
 
 // Moves the walk to the next slice; false when the current slice is the last one.
 bool slice_set::step() {
@@ -16,9 +43,7 @@ bool slice_set::step() {
     if (begin == text_.size()) return false;
     while (begin < text_.size() && text_[begin] == separator_) ++begin;
   }
-  // Words are short: a plain loop beats a library search here.
-  std::size_t end = begin;
-  while (end < text_.size() && text_[end] != separator_) ++end;
+  const std::size_t end = end_of_slice(begin);
   ++walked_;
   current_ = {begin, end};
   if (walked_ <= cached_slices) cache_[walked_ - 1] = current_;

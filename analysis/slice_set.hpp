@@ -43,6 +43,7 @@ class slice_set {
 
   bool reach(std::size_t i);
   bool step();
+  [[nodiscard]] std::size_t end_of_slice(std::size_t from) const noexcept;
   [[nodiscard]] bounds bounds_of(std::size_t i) const;
 
   std::string_view text_;

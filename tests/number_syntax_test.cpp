@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "failures.hpp"
 #include "slice_set.hpp"
@@ -51,6 +53,29 @@ TEST(slice_set, GivesEachSliceInAnyOrderBeyondTheKeptBounds) {
   }
   EXPECT_FALSE(words.has_slice(22));
   EXPECT_THROW((void)words.slice(0), Index_Error);
+}
+
+// Slices looked for eight bytes at a time: the same as a cut byte by byte, with bytes next to the
+// separator's value, bytes that differ from it only in their top bit, and separators at every
+// place of an eight-byte group.
+TEST(slice_set, CutsAsAByteByByteCutDoes) {
+  const std::string alphabet = std::string("  \x1f!\xa0\x80\xff\x01a\0", 10);
+  std::mt19937 random(7);
+  for (int round = 0; round < 5000; ++round) {
+    std::string text(random() % 40, ' ');
+    for (char& c : text) c = alphabet[random() % alphabet.size()];
+    std::vector<std::string> expected(1);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      if (text[i] != ' ') {
+        expected.back() += text[i];
+      } else if (i + 1 < text.size() ? text[i + 1] != ' ' : true) {
+        expected.emplace_back();
+      }
+    }
+    slice_set words = slice_set::create(text, ' ');
+    ASSERT_EQ(words.slice_count(), expected.size()) << text;
+    for (std::size_t i = 1; i <= expected.size(); ++i) ASSERT_EQ(words.slice(i), expected[i - 1]);
+  }
 }
 
 // What display_for_key gives, as the slices of each entry cut at its colons define it.
