@@ -51,10 +51,12 @@ using search_note = std::function<void(const std::string& path, const std::strin
 // a dangling symbolic link, are noted and listed in `unsearched`; a
 // symbolic link back to a directory being searched is noted and not followed; the kernel's own
 // file systems (/proc, /sys, ...) are noted and not searched. Files whose device and inode are
-// in `skipped` (the command's own temporary files) are left out.
+// in `skipped` (the command's own temporary files) are left out. The entries of large folders
+// and lists are looked at on up to `lookers` threads; what is found does not depend on it.
 [[nodiscard]] search_outcome find_logs(std::vector<std::string> paths, const std::string& pattern,
                                        const search_note& note,
-                                       const std::vector<std::pair<dev_t, ino_t>>& skipped = {});
+                                       const std::vector<std::pair<dev_t, ino_t>>& skipped = {},
+                                       unsigned lookers = 1);
 
 // What a file of this mode is, for messages: "a FIFO", "a character device", ...
 [[nodiscard]] std::string_view file_kind(mode_t mode);

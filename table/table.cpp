@@ -118,7 +118,7 @@ search_outcome search(const table_settings& settings, const outputs& made) {
       [](const std::string& path, const std::string& problem) {
         say(printable(path) + ": " + problem);
       },
-      made.own_files());
+      made.own_files(), settings.jobs != 0 ? settings.jobs : default_jobs());
   if (!found.missing.empty()) {
     for (const std::string& missing : found.missing) say(printable(missing));
     throw failure("no table written");
