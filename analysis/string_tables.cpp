@@ -87,14 +87,19 @@ std::string_view display_for_key(std::string_view key, const tab_a_string& table
   // slices.
   for (std::size_t position = 1; position <= table.size(); ++position) {
     const a_string& entry = table.at(position);
-    if (!entry.has_value() || !entry->starts_with(key)) continue;
-    if (entry->size() == key.size()) {
+    if (!entry.has_value() || entry->size() < key.size()) continue;
+    const std::string_view text = *entry;
+    // The cheap refusals first: the formula names of a log share long beginnings and differ
+    // near their ends.
+    if (text.size() > key.size() && text[key.size()] != ':') continue;
+    if (!key.empty() && text[key.size() - 1] != key.back()) continue;
+    if (text.substr(0, key.size()) != key) continue;
+    if (text.size() == key.size()) {
       // No colon at all: its second slice does not exist.
-      slice_set parts = slice_set::create(*entry, ':');
+      slice_set parts = slice_set::create(text, ':');
       return parts.slice(2);
     }
-    if ((*entry)[key.size()] != ':') continue;
-    return key_and_value_of(*entry).value;
+    return key_and_value_of(text).value;
   }
   return {};
 }
