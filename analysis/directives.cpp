@@ -45,7 +45,7 @@ void store_entry(analysis_state& state, std::string_view key, std::string_view v
   std::string entry;
   entry.reserve(key.size() + 1 + value.size());
   entry.append(key).append(1, ':').append(value);
-  state.result_vector->entries.set(static_cast<std::size_t>(state.result_index), entry);
+  state.result_vector->entries.set(static_cast<std::size_t>(state.result_index), std::move(entry));
 }
 
 // The words after "TECHNIQUES", when word 4 is that word.

@@ -30,6 +30,7 @@ std::string shown(std::string_view value) { return value.empty() ? "?" : std::st
 void compose_formula_answers(const analysis_state& state, result_line& line) {
   line.boolean_answers = state.bool_vector_found;
   const std::size_t count = state.formula_names.filled_count();
+  line.answers.reserve(count);
   for (std::size_t i = 1; i <= count; ++i) {
     const std::string& name = *state.formula_names.at(i);
     line.answers.push_back({name, shown(value_of(state, name))});

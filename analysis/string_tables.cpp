@@ -7,20 +7,18 @@
 
 namespace sift_runlog {
 
-const a_string& tab_a_string::at(std::size_t position) const {
+std::size_t tab_a_string::index_of(std::size_t position) const {
   if (position < 1 || position > slots_.size()) {
     throw data_error("table position " + std::to_string(position) + " outside 1.." +
                      std::to_string(slots_.size()));
   }
-  return slots_[position - 1];
+  return position - 1;
 }
 
-void tab_a_string::set(std::size_t position, std::string_view text) {
-  if (position < 1 || position > slots_.size()) {
-    throw data_error("table position " + std::to_string(position) + " outside 1.." +
-                     std::to_string(slots_.size()));
-  }
-  slots_[position - 1] = new_a_string(text);
+const a_string& tab_a_string::at(std::size_t position) const { return slots_[index_of(position)]; }
+
+void tab_a_string::set(std::size_t position, std::string text) {
+  slots_[index_of(position)] = std::move(text);
 }
 
 std::size_t tab_a_string::filled_count() const noexcept {
@@ -58,7 +56,7 @@ void add_a_value_if_new(std::string_view value, tab_a_string& table, std::string
     throw ANALYSIS_PROBLEM_ERROR("sift_runlog:99", "PROBLEM, too many referenced techniques",
                                  "a " + ordinal(position) + " " + std::string(what));
   }
-  table.set(position, value);
+  table.set(position, std::string(value));
 }
 
 std::string ordinal(std::uint64_t number) {

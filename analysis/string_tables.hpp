@@ -30,7 +30,8 @@ class tab_a_string {
 
   // The entry at `position`; a position outside 1..size() is a data_error.
   [[nodiscard]] const a_string& at(std::size_t position) const;
-  void set(std::size_t position, std::string_view text);
+  // Stores `text` at `position`, in its own copy made by the caller (or moved in).
+  void set(std::size_t position, std::string text);
 
   // The number of entries from position 1 up to the first null one.
   [[nodiscard]] std::size_t filled_count() const noexcept;
@@ -42,6 +43,9 @@ class tab_a_string {
   bool operator==(const tab_a_string&) const = default;
 
  private:
+  // The index in slots_ of `position`; a data_error outside 1..size().
+  [[nodiscard]] std::size_t index_of(std::size_t position) const;
+
   std::vector<a_string> slots_;
 };
 

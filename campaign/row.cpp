@@ -7,21 +7,24 @@ namespace sift_runlog::campaign {
 
 namespace {
 
-std::optional<std::string> name_field(const std::vector<std::string>& fields, std::size_t i) {
-  return i < fields.size() ? std::optional<std::string>(fields[i]) : std::nullopt;
+std::optional<std::string> name_field(std::vector<std::string>& fields, std::size_t i) {
+  return i < fields.size() ? std::optional<std::string>(std::move(fields[i])) : std::nullopt;
 }
 
-void set_names(row& r, const std::vector<std::string>& fields) {
+void set_names(row& r, std::vector<std::string>&& fields) {
   r.tool = name_field(fields, 0);
   r.model = name_field(fields, 1);
   r.examination = name_field(fields, 2);
   r.run = name_field(fields, 3);
 }
 
-// The name fields of a log: its file's, when its name has the four parts; else the line's.
-void set_names(row& r, std::string_view path, const std::vector<std::string>& shown) {
-  const std::vector<std::string> of_file = file_name_fields(path);
-  set_names(r, of_file.size() == 4 ? of_file : shown);
+// The name fields of a log: its file's, when its name has the four parts; else the line's. A
+// line of the long mode that names the same file shows the file's already.
+void set_names(row& r, std::string_view path, const std::string& file,
+               std::vector<std::string>&& shown) {
+  if (shown.size() == 4 && file == path) return set_names(r, std::move(shown));
+  std::vector<std::string> of_file = file_name_fields(path);
+  set_names(r, of_file.size() == 4 ? std::move(of_file) : std::move(shown));
 }
 
 // "line N: " for a log's line; for a failure of the log that no line shows, "no log line: ".
@@ -66,7 +69,7 @@ row row_of(std::string_view path, grade_result&& graded, bool with_line) {
   result_line& line = graded.line;
   row r;
   r.path = path;
-  set_names(r, path, line.name_fields);
+  set_names(r, path, line.file, std::move(line.name_fields));
   r.verdict = verdict_of(line.verdict);
   if (r.verdict == verdict::failed) {
     // A failure of the log has its line; one of the system (a log that cannot be read) has its
@@ -101,7 +104,7 @@ row row_of(std::string_view path, grade_result&& graded, bool with_line) {
 row failed_row(std::string_view path, std::string_view reason) {
   row r;
   r.path = path;
-  set_names(r, path, {});
+  set_names(r, path, {}, {});
   r.verdict = verdict::failed;
   r.failure = row_failure{0, printable(reason)};
   return r;
