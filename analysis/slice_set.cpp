@@ -74,7 +74,7 @@ std::size_t slice_set::slice_count() {
   return walked_;
 }
 
-std::string_view slice_set::slice(std::size_t i) {
+std::string_view slice_set::slice_beyond_kept(std::size_t i) {
   if (!reach(i)) {
     throw Index_Error("slice " + std::to_string(i) + " asked for beyond the last one");
   }

@@ -26,10 +26,14 @@ class slice_set {
   [[nodiscard]] std::size_t slice_count();
 
   // Slice `i`, for i from 1 to slice_count(). Throws Index_Error for any other i.
-  [[nodiscard]] std::string_view slice(std::size_t i);
+  [[nodiscard]] std::string_view slice(std::size_t i) {
+    // The line tests ask for the same first words again and again: those cost a look-up here.
+    if (kept(i)) return text_.substr(cache_[i - 1].begin, cache_[i - 1].end - cache_[i - 1].begin);
+    return slice_beyond_kept(i);
+  }
 
   // Whether slice `i` exists (1 <= i <= slice_count()), looking no further than slice i.
-  [[nodiscard]] bool has_slice(std::size_t i) { return reach(i); }
+  [[nodiscard]] bool has_slice(std::size_t i) { return kept(i) || reach(i); }
 
  private:
   struct bounds {
@@ -41,7 +45,12 @@ class slice_set {
 
   slice_set(std::string_view text, char separator) noexcept : text_(text), separator_(separator) {}
 
+  // Whether slice `i` is walked past and its bounds kept.
+  [[nodiscard]] bool kept(std::size_t i) const noexcept {
+    return i - 1 < walked_ && i <= cached_slices;
+  }
   bool reach(std::size_t i);
+  [[nodiscard]] std::string_view slice_beyond_kept(std::size_t i);
   bool step();
   [[nodiscard]] std::size_t end_of_slice(std::size_t from) const noexcept;
   [[nodiscard]] bounds bounds_of(std::size_t i) const;
