@@ -55,7 +55,7 @@ bool kernel_file_system(const char* path) {
 
 // Entries are looked at in batches of this many: the memory a search holds stays bounded
 // however large a folder or a list.
-constexpr std::size_t look_batch = 4096;
+constexpr std::size_t look_batch = 1024;
 
 // Calls look(i) for every i below `count`, on up to `lookers` threads when there are enough
 // calls to share. Each is a stat, which waits on the kernel alone: on a campaign of small logs
@@ -89,10 +89,22 @@ void look_side_by_side(std::size_t count, unsigned lookers, const Look& look) {
 }
 
 // What a stat found, or why it failed.
+// Only what the search keeps of a stat: a batch of them is small.
 struct looked {
-  struct stat status {};
+  mode_t mode = 0;
+  std::uint64_t size = 0;
+  dev_t device = 0;
+  ino_t inode = 0;
   int error_number = 0;
 };
+
+// Looks at `name` in the folder open on `folder` (or AT_FDCWD), following symbolic links.
+looked look_at(int folder, const char* name) {
+  struct stat status {};
+  if (::fstatat(folder, name, &status, 0) != 0) return {.error_number = errno};
+  return {status.st_mode, static_cast<std::uint64_t>(status.st_size), status.st_dev, status.st_ino,
+          0};
+}
 
 class searcher {
  public:
@@ -103,21 +115,21 @@ class searcher {
   // Searches `directory`, whose status is `status`, and every directory below it not searched
   // yet. Subdirectories go in name order, so that the paths kept do not hang on the order in
   // which a file system lists its entries.
-  void search(const std::string& directory, const struct stat& status) {
-    if (!searched_.insert({status.st_dev, status.st_ino}).second) return;
+  void search(const std::string& directory, const looked& status) {
+    if (!searched_.insert({status.device, status.inode}).second) return;
     if (kernel_file_system(directory.c_str())) {
       note_(directory, "a file system of the kernel's, not searched");
       return;
     }
-    ancestors_.push_back({status.st_dev, status.st_ino, directory});
-    std::vector<std::pair<std::string, struct stat>> subdirectories;
+    ancestors_.push_back({status.device, status.inode, directory});
+    std::vector<std::pair<std::string, looked>> subdirectories;
     if (!read(directory, subdirectories)) found_.unsearched.push_back(directory);
     std::sort(subdirectories.begin(), subdirectories.end(),
               [](const auto& a, const auto& b) { return a.first < b.first; });
     for (const auto& [path, child] : subdirectories) {
       const auto loop =
           std::find_if(ancestors_.begin(), ancestors_.end(), [&child = child](const auto& a) {
-            return a.device == child.st_dev && a.inode == child.st_ino;
+            return a.device == child.device && a.inode == child.inode;
           });
       if (loop != ancestors_.end()) {
         note_(path, "a symbolic link loop back to " + loop->path + ", not followed");
@@ -138,7 +150,7 @@ class searcher {
   // Adds the logs of `directory` and lists its subdirectories, which are searched after it is
   // closed: however deep the tree, one directory is open at a time. False if it cannot be read.
   bool read(const std::string& directory,
-            std::vector<std::pair<std::string, struct stat>>& subdirectories) {
+            std::vector<std::pair<std::string, looked>>& subdirectories) {
     DIR* const stream = ::opendir(directory.c_str());
     if (stream == nullptr && (errno == EMFILE || errno == ENFILE || errno == ENOMEM)) {
       // The process ran out, not the folder: no table rather than one with a folder missing.
@@ -171,11 +183,8 @@ class searcher {
       }
       looks.assign(batch.size(), looked{});
       const int folder = ::dirfd(stream);
-      look_side_by_side(batch.size(), lookers_, [&](std::size_t i) {
-        if (::fstatat(folder, batch[i].first.c_str(), &looks[i].status, 0) != 0) {
-          looks[i].error_number = errno;
-        }
-      });
+      look_side_by_side(batch.size(), lookers_,
+                        [&](std::size_t i) { looks[i] = look_at(folder, batch[i].first.c_str()); });
       for (std::size_t i = 0; i < batch.size(); ++i) {
         take(joined(directory, batch[i].first.c_str()), batch[i].second, looks[i], subdirectories);
       }
@@ -191,15 +200,13 @@ class searcher {
 
   // An entry of a folder, as its stat found it.
   void take(std::string path, bool matches, const looked& look,
-            std::vector<std::pair<std::string, struct stat>>& subdirectories) {
-    const struct stat& status = look.status;
+            std::vector<std::pair<std::string, looked>>& subdirectories) {
     if (look.error_number != 0) {
       look_failed(std::move(path), matches, look.error_number);
-    } else if (S_ISDIR(status.st_mode)) {
-      subdirectories.emplace_back(std::move(path), status);
-    } else if (S_ISREG(status.st_mode) && matches) {
-      found_.logs.push_back({std::move(path), static_cast<std::uint64_t>(status.st_size),
-                             status.st_dev, status.st_ino, 0});
+    } else if (S_ISDIR(look.mode)) {
+      subdirectories.emplace_back(std::move(path), look);
+    } else if (S_ISREG(look.mode) && matches) {
+      found_.logs.push_back({std::move(path), look.size, look.device, look.inode, 0});
     }
   }
 
@@ -265,17 +272,15 @@ void drop_repeated(std::vector<found_log>& logs) {
 
 // A path named on the command line or in a list, as its stat found it.
 void take(std::string path, const looked& look, searcher& search, search_outcome& found) {
-  const struct stat& status = look.status;
   if (look.error_number != 0) {
     found.missing.push_back(path + ": " + std::strerror(look.error_number));
-  } else if (S_ISDIR(status.st_mode)) {
-    search.search(path, status);
+  } else if (S_ISDIR(look.mode)) {
+    search.search(path, look);
   } else {
-    found_log log{std::move(path), static_cast<std::uint64_t>(status.st_size), status.st_dev,
-                  status.st_ino, 0};
-    if (!S_ISREG(status.st_mode)) {
+    found_log log{std::move(path), look.size, look.device, look.inode, 0};
+    if (!S_ISREG(look.mode)) {
       log.size = 0;
-      log.unread_type = status.st_mode & S_IFMT;
+      log.unread_type = look.mode & S_IFMT;
     }
     found.logs.push_back(std::move(log));
   }
@@ -306,7 +311,7 @@ search_outcome find_logs(std::vector<std::string> paths, const std::string& patt
     const std::size_t count = std::min(look_batch, paths.size() - first);
     looks.assign(count, looked{});
     look_side_by_side(count, lookers, [&](std::size_t i) {
-      if (::stat(paths[first + i].c_str(), &looks[i].status) != 0) looks[i].error_number = errno;
+      looks[i] = look_at(AT_FDCWD, paths[first + i].c_str());
     });
     for (std::size_t i = 0; i < count; ++i)
       take(std::move(paths[first + i]), looks[i], search, found);
