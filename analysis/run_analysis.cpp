@@ -77,7 +77,11 @@ grade_outcome run_guarded(std::string_view file_argument, const grade_options& o
     } catch (...) {
       fail(outcome, std::current_exception());
     }
-    outcome.state = fields_of(std::move(state), outcome.line.verdict);
+    if (options.final_state) {
+      outcome.state = fields_of(std::move(state), outcome.line.verdict);
+    } else {
+      outcome.state.verdict = outcome.line.verdict;
+    }
     write_result_line(outcome.line, options.debug_mode, out);
     out.flush();
   } catch (...) {

@@ -50,6 +50,13 @@ TEST(grade_buffer, LeavesTheFinalStateAsFields) {
       "names=F1,F2, count=3 techniques=A,B,T,";
   EXPECT_EQ(shown(grade_buffer(log, "run.log").state), state);
   EXPECT_EQ(shown(grade_buffer(log, "run.log", {}, [](std::string_view) {}).state), state);
+  // Left out, but for the verdict; the line and the output are the same.
+  grade_options without_state;
+  without_state.final_state = false;
+  const grade_result lean = grade_buffer(log, "run.log", without_state);
+  EXPECT_EQ(shown(lean.state),
+            "do_not_compete cores=- tool=- 0000000000 answers= names= count=0 techniques=");
+  EXPECT_EQ(lean.output, grade_buffer(log, "run.log").output);
 }
 
 TEST(grade_buffer, NamesHowEveryGradeEnds) {

@@ -35,6 +35,10 @@ struct grade_options {
   bool long_mode = false;
   // "lu <line>" for every line read, and "printing line" before the result line.
   bool debug_mode = false;
+  // The outcome's final state, field by field. A caller that reads only the line and the output
+  // (a campaign of thousands of logs) leaves it out and spares its copies: the state then holds
+  // the verdict alone.
+  bool final_state = true;
 };
 
 // The header of the table that result lines form ("-header"), line feed included.
