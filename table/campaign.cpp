@@ -88,8 +88,7 @@ void look_side_by_side(std::size_t count, unsigned lookers, const Look& look) {
   for (std::thread& helper : helpers) helper.join();
 }
 
-// What a stat found, or why it failed.
-// Only what the search keeps of a stat: a batch of them is small.
+// What the search keeps of a stat, or why it failed: a batch of them stays small.
 struct looked {
   mode_t mode = 0;
   std::uint64_t size = 0;
