@@ -26,14 +26,16 @@ std::string_view value_of(const analysis_state& state, std::string_view key) {
 std::string shown(std::string_view value) { return value.empty() ? "?" : std::string(value); }
 
 // Each declared formula's answer, in the order of declaration: as many as distinct formula
-// names, so that the count the line shows is the number of its answers.
-void compose_formula_answers(const analysis_state& state, result_line& line) {
+// names, so that the count the line shows is the number of its answers. The names are moved
+// into the line when the state is not kept.
+void compose_formula_answers(analysis_state& state, bool state_kept, result_line& line) {
   line.boolean_answers = state.bool_vector_found;
   const std::size_t count = state.formula_names.filled_count();
   line.answers.reserve(count);
   for (std::size_t i = 1; i <= count; ++i) {
     const std::string& name = *state.formula_names.at(i);
-    line.answers.push_back({name, shown(value_of(state, name))});
+    std::string value = shown(value_of(state, name));
+    line.answers.push_back({state_kept ? name : state.formula_names.take(i), std::move(value)});
   }
 }
 
@@ -106,16 +108,21 @@ void write_answers(const result_line& line, output_sink& out) {
   }
 }
 
-void compose_result_line(const analysis_state& state, const grade_options& options,
+void compose_result_line(analysis_state& state, const grade_options& options,
                          std::string_view file_name, result_line& line) {
   if (options.long_mode) compose_file_name_fields(file_name, line);
   line.cores = state.number_of_cores.value_or("NO_CORE");
   line.time_flag = state.time_confinement_reached ? "DNF" : "OK";
   line.memory_flag = state.memory_overflow ? "MOVF" : "OK";
   const verdict_kind verdict = verdict_of(state);
-  if (verdict == verdict_kind::formula_answers) compose_formula_answers(state, line);
+  if (verdict == verdict_kind::formula_answers) {
+    compose_formula_answers(state, options.final_state, line);
+  }
   if (verdict == verdict_kind::state_space) compose_state_space(state, line);
-  if (has_answers(verdict)) line.techniques = state.techniques.texts();
+  if (has_answers(verdict)) {
+    line.techniques =
+        options.final_state ? state.techniques.texts() : std::move(state.techniques).texts();
+  }
   line.verdict = verdict;
 }
 

@@ -21,6 +21,11 @@ void tab_a_string::set(std::size_t position, std::string text) {
   slots_[index_of(position)] = std::move(text);
 }
 
+std::string tab_a_string::take(std::size_t position) {
+  a_string& slot = slots_[index_of(position)];
+  return slot.has_value() ? std::move(*slot) : std::string();
+}
+
 std::size_t tab_a_string::filled_count() const noexcept {
   std::size_t count = 0;
   while (count < slots_.size() && slots_[count].has_value()) ++count;

@@ -32,6 +32,9 @@ class tab_a_string {
   [[nodiscard]] const a_string& at(std::size_t position) const;
   // Stores `text` at `position`, in its own copy made by the caller (or moved in).
   void set(std::size_t position, std::string text);
+  // Moves the text at `position` out, for a table that is not needed any more; the entry stays
+  // non-null, its text empty. A null entry gives the empty text.
+  [[nodiscard]] std::string take(std::size_t position);
 
   // The number of entries from position 1 up to the first null one.
   [[nodiscard]] std::size_t filled_count() const noexcept;
