@@ -116,12 +116,12 @@ void compose_result_line(analysis_state& state, const grade_options& options,
   line.memory_flag = state.memory_overflow ? "MOVF" : "OK";
   const verdict_kind verdict = verdict_of(state);
   if (verdict == verdict_kind::formula_answers) {
-    compose_formula_answers(state, options.final_state, line);
+    compose_formula_answers(state, options.keep_final_state, line);
   }
   if (verdict == verdict_kind::state_space) compose_state_space(state, line);
   if (has_answers(verdict)) {
     line.techniques =
-        options.final_state ? state.techniques.texts() : std::move(state.techniques).texts();
+        options.keep_final_state ? state.techniques.texts() : std::move(state.techniques).texts();
   }
   line.verdict = verdict;
 }

@@ -16,7 +16,7 @@ namespace sift_runlog {
 // Composes the line into `line`, field by field, so that a failure part-way leaves the fields
 // composed before it: a file name of fewer than four "_" parts throws Index_Error after the
 // parts there are; a state-space result without "STATES" and without a tool line is a
-// data_error after the flags. Without options.final_state, texts of the state are moved into
+// data_error after the flags. Without options.keep_final_state, texts of the state are moved into
 // the line.
 void compose_result_line(analysis_state& state, const grade_options& options,
                          std::string_view file_name, result_line& line);

@@ -77,7 +77,7 @@ grade_outcome run_guarded(std::string_view file_argument, const grade_options& o
     } catch (...) {
       fail(outcome, std::current_exception());
     }
-    if (options.final_state) {
+    if (options.keep_final_state) {
       outcome.state = fields_of(std::move(state), outcome.line.verdict);
     } else {
       outcome.state.verdict = outcome.line.verdict;

@@ -17,7 +17,7 @@ command parse_command_line(std::span<const std::string_view> arguments) {
   }
   parsed.mode = program_mode::analysis;
   // The program prints the line alone: the final state's copies would be thrown away.
-  parsed.options.final_state = false;
+  parsed.options.keep_final_state = false;
   std::size_t file_position = 0;
   // "-long" counts only as the first of several arguments and "-debug" only as the last of
   // several; with exactly "-long -debug" both hold and the file is named "-debug".

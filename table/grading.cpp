@@ -86,7 +86,7 @@ graded_log grade_one(const found_log& log, const campaign_settings& settings) {
   if (size > kernel_read_ahead) (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   grade_options options;
   options.long_mode = settings.long_mode;
-  options.final_state = false;  // a row is made of the line
+  options.keep_final_state = false;  // a row is made of the line
   try {
     grade_result graded = grade_descriptor(fd, log.path, options, size);
     if (graded.line.failure.cause == failure_cause::memory_exhausted) throw std::bad_alloc();

@@ -52,7 +52,7 @@ TEST(grade_buffer, LeavesTheFinalStateAsFields) {
   EXPECT_EQ(shown(grade_buffer(log, "run.log", {}, [](std::string_view) {}).state), state);
   // Left out, but for the verdict; the line and the output are the same.
   grade_options without_state;
-  without_state.final_state = false;
+  without_state.keep_final_state = false;
   const grade_result lean = grade_buffer(log, "run.log", without_state);
   EXPECT_EQ(shown(lean.state),
             "do_not_compete cores=- tool=- 0000000000 answers= names= count=0 techniques=");

@@ -139,7 +139,7 @@ TEST_P(log_case_test, GivesTheExactOutputInProcessAndAsAProgram) {
     expect_graded(graded.output, graded.exit_status, graded.report);
     // The program leaves the final state out; kept, it changes no byte.
     grade_options with_state = parsed.options;
-    with_state.final_state = true;
+    with_state.keep_final_state = true;
     for (const read_pattern& reads : read_patterns) {
       if (log.size() > reads.largest_log) continue;
       SCOPED_TRACE("reads of " + std::to_string(reads.chunk) + ", blocks of " +

@@ -38,7 +38,7 @@ struct grade_options {
   // The outcome's final state, field by field. A caller that reads only the line and the output
   // (a campaign of thousands of logs) leaves it out and spares its copies: the state then holds
   // the verdict alone.
-  bool final_state = true;
+  bool keep_final_state = true;
 };
 
 // The header of the table that result lines form ("-header"), line feed included.
