@@ -33,13 +33,13 @@ file_source::file_source(const std::string& path, read_ahead policy)
   decide(policy);
 }
 
-file_source::file_source(int fd, std::string path, read_ahead policy)
-    : fd_(fd), owned_(false), path_(std::move(path)) {
+file_source::file_source(int fd, std::string_view path, read_ahead policy)
+    : fd_(fd), owned_(false), path_(path) {
   decide(policy);
 }
 
-file_source::file_source(int fd, std::string path, read_ahead policy, std::uint64_t size)
-    : fd_(fd), owned_(false), path_(std::move(path)), type_unchecked_(true), expected_size_(size) {
+file_source::file_source(int fd, std::string_view path, read_ahead policy, std::uint64_t size)
+    : fd_(fd), owned_(false), path_(path), type_unchecked_(true), expected_size_(size) {
   decide(policy, size);
 }
 

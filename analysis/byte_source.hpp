@@ -37,17 +37,18 @@ class file_source final : public byte_source {
   static constexpr std::uint64_t read_ahead_size = 4 << 20;
   static constexpr std::uint64_t read_ahead_after = 2 << 20;
 
-  // Opens the file by name. Throws input_error when it cannot be opened.
+  // Opens the file by name. Throws input_error when it cannot be opened. The path, here and
+  // below, must outlive the source: it is kept to name the file in reports.
   explicit file_source(const std::string& path, read_ahead policy = read_ahead::when_large);
   // Reads the open descriptor `fd` (not closed here) from its current offset; `path` names it
   // in reports.
-  file_source(int fd, std::string path, read_ahead policy);
+  file_source(int fd, std::string_view path, read_ahead policy);
   // The same, from the start of a file that the caller found to be a regular file of `size`
   // bytes before it opened it, without asking the descriptor again. The descriptor is asked
   // with fstat(2) only when the reads disagree with that size (more bytes, an earlier end, a
   // read that would wait): a file put in its place since then that is no regular file (a FIFO,
   // a device that never ends) is not read further.
-  file_source(int fd, std::string path, read_ahead policy, std::uint64_t size);
+  file_source(int fd, std::string_view path, read_ahead policy, std::uint64_t size);
   ~file_source() override;
   file_source(const file_source&) = delete;
   file_source& operator=(const file_source&) = delete;
@@ -62,7 +63,7 @@ class file_source final : public byte_source {
 
   int fd_;
   bool owned_;
-  std::string path_;
+  std::string_view path_;  // the caller's, which outlives the source: no copy a log
   std::uint64_t read_ahead_from_ = UINT64_MAX;
   bool type_unchecked_ = false;  // the size below was found before the file was opened
   std::uint64_t expected_size_ = 0;
