@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <random>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "failures.hpp"
@@ -76,6 +78,15 @@ TEST(slice_set, CutsAsAByteByByteCutDoes) {
     ASSERT_EQ(words.slice_count(), expected.size()) << text;
     for (std::size_t i = 1; i <= expected.size(); ++i) ASSERT_EQ(words.slice(i), expected[i - 1]);
   }
+}
+
+TEST(ordinal, CountsWithTheSuffixOfItsLastDigitsButForTheTeens) {
+  const std::pair<std::uint64_t, const char*> cases[] = {
+      {1, "1st"},     {2, "2nd"},     {3, "3rd"},     {4, "4th"},     {10, "10th"},
+      {11, "11th"},   {12, "12th"},   {13, "13th"},   {20, "20th"},   {21, "21st"},
+      {22, "22nd"},   {23, "23rd"},   {100, "100th"}, {101, "101st"}, {111, "111th"},
+      {112, "112th"}, {113, "113th"}, {123, "123rd"}};
+  for (const auto& [number, text] : cases) EXPECT_EQ(ordinal(number), text) << number;
 }
 
 // What display_for_key gives, as the slices of each entry cut at its colons define it.
