@@ -252,7 +252,7 @@ void line_reader::index_buffer(std::size_t first_word) {
     if (word < words) ahead_word = word + 1;
   }
   const bool ahead = ahead_word < words;
-  std::vector<word_stretch>& stretches_here = ahead ? spare_stretches_ : long_stretches_;
+  std::vector<word_stretch>& stretches_here = ahead ? merged_stretches_ : long_stretches_;
   const stretch_log stretches{long_run(), first_word, &stretches_here};
   const std::size_t end = std::min(end_, ahead_word * 64);
   build_byte_index(patterns_.kernel, buffer_.get() + first_word * 64, end - first_word * 64,
@@ -261,9 +261,9 @@ void line_reader::index_buffer(std::size_t first_word) {
   if (ahead) {
     // The thread's stretches in the words it indexed and that stand follow these.
     for (const word_stretch& stretch : long_stretches_) {
-      if (stretch.first_word >= ahead_word) spare_stretches_.push_back(stretch);
+      if (stretch.first_word >= ahead_word) merged_stretches_.push_back(stretch);
     }
-    std::swap(long_stretches_, spare_stretches_);
+    std::swap(long_stretches_, merged_stretches_);
   }
 }
 
@@ -277,6 +277,9 @@ bool line_reader::refill() {
   begin_ = prefix_ - kept;
   data_begin_ = begin_;
   end_ = prefix_ + got;
+  // The next block is read while this one is indexed and looked at, none after the end: the
+  // thread then works through the whole of this block's time here, not only its scan.
+  if (reader_thread_ && got > 0) read_ahead();
   // The bytes kept need their index rebuilt even when nothing more came. The index starts at
   // the word that holds the byte before begin_. The bytes of that word before begin_, and the
   // padding after the data, are zeros whatever the buffer held there: no line feed or blank
@@ -287,8 +290,6 @@ bool line_reader::refill() {
   index_buffer(first_word);
   next_mark_known_ = false;
   counted_to_ = counted_line_ = end_ + 1;  // nothing counted in this buffer yet
-  // The next block is read while this one is looked at; none after the end.
-  if (reader_thread_ && got > 0) read_ahead();
   return got > 0;
 }
 

@@ -375,6 +375,8 @@ class line_reader {
   std::unique_ptr<std::uint64_t[]> spare_line_feeds_;
   std::unique_ptr<std::uint64_t[]> spare_marks_;
   std::vector<word_stretch> spare_stretches_;
+  // Where index_buffer() puts together its own stretches and those of the reading thread.
+  std::vector<word_stretch> merged_stretches_;
   std::size_t ahead_index_from_ = 0;
   std::size_t indexed_from_ = SIZE_MAX;
   // The first mark at or after the position where it was searched from that a whole pattern
