@@ -139,6 +139,29 @@ grade_outcome grade_file(const std::string& path, const grade_options& options,
   return with_caller_failure(run_analysis(path, options, out), out);
 }
 
+grade_outcome grade_file_to_descriptor(int output_fd, const std::string& path,
+                                       const grade_options& options) {
+  fd_output_sink out(output_fd);
+  return run_analysis(path, options, out);
+}
+
+grade_outcome write_to_descriptor(int output_fd, std::string_view text) {
+  fd_output_sink out(output_fd);
+  return write_and_flush(text, out);
+}
+
+grade_outcome output_lost(std::string_view context, int error_number) {
+  grade_outcome outcome;
+  outcome.exit_status = 1;
+  const std::exception_ptr failure = std::make_exception_ptr(output_error(context, error_number));
+  outcome.report = failure_report(failure);
+  outcome.line.verdict = verdict_kind::failed;
+  outcome.line.failure.cause = failure_cause::output_error;
+  outcome.line.failure.reason = failure_message(failure);
+  outcome.state.verdict = verdict_kind::failed;
+  return outcome;
+}
+
 namespace {
 
 grade_result grade_source(file_source& source, const std::string& path,

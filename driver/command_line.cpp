@@ -1,7 +1,5 @@
 #include "command_line.hpp"
 
-#include "run_analysis.hpp"
-
 namespace sift_runlog {
 
 command parse_command_line(std::span<const std::string_view> arguments) {
@@ -30,17 +28,17 @@ command parse_command_line(std::span<const std::string_view> arguments) {
   return parsed;
 }
 
-grade_outcome run_command(const command& to_run, output_sink& out) {
+grade_outcome run_command(const command& to_run, int output_fd) {
   switch (to_run.mode) {
     case program_mode::usage:
-      return write_and_flush(usage_text, out);
+      return write_to_descriptor(output_fd, usage_text);
     case program_mode::header:
-      return write_and_flush(header_line, out);
+      return write_to_descriptor(output_fd, header_line);
     case program_mode::analysis:
       break;
   }
   // The library's own call, so that the program and the library can never disagree on a log.
-  return run_analysis(to_run.file_argument, to_run.options, out);
+  return grade_file_to_descriptor(output_fd, to_run.file_argument, to_run.options);
 }
 
 }  // namespace sift_runlog

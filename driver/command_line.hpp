@@ -6,7 +6,6 @@
 #include <string>
 #include <string_view>
 
-#include "output_sink.hpp"
 #include "sift_runlog/grade.hpp"
 
 namespace sift_runlog {
@@ -31,7 +30,7 @@ inline constexpr std::string_view usage_text =
 // file position is a file name whatever it looks like.
 [[nodiscard]] command parse_command_line(std::span<const std::string_view> arguments);
 
-// Runs the mode, writing to `out`, and says how the process ends.
-[[nodiscard]] grade_outcome run_command(const command& to_run, output_sink& out);
+// Runs the mode, writing to the descriptor `output_fd`, and says how the process ends.
+[[nodiscard]] grade_outcome run_command(const command& to_run, int output_fd);
 
 }  // namespace sift_runlog

@@ -8,8 +8,7 @@
 #include <vector>
 
 #include "command_line.hpp"
-#include "failures.hpp"
-#include "output_sink.hpp"
+#include "sift_runlog/grade.hpp"
 
 namespace {
 
@@ -25,14 +24,11 @@ int main(int argc, char** argv) {
   sift_runlog::campaign::hold_closed_standard_descriptors();
   std::vector<std::string_view> arguments;
   for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i]);
-  sift_runlog::fd_output_sink out(STDOUT_FILENO);
   sift_runlog::grade_outcome outcome =
-      sift_runlog::run_command(sift_runlog::parse_command_line(arguments), out);
+      sift_runlog::run_command(sift_runlog::parse_command_line(arguments), STDOUT_FILENO);
   // A failed close can be the first sign that written output was lost.
   if (::close(STDOUT_FILENO) != 0 && errno != EINTR && outcome.exit_status == 0) {
-    outcome.exit_status = 1;
-    outcome.report = sift_runlog::failure_report(
-        std::make_exception_ptr(sift_runlog::output_error("cannot close standard output", errno)));
+    outcome = sift_runlog::output_lost("cannot close standard output", errno);
   }
   if (outcome.exit_status != 0) write_report(outcome.report);
   return outcome.exit_status;

@@ -2,11 +2,14 @@
 // through the library, with reads and blocks of several sizes, and by the built program in
 // bounded time and memory: standard output, exit status and standard error must be exactly those
 // of the table.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <charconv>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -131,9 +134,13 @@ TEST_P(log_case_test, GivesTheExactOutputInProcessAndAsAProgram) {
   }
   const bool in_process = row.target == stdout_target::captured && log.size() <= (16 << 20);
   if (in_process && parsed.mode != program_mode::analysis) {
-    string_output_sink out;
-    const grade_outcome ran = run_command(parsed, out);
-    expect_graded(out.text(), ran.exit_status, ran.report);
+    const std::filesystem::path written = directory.path / "written";
+    const int fd = ::open(written.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    ASSERT_GE(fd, 0);
+    const grade_outcome ran = run_command(parsed, fd);
+    ::close(fd);
+    std::ifstream in(written, std::ios::binary);
+    expect_graded(std::string(std::istreambuf_iterator<char>(in), {}), ran.exit_status, ran.report);
   } else if (in_process && has_log) {
     const grade_result graded = grade_buffer(log, parsed.file_argument, parsed.options);
     expect_graded(graded.output, graded.exit_status, graded.report);

@@ -184,6 +184,22 @@ using output_function = std::function<void(std::string_view bytes)>;
 [[nodiscard]] grade_outcome grade_file(const std::string& path, const grade_options& options,
                                        const output_function& write);
 
+// Grades the log file at `path` as the sift_runlog program does, writing the program's standard
+// output to the descriptor `output_fd` as the grade goes: a -debug trace of a large log is never
+// held whole. A write that fails ends the grade with exit status 1 and the report of an output
+// error, "cannot write standard output: <the system's reason>".
+[[nodiscard]] grade_outcome grade_file_to_descriptor(int output_fd, const std::string& path,
+                                                     const grade_options& options);
+
+// Writes `text` whole to the descriptor `output_fd`, as the program writes its usage text and
+// header line; a failed write gives the outcome the program then ends with (as above).
+[[nodiscard]] grade_outcome write_to_descriptor(int output_fd, std::string_view text);
+
+// The outcome a program ends with when output it wrote is lost afterwards, for instance when
+// standard output cannot be closed: exit status 1 and the report of an output error,
+// "<context>: <the system's reason for error_number>".
+[[nodiscard]] grade_outcome output_lost(std::string_view context, int error_number);
+
 // Grades the log open on descriptor `fd` (read from its current offset to its end, and not
 // closed here), as if it were the file named `path`: for a caller that opened the file itself,
 // to check what it is before a byte is read, and grades it without opening it a second time.
