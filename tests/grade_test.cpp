@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
@@ -123,6 +124,16 @@ TEST(grade_file, StreamsItsOutputAndReportsALogThatCannotBeOpened) {
   const grade_result missing = grade_file("no/such.log");
   EXPECT_EQ(missing.report, "sift_runlog: SIFT_RUNLOG.INPUT_ERROR: " + missing.line.failure.reason);
   EXPECT_EQ(missing.line.failure.reason, "cannot open no/such.log: No such file or directory");
+}
+
+TEST(grade_file, ReportsOutputLostAfterTheGradeAsTheProgramDoes) {
+  const grade_outcome lost = output_lost("cannot close standard output", EIO);
+  EXPECT_EQ(lost.exit_status, 1);
+  EXPECT_EQ(lost.report,
+            "sift_runlog: SIFT_RUNLOG.OUTPUT_ERROR: cannot close standard output: Input/output "
+            "error");
+  EXPECT_EQ(lost.line.failure.cause, failure_cause::output_error);
+  EXPECT_EQ(lost.line.verdict, verdict_kind::failed);
 }
 
 // A file found as a regular one of `size` bytes, opened later, where something else may have
