@@ -58,14 +58,18 @@ TEST(slice_set, GivesEachSliceInAnyOrderBeyondTheKeptBounds) {
 }
 
 // Slices looked for eight bytes at a time: the same as a cut byte by byte, with bytes next to the
-// separator's value, bytes that differ from it only in their top bit, and separators at every
-// place of an eight-byte group.
+// separator's value, bytes that differ from it only in their top bit, separators at every place
+// of an eight-byte group, and long runs of separators and long words.
 TEST(slice_set, CutsAsAByteByByteCutDoes) {
   const std::string alphabet = std::string("  \x1f!\xa0\x80\xff\x01a\0", 10);
   std::mt19937 random(7);
   for (int round = 0; round < 5000; ++round) {
-    std::string text(random() % 40, ' ');
+    std::string text(random() % 200, ' ');
     for (char& c : text) c = alphabet[random() % alphabet.size()];
+    if (round % 4 == 0) {
+      // A long run of separators or a long word, anywhere.
+      text.insert(random() % (text.size() + 1), 60 + random() % 80, round % 8 == 0 ? ' ' : 'a');
+    }
     std::vector<std::string> expected(1);
     for (std::size_t i = 0; i < text.size(); ++i) {
       if (text[i] != ' ') {
