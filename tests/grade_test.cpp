@@ -132,6 +132,7 @@ TEST(grade_file, ReportsOutputLostAfterTheGradeAsTheProgramDoes) {
   EXPECT_EQ(lost.report,
             "sift_runlog: SIFT_RUNLOG.OUTPUT_ERROR: cannot close standard output: Input/output "
             "error");
+  EXPECT_EQ(lost.line.failure.reason, "cannot close standard output: Input/output error");
   EXPECT_EQ(lost.line.failure.cause, failure_cause::output_error);
   EXPECT_EQ(lost.line.verdict, verdict_kind::failed);
 }
