@@ -177,13 +177,13 @@ grade_result grade_source(file_source& source, const std::string& path,
 }  // namespace
 
 grade_result grade_descriptor(int fd, const std::string& path, const grade_options& options) {
-  file_source source(fd, path, read_ahead_for(options));
+  file_source source(fd, path, read_ahead::when_large);
   return grade_source(source, path, options);
 }
 
 grade_result grade_descriptor(int fd, const std::string& path, const grade_options& options,
                               std::uint64_t size) {
-  file_source source(fd, path, read_ahead_for(options), size);
+  file_source source(fd, path, read_ahead::when_large, size);
   return grade_source(source, path, options);
 }
 

@@ -140,7 +140,7 @@ void perform_stdout_analysis(std::string_view file_name, byte_source& log,
 
 void perform_stdout_analysis(const std::string& file_name, const grade_options& options,
                              output_sink& trace, analysis_state& state, result_line& line) {
-  file_source log(file_name, read_ahead_for(options));
+  file_source log(file_name);
   perform_stdout_analysis(file_name, log, options, trace, state, line,
                           log.worth_reading_ahead() ? line_reader::read_ahead_block_size
                                                     : line_reader::default_block_size);

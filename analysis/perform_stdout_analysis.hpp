@@ -14,14 +14,6 @@
 
 namespace sift_runlog {
 
-// When a log file is read ahead on a second thread. Not in debug mode: there every byte is
-// looked at twice, by the index and by the trace, and a block that arrives from the other
-// core's cache costs more than the overlap saves (measured: -debug on a 256 MiB log 7% faster
-// without).
-[[nodiscard]] inline read_ahead read_ahead_for(const grade_options& options) noexcept {
-  return options.debug_mode ? read_ahead::never : read_ahead::when_large;
-}
-
 // Opens the log named `file_name`, analyses it and composes its result line into `line`, which
 // comes fresh with its file set; `state`, fresh too, holds the final analysis state afterwards.
 // In debug mode the traces of the lines read are written to `trace` as they are read; nothing
