@@ -8,7 +8,7 @@
 //   - a failure in the scan names one of the log's lines, the one that stopped it;
 //   - no line test is skipped: the tests of the patterns the reader finds in a line (none in a
 //     line it passes over) decide it as all the tests do, both ways of walking the lines;
-//   - the index kernel the reader runs here marks the log as the portable kernel does.
+//   - every index kernel this processor can run marks the log as the portable kernel does.
 // A property that fails aborts, so that the fuzzer keeps the input. The first byte chooses the
 // options: bit 0 long mode, bit 1 debug mode, bits 2-3 the read-block size, bit 4 a second
 // grade from a file read ahead, bit 7 a prefix that puts the first line across the first piece
@@ -16,6 +16,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -109,18 +110,40 @@ void check_no_test_skipped(std::string_view log, std::size_t block_size) {
   require(!more, "every line handed out is a line of the log");
 }
 
-// The kernel the reader runs marks the log, as one block, as the portable kernel does.
-void check_kernel(std::string_view log) {
+// Every kernel this processor can run for the reader's patterns marks the log, as one block, as
+// the portable kernel does: one fuzz run covers them all, not only the one the reader picks.
+void check_kernels(std::string_view log) {
   static memory_source nothing("");
   static const line_reader reader(nothing, line_reader::default_block_size, piece_limit, patterns);
+  static const std::vector<index_kernel> kernels = [] {
+    const pattern_bytes& word = reader.index_sets().word;
+    const auto all = [&word](bool (byte_set::*exact)() const noexcept) {
+      return (word.first.*exact)() && (word.second.*exact)() && (word.third.*exact)();
+    };
+    std::vector<index_kernel> runnable;
+    if (all(&byte_set::nibble_tables_exact)) {
+      for (const index_kernel kernel : {index_kernel::avx2, index_kernel::avx512}) {
+        if (kernel_available(kernel)) runnable.push_back(kernel);
+      }
+    }
+    if (all(&byte_set::low_six_bits_exact) && kernel_available(index_kernel::avx512_vbmi)) {
+      runnable.push_back(index_kernel::avx512_vbmi);
+    }
+    require(reader.kernel() == index_kernel::portable ||
+                std::find(runnable.begin(), runnable.end(), reader.kernel()) != runnable.end(),
+            "the reader's kernel is among those checked");
+    return runnable;
+  }();
   const std::string block = std::string(log).append(byte_index_padding, '\0');
   const std::size_t words = (log.size() + 63) / 64;
-  std::vector<std::uint64_t> portable(2 * words), chosen(2 * words);
+  std::vector<std::uint64_t> portable(2 * words), other(2 * words);
   build_byte_index(index_kernel::portable, block.data(), log.size(), reader.index_sets(),
                    portable.data(), portable.data() + words);
-  build_byte_index(reader.kernel(), block.data(), log.size(), reader.index_sets(), chosen.data(),
-                   chosen.data() + words);
-  require(chosen == portable, "every kernel marks the same bytes");
+  for (const index_kernel kernel : kernels) {
+    build_byte_index(kernel, block.data(), log.size(), reader.index_sets(), other.data(),
+                     other.data() + words);
+    require(other == portable, "every kernel marks the same bytes");
+  }
 }
 
 struct graded {
@@ -204,7 +227,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(grade(log, options, block_size, true) == result, "a file read ahead is the same");
   }
   check_no_test_skipped(log, block_size);
-  check_kernel(log);
+  check_kernels(log);
   for (const reference_line& line : reference_lines(log)) {
     if (!line.stops) continue;
     const std::string head(log.substr(0, line.end));
