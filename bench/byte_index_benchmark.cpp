@@ -58,6 +58,8 @@ BENCHMARK_CAPTURE(index_blocks, realistic_avx512_vbmi, log_kind::realistic,
 BENCHMARK_CAPTURE(index_blocks, realistic_avx512, log_kind::realistic, index_kernel::avx512);
 BENCHMARK_CAPTURE(index_blocks, realistic_avx2, log_kind::realistic, index_kernel::avx2);
 BENCHMARK_CAPTURE(index_blocks, realistic_portable, log_kind::realistic, index_kernel::portable);
+BENCHMARK_CAPTURE(index_blocks, hostile_avx512_vbmi, log_kind::hostile, index_kernel::avx512_vbmi);
+BENCHMARK_CAPTURE(index_blocks, hostile_avx512, log_kind::hostile, index_kernel::avx512);
 BENCHMARK_CAPTURE(index_blocks, hostile_avx2, log_kind::hostile, index_kernel::avx2);
 
 }  // namespace
