@@ -44,7 +44,11 @@ TEST(build_byte_index, EveryKernelGivesThePortableBitsWithEitherKindOfTableAndPl
                                           {{byte_set("R"), byte_set("H"), byte_set("_")},
                                            {byte_set("O"), byte_set("u"), byte_set("t\x80")}}};
   std::mt19937 random(11);
-  const std::string alphabet = "\n    RCpOIN'HAutxse_\xc3\x80\0"s;
+  // Words that match a set's three bytes or miss it by one, so that marks at every place are
+  // common; blanks often, to number the words; the bytes from 0x80 up alone and in words.
+  const std::vector<std::string> tokens = {
+      "\n",  " ",   " ",      " ",   "  ",  "Out", "Ot\x80", "O\xc3t", "Oxt",  "Iux",  "Ntt",
+      "'xe", "Ous", "\xc3ut", "RH_", "CAN", "pH_", "x",      "ab",     "\xc3", "\x80", "\0"s};
   for (candidate_sets& sets : all_sets) {
     sets.word_place['O'] = 3;
     sets.piece_limit = 40;
@@ -56,9 +60,12 @@ TEST(build_byte_index, EveryKernelGivesThePortableBitsWithEitherKindOfTableAndPl
       }
       for (int round = 0; round < 100; ++round) {
         // Now and then a run without a line feed over whole words, for the stretches.
-        const std::size_t size = random() % 700;
-        std::string data(size + byte_index_padding, '\0');
-        for (std::size_t i = 0; i < size; ++i) data[i] = alphabet[random() % alphabet.size()];
+        std::string data;
+        for (const std::size_t wanted = random() % 700; data.size() < wanted;) {
+          data += tokens[random() % tokens.size()];
+        }
+        const std::size_t size = data.size();
+        data.resize(size + byte_index_padding, '\0');
         if (round % 3 == 0 && size > 300) std::fill_n(data.begin() + 100, 200, 'x');
         const std::size_t words = (size + 63) / 64;
         const std::size_t line_begin = random() % 64;
