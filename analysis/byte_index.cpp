@@ -130,17 +130,27 @@ bool kernel_available(index_kernel kernel) noexcept {
   return kernel == index_kernel::portable;
 }
 
-index_kernel best_kernel(const candidate_sets& sets) noexcept {
+bool kernel_runs(index_kernel kernel, const candidate_sets& sets) noexcept {
   const pattern_bytes& word = sets.word;
   const auto all = [&word](bool (byte_set::*exact)() const noexcept) {
     return (word.first.*exact)() && (word.second.*exact)() && (word.third.*exact)();
   };
-  if (all(&byte_set::low_six_bits_exact) && kernel_available(index_kernel::avx512_vbmi)) {
-    return index_kernel::avx512_vbmi;
+  switch (kernel) {
+    case index_kernel::avx512_vbmi:
+      return all(&byte_set::low_six_bits_exact) && kernel_available(kernel);
+    case index_kernel::avx512:
+    case index_kernel::avx2:
+      return all(&byte_set::nibble_tables_exact) && kernel_available(kernel);
+    case index_kernel::portable:
+      break;
   }
-  if (!all(&byte_set::nibble_tables_exact)) return index_kernel::portable;
-  for (const index_kernel kernel : {index_kernel::avx512, index_kernel::avx2}) {
-    if (kernel_available(kernel)) return kernel;
+  return true;
+}
+
+index_kernel best_kernel(const candidate_sets& sets) noexcept {
+  for (const index_kernel kernel :
+       {index_kernel::avx512_vbmi, index_kernel::avx512, index_kernel::avx2}) {
+    if (kernel_runs(kernel, sets)) return kernel;
   }
   return index_kernel::portable;
 }

@@ -101,6 +101,9 @@ struct stretch_log {
 
 // Whether this processor (and this build) can run `kernel`.
 [[nodiscard]] bool kernel_available(index_kernel kernel) noexcept;
+// Whether this processor can run `kernel` for `sets`: the word sets have the exact tables its
+// look-up needs.
+[[nodiscard]] bool kernel_runs(index_kernel kernel, const candidate_sets& sets) noexcept;
 // The fastest kernel this processor can run for `sets` (only the word sets matter).
 [[nodiscard]] index_kernel best_kernel(const candidate_sets& sets) noexcept;
 

@@ -16,7 +16,6 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -116,22 +115,11 @@ void check_kernels(std::string_view log) {
   static memory_source nothing("");
   static const line_reader reader(nothing, line_reader::default_block_size, piece_limit, patterns);
   static const std::vector<index_kernel> kernels = [] {
-    const pattern_bytes& word = reader.index_sets().word;
-    const auto all = [&word](bool (byte_set::*exact)() const noexcept) {
-      return (word.first.*exact)() && (word.second.*exact)() && (word.third.*exact)();
-    };
     std::vector<index_kernel> runnable;
-    if (all(&byte_set::nibble_tables_exact)) {
-      for (const index_kernel kernel : {index_kernel::avx2, index_kernel::avx512}) {
-        if (kernel_available(kernel)) runnable.push_back(kernel);
-      }
+    for (const index_kernel kernel :
+         {index_kernel::avx2, index_kernel::avx512, index_kernel::avx512_vbmi}) {
+      if (kernel_runs(kernel, reader.index_sets())) runnable.push_back(kernel);
     }
-    if (all(&byte_set::low_six_bits_exact) && kernel_available(index_kernel::avx512_vbmi)) {
-      runnable.push_back(index_kernel::avx512_vbmi);
-    }
-    require(reader.kernel() == index_kernel::portable ||
-                std::find(runnable.begin(), runnable.end(), reader.kernel()) != runnable.end(),
-            "the reader's kernel is among those checked");
     return runnable;
   }();
   const std::string block = std::string(log).append(byte_index_padding, '\0');
