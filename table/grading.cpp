@@ -51,9 +51,8 @@ graded_log failed_log(const found_log& log, const campaign_settings& settings,
 }
 
 // The folder of the last logs a grading thread opened, kept open so that the next log in it is
-// opened by its own name: the kernel then walks one component instead of the whole path, and
-// takes no reference on the root, which every grading thread would share. A folder is opened
-// at the second log in it, so that folders of one log cost nothing more.
+// opened by its own name: the kernel then walks one component instead of the whole path. A
+// folder is opened at the second log in it, so that folders of one log cost nothing more.
 class folder_cache {
  public:
   folder_cache() = default;
